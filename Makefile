@@ -1,0 +1,64 @@
+# zTolvera: cross build for 32-bit Windows, tests under Wine.
+#   make run    set up, build, run the example monitoring scripts
+#   make test   set up, build, run the tests
+BUILD ?= build
+TOOLCHAIN := cmake/toolchain-i686-mingw.cmake
+WINE_RUN := $(BUILD)/wine-run.sh
+
+# Debian packages the build and the tests need.
+PACKAGES := wine wine32:i386 g++-mingw-w64-i686 mingw-w64-tools libwine-dev \
+            googletest cmake make
+
+SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
+APT := DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get -y -q
+
+.PHONY: setup configure build test run bench stress fuzz clean
+
+# Installs only what is missing; apt-get update only when something is.
+setup:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg -s "$$p" >/dev/null 2>&1 || missing="$$missing $$p"; \
+	done; \
+	arch=""; \
+	dpkg --print-foreign-architectures | grep -qx i386 || arch=i386; \
+	if [ -z "$$missing$$arch" ]; then exit 0; fi; \
+	set -e; \
+	if [ -n "$$arch" ]; then \
+	  echo "setup: adding the i386 architecture"; \
+	  $(SUDO) dpkg --add-architecture i386; \
+	fi; \
+	echo "setup: installing$$missing"; \
+	$(APT) update; \
+	$(APT) install $$missing
+
+configure:
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release
+
+build: configure
+	cmake --build $(BUILD) -j2
+
+test: setup
+	$(MAKE) build
+	ctest --test-dir $(BUILD) --output-on-failure
+
+run: setup
+	$(MAKE) build
+	@if [ -f $(BUILD)/bin/ztolvera-run.exe ]; then \
+	  set -e; for f in examples/*.vbs; do \
+	    [ -f "$$f" ] || continue; \
+	    echo "== $$f"; \
+	    $(WINE_RUN) $(BUILD)/bin/ztolvera-run.exe "$$f"; \
+	  done; \
+	elif [ -f $(BUILD)/bin/ztolvera-demo.exe ]; then \
+	  $(WINE_RUN) $(BUILD)/bin/ztolvera-demo.exe; \
+	else \
+	  echo "run: neither ztolvera-run.exe nor ztolvera-demo.exe is built yet"; \
+	fi
+
+bench stress fuzz:
+	@echo "$@: not yet"
+
+clean:
+	@if [ -x $(WINE_RUN) ]; then $(WINE_RUN) --stop; fi
+	rm -rf $(BUILD)
