@@ -1,0 +1,49 @@
+// Control interface of the stand-in agent core (Ravlin.dll built by this
+// project). Tests and the script runner create job objects, set what the
+// core answers, and read back the journal of everything the core received.
+//
+// The journal is JSON Lines, one object per event, in the order events
+// happened (seq counts from 1 after each reset):
+//   core call     {"seq":N,"job":J,"op":"NAME","ctx":[J,PWD],"args":[...]}
+//   no-job call   {"seq":N,"op":"NAME","args":[...]}
+//   trace line    {"seq":N,"trace":"TEXT"}            (final line end removed)
+//   script error  {"seq":N,"job":J,"op":"sendScpException","args":["TEXT",IND]}
+//   runner notes  whatever standin_note was given, with seq put in front
+// J is the job number given to standin_newJob; the first word of a job
+// context is shown as the number of the job whose data pointer it carries.
+// Arguments appear in the core's parameter order: integers, doubles (always
+// with a decimal point), strings (null for null pointers), arrays as arrays,
+// out-buffers as the text the core wrote into them.
+#pragma once
+
+#include "ravlin.h"
+
+extern "C" {
+
+// A job object with the given number and script text (which may be null).
+RAVLIN_API ImpJob* standin_newJob(unsigned long jobno, const wchar_t* script);
+RAVLIN_API void standin_deleteJob(ImpJob* job);
+
+// Forgets the journal, every setting and every store (dictionary, exports,
+// locks); seq starts again at 1.
+RAVLIN_API void standin_reset(void);
+
+// What operation `op` answers from now on: its integer result, the text it
+// writes or returns, and the abort flag a wait reports.
+RAVLIN_API void standin_setResult(const char* op, long result);
+RAVLIN_API void standin_setText(const char* op, const char* text);
+RAVLIN_API void standin_setAbort(const char* op, int flag);
+
+// Appends a line of the caller's: a JSON object without its braces' seq,
+// for example "{\"job\":1,\"host\":\"reg\",\"hr\":0}".
+RAVLIN_API void standin_note(const char* json);
+
+// The journal so far as JSON Lines; release it with standin_free.
+RAVLIN_API char* standin_journal(void);
+RAVLIN_API void standin_free(void* p);
+
+// Number of releases that went through the wrong function (a string of
+// GetContextEx or MCGetVirDataItem given to free, or one of GetAgentInfo
+// given to freeMem), and of strings never released.
+RAVLIN_API long standin_misreleases(void);
+}

@@ -1,0 +1,118 @@
+// Agent control. Failing operations (result set to 0) write their text
+// setting, or "failed: <op>", into the error buffer.
+#include "record.h"
+
+using namespace standin;
+
+namespace {
+long withError(Call& c, char* errmsg) {
+    long r = c.result(1);
+    if (!r) writeBuffer(errmsg, 512, c.text(""));
+    c.arg(r ? "" : errmsg);
+    return c.finish(r);
+}
+}  // namespace
+
+int ravlinapi::IsMCAction(_zjobcxt* cxt) { Call c("IsMCAction", cxt); return c.finish(c.result(1)); }
+int ravlinapi::UpdateAction(_zjobcxt* cxt) { Call c("UpdateAction", cxt); return c.finish(c.result(1)); }
+int ravlinapi::MCInCluster(_zjobcxt* cxt) { Call c("MCInCluster", cxt); return c.finish(c.result(1)); }
+
+int ravlinapi::IsMCActionRunning(_zjobcxt* cxt, char* akpname) {
+    Call c("IsMCActionRunning", cxt);
+    c.arg(akpname);
+    return c.finish(c.result(1));
+}
+
+int ravlinapi::MCEnableComm(_zjobcxt* cxt, int globalSites) {
+    Call c("MCEnableComm", cxt);
+    c.arg(globalSites);
+    return c.finish(c.result(1));
+}
+
+int ravlinapi::MCDisableComm(_zjobcxt* cxt, int globalSites) {
+    Call c("MCDisableComm", cxt);
+    c.arg(globalSites);
+    return c.finish(c.result(1));
+}
+
+int ravlinapi::MCEnableUpload(_zjobcxt* cxt, long ult) {
+    Call c("MCEnableUpload", cxt);
+    c.arg(ult);
+    return c.finish(c.result(1));
+}
+
+int ravlinapi::MCUpload(_zjobcxt* cxt, long ult) {
+    Call c("MCUpload", cxt);
+    c.arg(ult);
+    return c.finish(c.result(1));
+}
+
+int ravlinapi::IsActionAllow(_zjobcxt* cxt, long actType, long intvHr, char* const errmsg) {
+    Call c("IsActionAllow", cxt);
+    c.arg(actType).arg(intvHr);
+    return withError(c, errmsg);
+}
+
+int ravlinapi::MCRebootNT(_zjobcxt* cxt, char* msg, long timeout, int forceClose, int restart,
+                          char* const errmsg) {
+    Call c("MCRebootNT", cxt);
+    c.arg(msg).arg(timeout).arg(forceClose).arg(restart);
+    return withError(c, errmsg);
+}
+
+int ravlinapi::MCSetCommType(_zjobcxt* cxt, long ct, char* const errmsg) {
+    Call c("MCSetCommType", cxt);
+    c.arg(ct);
+    return withError(c, errmsg);
+}
+
+int ravlinapi::MCConfigNetFlow(_zjobcxt* cxt, long hiwm, long lowm, long intv, int dynaflow,
+                               char* const errmsg) {
+    Call c("MCConfigNetFlow", cxt);
+    c.arg(hiwm).arg(lowm).arg(intv).arg(dynaflow);
+    return withError(c, errmsg);
+}
+
+int ravlinapi::MCPrimaryMS(_zjobcxt* cxt, char* ms, char* ms2, long update, char* const errmsg,
+                           int hostFlag, char* host) {
+    Call c("MCPrimaryMS", cxt);
+    c.arg(ms).arg(ms2).arg(update);
+    long r = c.result(1);
+    if (!r) writeBuffer(errmsg, 512, c.text(""));
+    c.arg(r ? "" : errmsg).arg(hostFlag).arg(host);
+    return c.finish(r);
+}
+
+int ravlinapi::MCSetMasterMC(_zjobcxt* cxt, char* rsc, char* mc, char* const errmsg) {
+    Call c("MCSetMasterMC", cxt);
+    c.arg(rsc).arg(mc);
+    return withError(c, errmsg);
+}
+
+int ravlinapi::MCSetBlackOut(_zjobcxt* cxt, char* rsc, char* const errmsg) {
+    Call c("MCSetBlackOut", cxt);
+    c.arg(rsc);
+    return withError(c, errmsg);
+}
+
+int ravlinapi::MCSetResRequired(_zjobcxt* cxt, char* rsc, char* reslist, char* svclist,
+                                char* const errmsg) {
+    Call c("MCSetResRequired", cxt);
+    c.arg(rsc).arg(reslist).arg(svclist);
+    return withError(c, errmsg);
+}
+
+int ravlinapi::MCCompactDB(_zjobcxt* cxt, char* const errmsg) {
+    Call c("MCCompactDB", cxt);
+    return withError(c, errmsg);
+}
+
+// The password never reaches the journal.
+int ravlinapi::MCUpdateKey(char* keyfile, char* password, char* reply) {
+    Call c("MCUpdateKey");
+    c.arg(keyfile).arg(password ? "***" : nullptr);
+    long r = c.result(1);
+    writeBuffer(reply, 256, c.text(r ? "key updated" : "key update failed"));
+    c.arg(reply);
+    return c.finish(r);
+}

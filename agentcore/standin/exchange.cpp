@@ -1,0 +1,157 @@
+// Data exchange and the dictionary: both stores really keep their values,
+// shared by all jobs. DictionaryRetrieveByPattern matches names against a
+// pattern in which '*' stands for any run of characters and '?' for one.
+#include "record.h"
+
+#include <map>
+#include <mutex>
+
+using namespace standin;
+
+void resetWaitStores();
+
+namespace {
+
+struct Stores {
+    std::mutex lock;
+    std::map<std::string, std::string> dictionary;   // kept in name order
+    std::map<std::string, VARIANT> exports;
+};
+
+Stores& stores() {
+    static Stores s;
+    return s;
+}
+
+bool matches(const char* pattern, const char* name) {
+    if (*pattern == '\0') return *name == '\0';
+    if (*pattern == '*') return matches(pattern + 1, name) || (*name && matches(pattern, name + 1));
+    if (*name && (*pattern == '?' || *pattern == *name)) return matches(pattern + 1, name + 1);
+    return false;
+}
+
+// A VARIANT as the journal shows it: its type and, where it has one, its text.
+std::string describe(const VARIANT* v) {
+    if (!v) return "null";
+    VARIANT text;
+    VariantInit(&text);
+    std::string out = "{\"vt\":" + std::to_string(V_VT(v));
+    if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT*>(v), 0, VT_BSTR))) {
+        int n = WideCharToMultiByte(CP_ACP, 0, V_BSTR(&text), -1, nullptr, 0, nullptr, nullptr);
+        std::string s(n > 0 ? n : 1, '\0');
+        if (n > 0) WideCharToMultiByte(CP_ACP, 0, V_BSTR(&text), -1, s.data(), n, nullptr, nullptr);
+        out += ",\"value\":" + jsonString(s.c_str());
+    }
+    VariantClear(&text);
+    return out + "}";
+}
+
+}  // namespace
+
+namespace standin {
+void resetStores() {
+    Stores& s = stores();
+    {
+        std::lock_guard<std::mutex> g(s.lock);
+        s.dictionary.clear();
+        for (auto& [name, value] : s.exports) VariantClear(&value);
+        s.exports.clear();
+    }
+    resetWaitStores();
+}
+}  // namespace standin
+
+int ravlinapi::MCExport(_zjobcxt* cxt, char* vname, VARIANT* val, char* msg) {
+    Call c("MCExport", cxt);
+    c.arg(vname).raw(describe(val));
+    long r = c.result(1);
+    if (r && vname && val) {
+        Stores& s = stores();
+        std::lock_guard<std::mutex> g(s.lock);
+        VARIANT copy;
+        VariantInit(&copy);
+        VARIANT* source = (V_VT(val) == (VT_BYREF | VT_VARIANT)) ? V_VARIANTREF(val) : val;
+        if (SUCCEEDED(VariantCopyInd(&copy, source))) {
+            VariantClear(&s.exports[vname]);
+            s.exports[vname] = copy;
+        }
+    }
+    if (!r) writeBuffer(msg, 512, c.text(""));
+    return c.finish(r);
+}
+
+int ravlinapi::MCImport(_zjobcxt* cxt, char* vname, VARIANT* val, char* msg) {
+    Call c("MCImport", cxt);
+    c.arg(vname);
+    long r = c.result(1);
+    if (r) {
+        Stores& s = stores();
+        std::lock_guard<std::mutex> g(s.lock);
+        auto it = vname ? s.exports.find(vname) : s.exports.end();
+        if (it == s.exports.end()) r = 0;
+        else if (val) VariantCopy(val, &it->second);
+    }
+    if (!r) writeBuffer(msg, 512, c.text(""));
+    return c.finish(r);
+}
+
+unsigned long ravlinapi::DictionaryInsertValue(_zjobcxt* cxt, const std::string& name,
+                                               const std::string& value) {
+    Call c("DictionaryInsertValue", cxt);
+    c.arg(name).arg(value);
+    Stores& s = stores();
+    {
+        std::lock_guard<std::mutex> g(s.lock);
+        s.dictionary[name] = value;
+    }
+    return c.finish(c.result(1));
+}
+
+int ravlinapi::DictionaryRetrieveValue(_zjobcxt* cxt, const std::string& name, std::string& value) {
+    Call c("DictionaryRetrieveValue", cxt);
+    c.arg(name);
+    long r;
+    {
+        Stores& s = stores();
+        std::lock_guard<std::mutex> g(s.lock);
+        auto it = s.dictionary.find(name);
+        r = it != s.dictionary.end();
+        if (r) value = it->second;
+    }
+    return c.finish(c.result(r));
+}
+
+unsigned long ravlinapi::DictionaryRetrieveAllValues(_zjobcxt* cxt, StringPairs& pairs) {
+    Call c("DictionaryRetrieveAllValues", cxt);
+    Stores& s = stores();
+    {
+        std::lock_guard<std::mutex> g(s.lock);
+        for (auto& [name, value] : s.dictionary) pairs.emplace_back(name, value);
+    }
+    return c.finish(c.result(static_cast<long>(pairs.size())));
+}
+
+unsigned long ravlinapi::DictionaryRetrieveByPattern(_zjobcxt* cxt, const std::string& pattern,
+                                                     StringPairs& pairs) {
+    Call c("DictionaryRetrieveByPattern", cxt);
+    c.arg(pattern);
+    Stores& s = stores();
+    {
+        std::lock_guard<std::mutex> g(s.lock);
+        for (auto& [name, value] : s.dictionary)
+            if (matches(pattern.c_str(), name.c_str())) pairs.emplace_back(name, value);
+    }
+    return c.finish(c.result(static_cast<long>(pairs.size())));
+}
+
+unsigned long ravlinapi::DictionaryRemoveValue(_zjobcxt* cxt, const std::string& name) {
+    Call c("DictionaryRemoveValue", cxt);
+    c.arg(name);
+    long r;
+    {
+        Stores& s = stores();
+        std::lock_guard<std::mutex> g(s.lock);
+        r = static_cast<long>(s.dictionary.erase(name));
+    }
+    return c.finish(c.result(r));
+}

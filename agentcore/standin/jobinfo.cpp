@@ -1,0 +1,87 @@
+// Job information and utilities.
+#include "record.h"
+
+#include <cstdlib>
+
+using namespace standin;
+
+int ravlinapi::GetAgentInfo(char** prodtype, char** verstr, char** idir) {
+    Call c("GetAgentInfo");
+    long r = c.result(1);
+    if (r) {
+        // The three strings come from the C runtime heap and go back through free.
+        *prodtype = handOut("StandInAgent", Release::CrtFree);
+        *verstr = handOut(c.text("1.0.0"), Release::CrtFree);
+        *idir = handOut("C:\\agent", Release::CrtFree);
+    }
+    c.arg(*prodtype).arg(*verstr).arg(*idir);
+    return c.finish(r);
+}
+
+unsigned long ravlinapi::GetJobID(_zjobcxt* cxt) {
+    Call c("GetJobID", cxt);
+    return c.finish(c.result(static_cast<long>(jobOfData(cxt ? cxt->data : nullptr))));
+}
+
+unsigned long ravlinapi::GetKPInterval(_zjobcxt* cxt) {
+    Call c("GetKPInterval", cxt);
+    return c.finish(c.result(300));
+}
+
+unsigned long ravlinapi::IterationCount(_zjobcxt* cxt) {
+    Call c("IterationCount", cxt);
+    return c.finish(c.result(1));
+}
+
+int ravlinapi::GetMachName(_zjobcxt* cxt, char* name) {
+    Call c("GetMachName", cxt);
+    long r = c.result(1);
+    if (r) writeBuffer(name, 256, c.text("STANDIN-HOST"));
+    c.arg(name);
+    return c.finish(r);
+}
+
+int ravlinapi::MCVersion(_zjobcxt* cxt, char* component, char* version, int fullpath) {
+    Call c("MCVersion", cxt);
+    long r = c.result(1);
+    if (r) writeBuffer(version, 40, c.text("1.0.0.0"));
+    c.arg(component).arg(version).arg(fullpath);
+    return c.finish(r);
+}
+
+int ravlinapi::MCGetMOID(_zjobcxt* cxt, char* progid, char* ver, char* id) {
+    Call c("MCGetMOID", cxt);
+    long r = c.result(1);
+    if (r) writeBuffer(id, 80, c.text("MOID-0001"));
+    c.arg(progid).arg(ver).arg(id);
+    return c.finish(r);
+}
+
+int ravlinapi::GetContextEx(_zjobcxt* cxt, char* label, char* labval, char* sublab, char* subval,
+                            int count, char** names, char** result) {
+    Call c("GetContextEx", cxt);
+    long r = c.result(1);
+    c.arg(label).arg(labval).arg(sublab).arg(subval).arg(count).strings(names, names ? count : 0);
+    if (r && result) *result = handOut(c.text("context-value"), Release::FreeMem);
+    return c.finish(r);
+}
+
+int ravlinapi::ZTrace(_zjobcxt* cxt, char* msg) {
+    Call c("ZTrace", cxt);
+    c.arg(msg);
+    return c.finish(c.result(1));
+}
+
+int ravlinapi::EventXMLToPlainText(_zjobcxt* cxt, const std::string& xml, std::string& plain) {
+    Call c("EventXMLToPlainText", cxt);
+    c.arg(xml);
+    long r = c.result(1);
+    if (r) plain = c.text(xml);
+    return c.finish(r);
+}
+
+int ravlinapi::DiffDateFromString(_zjobcxt* cxt, char* date, char* szDate) {
+    Call c("DiffDateFromString", cxt);
+    c.arg(date).arg(szDate);
+    return c.finish(c.result(0));
+}

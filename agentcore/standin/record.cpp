@@ -1,0 +1,263 @@
+#include "record.h"
+#include "../standin.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+
+namespace standin {
+namespace {
+
+struct State {
+    std::mutex lock;
+    unsigned long seq = 0;
+    std::string journal;
+    std::map<std::string, long> results;
+    std::map<std::string, std::string> texts;
+    std::map<std::string, int> aborts;
+    std::map<const void*, unsigned long> jobs;       // data pointer -> job number
+    std::set<void*> handedOut;                       // strings meant for freeMem
+    long misreleases = 0;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+}  // namespace
+
+unsigned long jobOfData(const void* data) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    auto it = s.jobs.find(data);
+    return it == s.jobs.end() ? 0 : it->second;
+}
+
+std::string jsonString(const char* s) {
+    if (!s) return "null";
+    // Core strings are in the ANSI code page; the journal shows their
+    // characters, escaping everything outside printable ASCII.
+    int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
+    std::wstring w(n > 0 ? n : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, s, -1, w.data(), n);
+    std::string out = "\"";
+    for (wchar_t c : w) {
+        if (c == 0) break;
+        if (c == L'"') out += "\\\"";
+        else if (c == L'\\') out += "\\\\";
+        else if (c == L'\n') out += "\\n";
+        else if (c == L'\r') out += "\\r";
+        else if (c == L'\t') out += "\\t";
+        else if (c < 0x20 || c > 0x7e) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
+            out += esc;
+        } else out += static_cast<char>(c);
+    }
+    return out + "\"";
+}
+
+std::string jsonDouble(double v) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    // Shortest form that reads back the same value.
+    for (int prec = 1; prec <= 17; ++prec) {
+        std::snprintf(buf, sizeof buf, "%.*g", prec, v);
+        if (std::strtod(buf, nullptr) == v) break;
+    }
+    std::string s = buf;
+    if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
+    return s;
+}
+
+Call::Call(const char* op, const _zjobcxt* cxt) : op_(op) {
+    unsigned long job = cxt ? jobOfData(cxt->data) : 0;
+    head_ = "\"job\":" + std::to_string(job) + ",\"op\":\"" + op_ + "\",\"ctx\":[" +
+            std::to_string(job) + "," + std::to_string(cxt ? cxt->pwdobj : 0) + "]";
+}
+
+Call::Call(const char* op) : op_(op) { head_ = "\"op\":\"" + op_ + "\""; }
+
+Call& Call::raw(const std::string& json) {
+    if (!args_.empty()) args_ += ",";
+    args_ += json;
+    return *this;
+}
+
+Call& Call::ints(const long* v, std::size_t n) {
+    std::string a = "[";
+    for (std::size_t i = 0; i < n; ++i) a += (i ? "," : "") + std::to_string(v[i]);
+    return raw(a + "]");
+}
+
+Call& Call::uints(const unsigned long* v, std::size_t n) {
+    std::string a = "[";
+    for (std::size_t i = 0; i < n; ++i) a += (i ? "," : "") + std::to_string(v[i]);
+    return raw(a + "]");
+}
+
+Call& Call::strings(char* const* v, std::size_t n) {
+    std::string a = "[";
+    for (std::size_t i = 0; i < n; ++i) a += (i ? "," : "") + jsonString(v ? v[i] : nullptr);
+    return raw(a + "]");
+}
+
+long Call::result(long fallback) const {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    auto it = s.results.find(op_);
+    return it == s.results.end() ? fallback : it->second;
+}
+
+std::string Call::text(const std::string& fallback) const {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    auto it = s.texts.find(op_);
+    return it == s.texts.end() ? fallback : it->second;
+}
+
+int Call::abortFlag() const {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    auto it = s.aborts.find(op_);
+    return it == s.aborts.end() ? 0 : it->second;
+}
+
+long Call::finish(long result) {
+    append("{" + head_ + ",\"args\":[" + args_ + "]}");
+    return result;
+}
+
+void append(const std::string& json) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    std::string body = json;
+    std::size_t open = body.find('{');
+    if (open == std::string::npos) return;
+    body.erase(0, open + 1);
+    while (!body.empty() && (body[0] == ' ')) body.erase(0, 1);
+    s.journal += "{\"seq\":" + std::to_string(++s.seq) + (body.empty() || body[0] == '}' ? "" : ",") +
+                 body + "\n";
+}
+
+void writeBuffer(char* buffer, std::size_t size, const std::string& text) {
+    if (!buffer || size == 0) return;
+    std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
+char* handOut(const std::string& text, Release how) {
+    char* p = static_cast<char*>(std::malloc(text.size() + 1));
+    if (!p) return nullptr;
+    std::memcpy(p, text.c_str(), text.size() + 1);
+    if (how == Release::FreeMem) {
+        State& s = state();
+        std::lock_guard<std::mutex> g(s.lock);
+        s.handedOut.insert(p);
+    }
+    return p;
+}
+
+void takeBackFreeMem(void* p) {
+    if (!p) return;
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    if (!s.handedOut.erase(p)) ++s.misreleases;
+}
+
+void registerJob(const void* data, unsigned long jobno) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.jobs[data] = jobno;
+}
+
+void forgetJob(const void* data) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.jobs.erase(data);
+}
+
+}  // namespace standin
+
+using namespace standin;
+
+extern "C" {
+
+ImpJob* standin_newJob(unsigned long jobno, const wchar_t* script) {
+    Job* job = new (std::nothrow) Job;
+    if (!job) return nullptr;
+    job->data.jobno = jobno;
+    if (script) {
+        job->script = script;
+        job->hasScript = true;
+    }
+    registerJob(&job->data, jobno);
+    return job;
+}
+
+void standin_deleteJob(ImpJob* job) {
+    if (!job) return;
+    Job* j = static_cast<Job*>(job);
+    forgetJob(&j->data);
+    delete j;
+}
+
+void standin_reset(void) {
+    State& s = state();
+    {
+        std::lock_guard<std::mutex> g(s.lock);
+        s.seq = 0;
+        s.journal.clear();
+        s.results.clear();
+        s.texts.clear();
+        s.aborts.clear();
+        s.misreleases = 0;
+        s.handedOut.clear();
+    }
+    resetStores();
+}
+
+void standin_setResult(const char* op, long result) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.results[op] = result;
+}
+
+void standin_setText(const char* op, const char* text) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.texts[op] = text ? text : "";
+}
+
+void standin_setAbort(const char* op, int flag) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.aborts[op] = flag;
+}
+
+void standin_note(const char* json) {
+    if (json) append(json);
+}
+
+char* standin_journal(void) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    char* p = static_cast<char*>(std::malloc(s.journal.size() + 1));
+    if (p) std::memcpy(p, s.journal.c_str(), s.journal.size() + 1);
+    return p;
+}
+
+void standin_free(void* p) { std::free(p); }
+
+long standin_misreleases(void) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    return s.misreleases + static_cast<long>(s.handedOut.size());
+}
+}

@@ -1,0 +1,77 @@
+// The stand-in core's journal and settings, shared by every operation.
+#pragma once
+
+#include "../ravlin.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+// The stand-in's job object: a number, a script text and a data block whose
+// address is the job's data pointer.
+struct Job : ImpJob {
+    struct Data {
+        unsigned long jobno;
+    };
+    Data data;
+    std::wstring script;
+    bool hasScript = false;
+};
+
+// Number of the job whose data pointer `data` is, or 0 when it is none.
+unsigned long jobOfData(const void* data);
+
+std::string jsonString(const char* s);             // "..." or null
+std::string jsonDouble(double v);                   // always with a decimal point
+
+// One call as the journal shows it. Arguments are added in the core's
+// parameter order; finish() appends the line and returns the result.
+class Call {
+public:
+    Call(const char* op, const _zjobcxt* cxt);
+    explicit Call(const char* op);                  // an operation without job context
+
+    Call& arg(int v) { return raw(std::to_string(v)); }
+    Call& arg(long v) { return raw(std::to_string(v)); }
+    Call& arg(unsigned long v) { return raw(std::to_string(v)); }
+    Call& arg(double v) { return raw(jsonDouble(v)); }
+    Call& arg(const char* s) { return raw(jsonString(s)); }
+    Call& arg(const std::string& s) { return raw(jsonString(s.c_str())); }
+    Call& ints(const long* v, std::size_t n);
+    Call& uints(const unsigned long* v, std::size_t n);
+    Call& strings(char* const* v, std::size_t n);
+    Call& raw(const std::string& json);
+
+    // The settings of this operation, or the given defaults.
+    long result(long fallback) const;
+    std::string text(const std::string& fallback) const;
+    int abortFlag() const;
+
+    long finish(long result);
+
+private:
+    std::string op_;
+    std::string head_;
+    std::string args_;
+};
+
+// Appends a line: `json` is an object; seq is put in front of its members.
+void append(const std::string& json);
+
+// Copies `text` into a caller's buffer of `size` bytes, cut to fit and
+// terminated, the way the agent core fills its fixed-size buffers.
+void writeBuffer(char* buffer, std::size_t size, const std::string& text);
+
+// Strings handed out by the core on the C runtime heap. Those meant for
+// freeMem are tracked, so that a release through the wrong function shows:
+// one given to free never comes back, and freeMem of any other pointer is
+// counted at once.
+enum class Release { FreeMem, CrtFree };
+char* handOut(const std::string& text, Release how);
+void takeBackFreeMem(void* p);
+
+void resetStores();                                  // defined by the families with stores
+
+}  // namespace standin

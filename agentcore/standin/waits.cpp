@@ -1,0 +1,127 @@
+// Waiting, the jobs' critical section and counted locks.
+//
+// Waits sleep for their interval in milliseconds, capped at 50 ms so tests
+// stay fast, and report the abort flag set for the operation. The critical
+// section is a real one: a second job entering it waits until the first
+// leaves. Lock counts are kept per component.
+#include "record.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+
+using namespace standin;
+
+namespace {
+
+void sleepCapped(long ms) { Sleep(static_cast<DWORD>(std::clamp(ms, 0L, 50L))); }
+
+struct JobsSection {
+    std::mutex lock;
+    std::condition_variable freed;
+    DWORD owner = 0;
+    int depth = 0;
+};
+
+JobsSection& jobsSection() {
+    static JobsSection cs;
+    return cs;
+}
+
+struct Locks {
+    std::mutex lock;
+    std::map<unsigned long, unsigned long> counts;
+};
+
+Locks& locks() {
+    static Locks l;
+    return l;
+}
+
+}  // namespace
+
+void resetWaitStores() {
+    Locks& l = locks();
+    std::lock_guard<std::mutex> g(l.lock);
+    l.counts.clear();
+}
+
+int ravlinapi::MCSleep(_zjobcxt* cxt, long intv, int noabort, int* abort) {
+    Call c("MCSleep", cxt);
+    c.arg(intv).arg(noabort);
+    sleepCapped(intv);
+    if (abort) *abort = c.abortFlag();
+    return c.finish(c.result(1));
+}
+
+int ravlinapi::MCWaitForObject(_zjobcxt* cxt, long waitintv, void* hobj, int noabort, int* abort,
+                               int reserved) {
+    Call c("MCWaitForObject", cxt);
+    c.arg(waitintv).arg(static_cast<long>(reinterpret_cast<intptr_t>(hobj))).arg(noabort);
+    if (abort) *abort = c.abortFlag();
+    c.arg(reserved);
+    return c.finish(c.result(1));
+}
+
+int ravlinapi::MCWaitForObjectOffline(_zjobcxt* cxt, long waitintv, void* hobj, int noabort,
+                                      int* abort) {
+    Call c("MCWaitForObjectOffline", cxt);
+    c.arg(waitintv).arg(static_cast<long>(reinterpret_cast<intptr_t>(hobj))).arg(noabort);
+    if (abort) *abort = c.abortFlag();
+    return c.finish(c.result(1));
+}
+
+int ravlinapi::MCEnterCS(_zjobcxt* cxt, int* abort) {
+    Call c("MCEnterCS", cxt);
+    long r = c.result(1);
+    if (abort) *abort = c.abortFlag();
+    if (r && !(abort && *abort)) {
+        JobsSection& cs = jobsSection();
+        std::unique_lock<std::mutex> g(cs.lock);
+        DWORD self = GetCurrentThreadId();
+        cs.freed.wait(g, [&] { return cs.owner == 0 || cs.owner == self; });
+        cs.owner = self;
+        ++cs.depth;
+    }
+    return c.finish(r);
+}
+
+int ravlinapi::MCExitCS(_zjobcxt* cxt) {
+    Call c("MCExitCS", cxt);
+    long r = c.result(1);
+    JobsSection& cs = jobsSection();
+    {
+        std::lock_guard<std::mutex> g(cs.lock);
+        if (cs.owner != GetCurrentThreadId()) r = 0;        // not entered by this thread
+        else if (--cs.depth == 0) cs.owner = 0;
+    }
+    cs.freed.notify_all();
+    return c.finish(r);
+}
+
+int ravlinapi::SampleLock(_zjobcxt* cxt, unsigned long component, unsigned long oldCount,
+                          unsigned long* newCount) {
+    Call c("SampleLock", cxt);
+    c.arg(component).arg(oldCount);
+    unsigned long now;
+    {
+        Locks& l = locks();
+        std::lock_guard<std::mutex> g(l.lock);
+        now = l.counts[component];
+    }
+    if (newCount) *newCount = now;
+    c.arg(now);
+    return c.finish(c.result(now != oldCount ? 1 : 0));
+}
+
+int ravlinapi::AcquireLock(_zjobcxt* cxt, unsigned long component) {
+    Call c("AcquireLock", cxt);
+    c.arg(component);
+    {
+        Locks& l = locks();
+        std::lock_guard<std::mutex> g(l.lock);
+        ++l.counts[component];
+    }
+    return c.finish(c.result(1));
+}
