@@ -1,0 +1,117 @@
+#include "args.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+
+#include "owners.h"
+
+char* toMultiByte(const wchar_t* text) {
+    std::size_t n = text ? std::wcslen(text) : 0;
+    auto* buffer = static_cast<char*>(std::calloc(2 * n + 1, 1));
+    // A text the locale cannot represent is not reported: the core gets
+    // whatever the conversion left in the terminated buffer.
+    if (buffer && n) std::wcstombs(buffer, text, 2 * n);
+    return buffer;
+}
+
+ArgString::ArgString(BSTR text) {
+    if (!text || _wcsicmp(text, L"NULL") == 0) return;
+    text_ = toMultiByte(text);
+}
+
+ArgString::~ArgString() { std::free(text_); }
+
+VariantValue ReadVariantValue(const VARIANT* v, ValueKind kind) {
+    VariantValue out;
+    if (!v) return out;
+    if (V_VT(v) == (VT_BYREF | VT_VARIANT)) {
+        v = V_VARIANTREF(v);
+        if (!v) return out;
+    }
+    VARTYPE vt = V_VT(v);
+    if (vt & VT_ARRAY) return out;
+    bool byref = (vt & VT_BYREF) != 0;
+    switch (vt & VT_TYPEMASK) {
+    case VT_I2:
+        if (kind != ValueKind::Long && kind != ValueKind::ULong) return out;
+        if (byref && !V_I2REF(v)) return out;
+        out.number = static_cast<long>(static_cast<uint16_t>(byref ? *V_I2REF(v) : V_I2(v)));
+        break;
+    case VT_I4:
+        if (kind != ValueKind::Long && kind != ValueKind::ULong) return out;
+        if (byref && !V_I4REF(v)) return out;
+        out.number = byref ? *V_I4REF(v) : V_I4(v);
+        break;
+    case VT_R8:
+        if (kind != ValueKind::Double) return out;
+        if (byref && !V_R8REF(v)) return out;
+        out.real = byref ? *V_R8REF(v) : V_R8(v);
+        break;
+    case VT_BSTR:
+        if (kind != ValueKind::String) return out;
+        if (byref && !V_BSTRREF(v)) return out;
+        out.text = byref ? *V_BSTRREF(v) : V_BSTR(v);
+        if (!out.text) return out;
+        break;
+    default:
+        return out;
+    }
+    out.accepted = true;
+    return out;
+}
+
+int SetVariantResult(VARIANT* target, ValueKind kind, long number) {
+    if (!target) return 0;
+    VariantClear(target);
+    if (kind != ValueKind::Long && kind != ValueKind::ULong) return 0;
+    V_VT(target) = VT_I4;
+    V_I4(target) = number;
+    return 1;
+}
+
+int SetVariantResult(VARIANT* target, ValueKind kind, double real) {
+    if (!target) return 0;
+    VariantClear(target);
+    if (kind != ValueKind::Double) return 0;
+    V_VT(target) = VT_R8;
+    V_R8(target) = real;
+    return 1;
+}
+
+int SetVariantResult(VARIANT* target, ValueKind kind, const char* text) {
+    if (!target) return 0;
+    VariantClear(target);
+    if (kind != ValueKind::String) return 0;
+    BSTR b = toBstr(text);
+    if (!b) return 0;
+    V_VT(target) = VT_BSTR;
+    V_BSTR(target) = b;
+    return 1;
+}
+
+BSTR toBstr(const char* text) {
+    std::size_t length = text ? std::strlen(text) : 0;
+    CrtPtr<wchar_t> wide(static_cast<wchar_t*>(std::calloc(length + 1, sizeof(wchar_t))));
+    if (!wide) return nullptr;
+    if (length) std::mbstowcs(wide.get(), text, length + 1);
+    return SysAllocString(wide.get());
+}
+
+std::string toAnsi(BSTR text) {
+    if (!text || !*text) return {};
+    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
+    out.resize(static_cast<std::size_t>(n - 1));
+    return out;
+}
+
+BSTR ansiToBstr(const std::string& text) {
+    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(n > 0 ? n : 0));
+    if (out && n > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out, n);
+    return out;
+}

@@ -1,0 +1,163 @@
+// ScpExt's IDispatch: served from the IScpExt type information of the
+// registered type library, loaded once and kept until the module unloads.
+#include "scpext.h"
+
+#include <array>
+#include <vector>
+
+#include "owners.h"
+
+namespace {
+
+constexpr DISPID kFirstMethod = 1;
+constexpr DISPID kLastMethod = 75;
+// The library is registered under its own locale, U.S. English.
+constexpr LCID kLibraryLocale = 0x409;
+
+// Optional real parameters are declared in the type library without their
+// default: the IDL compiler cannot store a real default value. Every such
+// parameter's declared default is -1.0, and the object supplies it, so that a
+// script that leaves one out sees the same value a stored default would give.
+constexpr double kRealDefault = -1.0;
+
+// The arguments Invoke supplies for left-out trailing parameters of one
+// method: the stored default of each, or the real default above.
+struct Defaults {
+    UINT params = 0;                 // script-visible parameters (without retval)
+    bool needed = false;             // some optional real parameter lacks a stored default
+    std::vector<VARIANT> values;     // one per parameter; VT_EMPTY where there is none
+};
+
+struct TypeInfoCache {
+    CriticalSection lock;
+    ComPtr<ITypeInfo> info;
+    std::array<Defaults, kLastMethod + 1> defaults;
+};
+
+TypeInfoCache& cache() {
+    static TypeInfoCache c;
+    return c;
+}
+
+void readDefaults(ITypeInfo* info, std::array<Defaults, kLastMethod + 1>& table) {
+    TYPEATTR* attr = nullptr;
+    if (FAILED(info->GetTypeAttr(&attr))) return;
+    for (UINT i = 0; i < attr->cFuncs; ++i) {
+        FUNCDESC* fd = nullptr;
+        if (FAILED(info->GetFuncDesc(i, &fd))) continue;
+        if (fd->memid >= kFirstMethod && fd->memid <= kLastMethod) {
+            Defaults& d = table[fd->memid];
+            d.params = fd->cParams;
+            if (d.params && (fd->lprgelemdescParam[d.params - 1].paramdesc.wParamFlags & PARAMFLAG_FRETVAL))
+                --d.params;
+            d.values.resize(d.params);
+            for (UINT p = 0; p < d.params; ++p) {
+                const ELEMDESC& e = fd->lprgelemdescParam[p];
+                VARIANT& v = d.values[p];
+                VariantInit(&v);
+                USHORT pflags = e.paramdesc.wParamFlags;
+                if ((pflags & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex) {
+                    VariantCopy(&v, &e.paramdesc.pparamdescex->varDefaultValue);
+                } else if ((pflags & PARAMFLAG_FOPT) && e.tdesc.vt == VT_R8) {
+                    V_VT(&v) = VT_R8;
+                    V_R8(&v) = kRealDefault;
+                    d.needed = true;
+                }
+            }
+        }
+        info->ReleaseFuncDesc(fd);
+    }
+    info->ReleaseTypeAttr(attr);
+}
+
+HRESULT typeInfo(ComPtr<ITypeInfo>& out) {
+    TypeInfoCache& c = cache();
+    Lock guard(c.lock);
+    if (!c.info) {
+        ComPtr<ITypeLib> lib;
+        HRESULT hr = LoadRegTypeLib(LIBID_ZTOLVERALib, 1, 0, kLibraryLocale, lib.put());
+        if (FAILED(hr)) return hr;
+        ComPtr<ITypeInfo> info;
+        hr = lib->GetTypeInfoOfGuid(__uuidof(IScpExt), info.put());
+        if (FAILED(hr)) return hr;
+        readDefaults(info.get(), c.defaults);
+        c.info = info;
+    }
+    out = c.info;
+    return S_OK;
+}
+
+// Positional arguments arrive last first; a call that leaves out trailing
+// parameters is given them, in the same reversed order.
+class CompletedArgs {
+public:
+    CompletedArgs(const DISPPARAMS* given, const Defaults& d) : params_(*given) {
+        if (!d.needed || given->cNamedArgs != 0 || given->cArgs >= d.params) return;
+        args_.resize(d.params);
+        for (UINT i = 0; i < d.params; ++i) {
+            UINT slot = d.params - 1 - i;
+            if (i < given->cArgs) args_[slot] = given->rgvarg[given->cArgs - 1 - i];
+            else if (V_VT(&d.values[i]) != VT_EMPTY) args_[slot] = d.values[i];
+            else {
+                V_VT(&args_[slot]) = VT_ERROR;
+                V_ERROR(&args_[slot]) = DISP_E_PARAMNOTFOUND;
+            }
+        }
+        params_.rgvarg = args_.data();
+        params_.cArgs = d.params;
+    }
+    DISPPARAMS* get() { return &params_; }
+
+private:
+    DISPPARAMS params_;
+    std::vector<VARIANT> args_;      // shallow copies: the caller and the table own the values
+};
+
+}  // namespace
+
+void releaseScpExtTypeInfo() {
+    TypeInfoCache& c = cache();
+    Lock guard(c.lock);
+    c.info.reset();
+    for (Defaults& d : c.defaults) {
+        for (VARIANT& v : d.values) VariantClear(&v);
+        d = Defaults{};
+    }
+}
+
+STDMETHODIMP ScpExt::GetTypeInfoCount(UINT* count) {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+}
+
+STDMETHODIMP ScpExt::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    ComPtr<ITypeInfo> ti;
+    HRESULT hr = typeInfo(ti);
+    if (FAILED(hr)) return hr;
+    *info = ti.detach();
+    return S_OK;
+}
+
+STDMETHODIMP ScpExt::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    ComPtr<ITypeInfo> ti;
+    HRESULT hr = typeInfo(ti);
+    if (FAILED(hr)) return hr;
+    return ti->GetIDsOfNames(names, count, ids);
+}
+
+STDMETHODIMP ScpExt::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                            VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    if (id < kFirstMethod || id > kLastMethod) return DISP_E_MEMBERNOTFOUND;
+    if (!params) return E_INVALIDARG;
+    ComPtr<ITypeInfo> ti;
+    HRESULT hr = typeInfo(ti);
+    if (FAILED(hr)) return hr;
+    CompletedArgs args(params, cache().defaults[id]);
+    return ti->Invoke(static_cast<IScpExt*>(this), id, flags, args.get(), result, excep, argErr);
+}

@@ -1,0 +1,173 @@
+#include "vbcache.h"
+
+#include <cstdlib>
+#include <cwchar>
+#include <new>
+#include <string>
+
+namespace {
+vbcache* g_cache = nullptr;
+CriticalSection& creationLock() {
+    static CriticalSection cs;
+    return cs;
+}
+}  // namespace
+
+vbcache* vbcache::acquire() {
+    Lock guard(creationLock());
+    if (!g_cache) g_cache = new (std::nothrow) vbcache;
+    return g_cache;
+}
+
+vbcache* vbcache::current() {
+    Lock guard(creationLock());
+    return g_cache;
+}
+
+void vbcache::destroy() {
+    vbcache* cache;
+    {
+        Lock guard(creationLock());
+        cache = std::exchange(g_cache, nullptr);
+    }
+    delete cache;
+}
+
+vbcache::~vbcache() {
+    while (head_) {
+        cacheEntry* next = head_->next;
+        std::free(head_->jobname);
+        std::free(head_);
+        head_ = next;
+    }
+}
+
+cacheEntry* vbcache::add(unsigned long jobid, const wchar_t* jobname, ImpJob* jobobj, IActiveScript* engine) {
+    auto* entry = static_cast<cacheEntry*>(std::calloc(1, sizeof(cacheEntry)));
+    if (!entry) return nullptr;
+    entry->engine = engine;
+    entry->jobid = jobid;
+    entry->jobobj = jobobj;
+    entry->thread = GetCurrentThreadId();
+    entry->jobname = _wcsdup(jobname && *jobname ? jobname : L"?");
+    if (!entry->jobname) {
+        std::free(entry);
+        return nullptr;
+    }
+    Lock guard(lock_);
+    entry->next = head_;
+    if (head_) head_->prev = entry;
+    head_ = entry;
+    ++count_;
+    return entry;
+}
+
+void vbcache::remove(cacheEntry* cacheidx) {
+    cacheEntry* entry;
+    {
+        Lock guard(lock_);
+        entry = listed(cacheidx);
+        if (!entry) return;
+        if (entry->prev) entry->prev->next = entry->next;
+        if (entry->next) entry->next->prev = entry->prev;
+        if (head_ == entry) head_ = entry->next;
+        --count_;
+    }
+    std::free(entry->jobname);
+    std::free(entry);
+}
+
+cacheEntry* vbcache::find(cacheEntry* cacheidx) {
+    Lock guard(lock_);
+    return listed(cacheidx);
+}
+
+int vbcache::attach(cacheEntry* cacheidx, unsigned long pwdobj) {
+    Lock guard(lock_);
+    cacheEntry* entry = listed(cacheidx);
+    if (!entry) return 0;
+    entry->pwdobj = pwdobj;
+    entry->thread = GetCurrentThreadId();
+    // A new run starts unaborted: a failure in this run is reported as one,
+    // even if an earlier run of the job ended itself.
+    entry->aborted = 0;
+    return 1;
+}
+
+int vbcache::detach(cacheEntry* cacheidx) {
+    Lock guard(lock_);
+    cacheEntry* entry = listed(cacheidx);
+    if (!entry) return 0;
+    entry->pwdobj = 0;
+    entry->thread = 0;
+    return 1;
+}
+
+void vbcache::markCompiled(cacheEntry* cacheidx) {
+    Lock guard(lock_);
+    if (cacheEntry* entry = listed(cacheidx)) entry->compiled = 1;
+}
+
+int vbcache::abortFlag(cacheEntry* cacheidx) {
+    Lock guard(lock_);
+    cacheEntry* entry = listed(cacheidx);
+    return entry ? entry->aborted : 0;
+}
+
+void vbcache::setEngine(cacheEntry* cacheidx, IActiveScript* engine) {
+    Lock guard(lock_);
+    if (cacheEntry* entry = listed(cacheidx)) entry->engine = engine;
+}
+
+std::wstring vbcache::jobName(cacheEntry* cacheidx) {
+    Lock guard(lock_);
+    cacheEntry* entry = listed(cacheidx);
+    return entry ? entry->jobname : L"?";
+}
+
+int vbcache::jobRefForThread(ImpJob** jobobj, unsigned long* pwdobj) {
+    if (!jobobj && !pwdobj) return 0;
+    if (jobobj) *jobobj = nullptr;
+    if (pwdobj) *pwdobj = 0;
+    Lock guard(lock_);
+    cacheEntry* entry = forThread();
+    if (!entry) return 0;
+    if (jobobj) *jobobj = entry->jobobj;
+    if (pwdobj) *pwdobj = entry->pwdobj;
+    return 1;
+}
+
+IActiveScript* vbcache::engineForThread() {
+    Lock guard(lock_);
+    cacheEntry* entry = forThread();
+    return entry ? entry->engine : nullptr;
+}
+
+void vbcache::markAbortForThread() {
+    Lock guard(lock_);
+    if (cacheEntry* entry = forThread()) entry->aborted = 1;
+}
+
+int vbcache::compiledForThread() {
+    Lock guard(lock_);
+    cacheEntry* entry = forThread();
+    return entry ? entry->compiled : 0;
+}
+
+int vbcache::count() {
+    Lock guard(lock_);
+    return count_;
+}
+
+cacheEntry* vbcache::listed(cacheEntry* cacheidx) {
+    for (cacheEntry* e = head_; e; e = e->next)
+        if (e == cacheidx) return e;
+    return nullptr;
+}
+
+cacheEntry* vbcache::forThread() {
+    DWORD self = GetCurrentThreadId();
+    for (cacheEntry* e = head_; e; e = e->next)
+        if (e->thread == self) return e;
+    return nullptr;
+}

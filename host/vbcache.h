@@ -1,0 +1,69 @@
+// The process-wide job-context cache: for every registered job, what its
+// running script needs, and which thread the job is bound to. Script-side
+// calls find their job by the calling thread.
+#pragma once
+
+#include <windows.h>
+#include <activscp.h>
+
+#include "owners.h"
+#include "ravlin.h"
+
+#include <string>
+
+struct cacheEntry {
+    IActiveScript* engine;      // not counted here: the script entry owns it
+    unsigned long jobid;
+    wchar_t* jobname;           // owned, from the C runtime heap; "?" when none given
+    ImpJob* jobobj;             // the agent's, not owned
+    unsigned long pwdobj;       // 0 outside a run
+    DWORD thread;               // registering thread, then the running one, 0 after a run
+    int compiled;
+    int aborted;
+    cacheEntry* prev;
+    cacheEntry* next;
+};
+
+// A cacheidx is only ever compared with the addresses of listed entries, so a
+// stale or invented value finds nothing and is never dereferenced.
+class vbcache {
+public:
+    // The one cache of the process, created by the first host; null when it
+    // could not be allocated. Later hosts share it, so that the jobs of every
+    // host stay reachable.
+    static vbcache* acquire();
+    // The cache if one exists, else null.
+    static vbcache* current();
+    // Releases the cache and its entries when the module unloads.
+    static void destroy();
+
+    cacheEntry* add(unsigned long jobid, const wchar_t* jobname, ImpJob* jobobj, IActiveScript* engine);
+    void remove(cacheEntry* cacheidx);
+    cacheEntry* find(cacheEntry* cacheidx);
+    int attach(cacheEntry* cacheidx, unsigned long pwdobj);
+    int detach(cacheEntry* cacheidx);
+    void markCompiled(cacheEntry* cacheidx);
+    int abortFlag(cacheEntry* cacheidx);
+    // Replaces the engine recorded for a job, when the host had to give the
+    // job a new one.
+    void setEngine(cacheEntry* cacheidx, IActiveScript* engine);
+    // Copy of the job's name, for log lines; "?" when the entry is gone.
+    std::wstring jobName(cacheEntry* cacheidx);
+
+    int jobRefForThread(ImpJob** jobobj, unsigned long* pwdobj);
+    IActiveScript* engineForThread();
+    void markAbortForThread();
+    int compiledForThread();
+
+    int count();
+
+private:
+    vbcache() = default;
+    ~vbcache();
+    cacheEntry* listed(cacheEntry* cacheidx);   // under the lock
+    cacheEntry* forThread();                    // under the lock
+
+    CriticalSection lock_;
+    int count_ = 0;
+    cacheEntry* head_ = nullptr;
+};

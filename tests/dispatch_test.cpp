@@ -1,0 +1,163 @@
+// ScpExt as scripts see it: names and dispatch identifiers from the type
+// library, and a first round trip from VBScript down to the agent core.
+#include <gtest/gtest.h>
+
+#include "owners.h"
+#include "scpext.h"
+#include "script_fixture.h"
+
+namespace {
+
+struct DispatchTest : ::testing::Test {
+    void SetUp() override {
+        setUpComForTests();
+        standin_reset();
+    }
+    ComPtr<IScpExt> ext{ScpExt::create()};
+};
+
+TEST_F(DispatchTest, EveryMethodNameResolvesToItsDispatchIdentifier) {
+    struct Name { const wchar_t* name; DISPID id; };
+    const Name names[] = {
+        {L"setStandAlone", 1},
+        {L"CreateEvent", 2},
+        {L"CreateData", 3},
+        {L"GetAgentInfo", 4},
+        {L"GetJobID", 5},
+        {L"GetScriptInterval", 6},
+        {L"GetMachName", 7},
+        {L"GetTempFileName", 8},
+        {L"AbortScript", 9},
+        {L"GetVersion", 10},
+        {L"GetProgID", 11},
+        {L"IterationCount", 12},
+        {L"Item", 13},
+        {L"ItemCount", 14},
+        {L"GetObjItem", 15},
+        {L"GetObjItemCnt", 16},
+        {L"GetObjList", 17},
+        {L"GetParameter", 18},
+        {L"GetSecurityContext", 19},
+        {L"ExportData", 20},
+        {L"ImportData", 21},
+        {L"CVSleep", 22},
+        {L"WaitForObject", 23},
+        {L"MCEnterCS", 24},
+        {L"MCExitCS", 25},
+        {L"IsMCAction", 26},
+        {L"IsActionAllow", 27},
+        {L"UpdateAction", 28},
+        {L"MCRebootNT", 29},
+        {L"MCInCluster", 30},
+        {L"MCIsActionRunning", 31},
+        {L"MCEnableComm", 32},
+        {L"MCDisableComm", 33},
+        {L"MCEnableUpload", 34},
+        {L"MCUpload", 35},
+        {L"MCSetCommType", 36},
+        {L"MCConfigNetFlow", 37},
+        {L"MCSetPrimaryMS", 38},
+        {L"MCSetMasterMC", 39},
+        {L"MCSetBlackOut", 40},
+        {L"MCSetResRequired", 41},
+        {L"MCCompactDB", 42},
+        {L"ZTrace", 43},
+        {L"RaiseEvent", 44},
+        {L"DynaCollectData", 45},
+        {L"MCUpdateKey", 46},
+        {L"MSActions", 47},
+        {L"MSLongActions", 48},
+        {L"DataHeader", 49},
+        {L"LongDataHeader", 50},
+        {L"DataLog", 51},
+        {L"LongDataLog", 52},
+        {L"DynaDataLog", 53},
+        {L"LongDynaDataLog", 54},
+        {L"MCAbort", 55},
+        {L"MCVersion", 56},
+        {L"GetKPInterval", 57},
+        {L"GetContextEx", 58},
+        {L"MCGetMOID", 59},
+        {L"MCConfigPrimaryMS", 60},
+        {L"FetchDataSources", 61},
+        {L"CreateProxyEvent", 62},
+        {L"DictionaryInsertValue", 63},
+        {L"DictionaryRetrieveValue", 64},
+        {L"DictionaryRetrieveAllValues", 65},
+        {L"DictionaryRetrieveByPattern", 66},
+        {L"DictionaryRemoveValue", 67},
+        {L"EventXMLToPlainText", 68},
+        {L"SampleLock", 69},
+        {L"AcquireLock", 70},
+        {L"CreateEventEx", 71},
+        {L"CreateDataEx", 72},
+        {L"AbortScriptEx", 73},
+        {L"WaitForObjectEx", 74},
+        {L"cvDiffDateFromString", 75}
+    };
+    ASSERT_EQ(std::size(names), 75u);
+    for (const Name& n : names) {
+        LPOLESTR name = const_cast<LPOLESTR>(n.name);
+        DISPID id = 0;
+        EXPECT_EQ(ext->GetIDsOfNames(IID_NULL, &name, 1, 0x409, &id), S_OK) << n.name;
+        EXPECT_EQ(id, n.id) << n.name;
+    }
+    // Scripts match names without regard to case.
+    LPOLESTR lower = const_cast<LPOLESTR>(L"cvsleep");
+    DISPID id = 0;
+    EXPECT_EQ(ext->GetIDsOfNames(IID_NULL, &lower, 1, 0x409, &id), S_OK);
+    EXPECT_EQ(id, 22);
+}
+
+TEST_F(DispatchTest, UnknownNamesAndIdentifiersAreRefused) {
+    LPOLESTR name = const_cast<LPOLESTR>(L"NoSuchMethod");
+    DISPID id = 0;
+    EXPECT_EQ(ext->GetIDsOfNames(IID_NULL, &name, 1, 0x409, &id), DISP_E_UNKNOWNNAME);
+    DISPPARAMS none = {};
+    for (DISPID bad : {0, 76, -1})
+        EXPECT_EQ(ext->Invoke(bad, IID_NULL, 0x409, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+                  DISP_E_MEMBERNOTFOUND) << bad;
+    UINT count = 0;
+    EXPECT_EQ(ext->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    ComPtr<ITypeInfo> info;
+    EXPECT_EQ(ext->GetTypeInfo(0, 0, info.put()), S_OK);
+}
+
+TEST_F(DispatchTest, IdentityAnswersItsThreeInterfacesOnly) {
+    ComPtr<IUnknown> unk;
+    ComPtr<IDispatch> disp;
+    EXPECT_EQ(ext.as(unk), S_OK);
+    EXPECT_EQ(ext.as(disp), S_OK);
+    EXPECT_EQ(static_cast<void*>(unk.get()), static_cast<void*>(ext.get()));
+    ComPtr<IClassFactory> other;
+    EXPECT_EQ(ext.as(other), E_NOINTERFACE);
+    EXPECT_FALSE(other);
+}
+
+TEST_F(DispatchTest, ScriptCallsReachTheCoreWithTheJobContextOfTheirThread) {
+    ScriptResult r = runScript(
+        L"Sub main()\n"
+        L"  CVEXT.setStandAlone\n"
+        L"  CVFLEXT.MSActions 3, \"disk full\", \"NULL\", \"C:\", \"null\"\n"
+        L"End Sub\n",
+        4, 4001);
+    EXPECT_EQ(r.compile, S_OK);
+    EXPECT_EQ(r.run, S_OK);
+    EXPECT_EQ(r.ret, 1);
+    // The left-out value arrives as its declared default -1.0; "NULL" in any
+    // case as a null pointer; proxy flag 0 and no knowledge-base data.
+    EXPECT_EQ(journal(), (std::vector<std::string>{
+        R"({"op":"setStandAlone","args":[]})",
+        R"({"job":4,"op":"MSActions","ctx":[4,4001],"args":[3,"disk full",null,"C:",null,-1.0,0,null,null]})",
+    }));
+}
+
+TEST_F(DispatchTest, CallsOnAThreadWithoutAJobReturnWithoutReachingTheCore) {
+    Bstr msg(L"m");
+    EXPECT_EQ(ext->MSActions(1, msg.get(), msg.get(), msg.get(), msg.get(), 1.0), S_FALSE);
+    EXPECT_EQ(ext->setStandAlone(), S_OK);
+    EXPECT_EQ(journal(), std::vector<std::string>{R"({"op":"setStandAlone","args":[]})"});
+}
+
+}  // namespace
