@@ -1,5 +1,7 @@
 #include "module/registration.h"
 
+#include "ext/owners.h"
+
 #include <cstring>
 #include <new>
 
@@ -21,23 +23,6 @@ public:
 
 private:
     HMODULE module_;
-};
-
-class TypeLibHandle {
-public:
-    TypeLibHandle() = default;
-    TypeLibHandle(const TypeLibHandle&) = delete;
-    TypeLibHandle& operator=(const TypeLibHandle&) = delete;
-    ~TypeLibHandle()
-    {
-        if (lib_)
-            lib_->Release();
-    }
-    ITypeLib* get() const { return lib_; }
-    ITypeLib** put() { return &lib_; }
-
-private:
-    ITypeLib* lib_ = nullptr;
 };
 
 class LibAttr {
@@ -69,7 +54,7 @@ std::u16string_view AsU16(std::wstring_view text) { return {reinterpret_cast<con
 
 std::size_t LastSeparator(std::wstring_view path) { return path.find_last_of(L"\\/:"); }
 
-HRESULT LoadTypeLibFrom(const std::wstring& path, TypeLibHandle& lib, std::wstring& loadedFrom)
+HRESULT LoadTypeLibFrom(const std::wstring& path, ComPtr<ITypeLib>& lib, std::wstring& loadedFrom)
 {
     HRESULT hr = LoadTypeLib(path.c_str(), lib.put());
     if (SUCCEEDED(hr)) {
@@ -171,7 +156,7 @@ std::wstring HelpDirectoryOf(std::wstring_view path)
 HRESULT RegisterTypeLibFrom(const std::wstring& path)
 {
     try {
-        TypeLibHandle lib;
+        ComPtr<ITypeLib> lib;
         std::wstring loadedFrom;
         if (HRESULT hr = LoadTypeLibFrom(path, lib, loadedFrom); FAILED(hr))
             return hr;
@@ -185,7 +170,7 @@ HRESULT RegisterTypeLibFrom(const std::wstring& path)
 HRESULT UnregisterTypeLibFrom(const std::wstring& path)
 {
     try {
-        TypeLibHandle lib;
+        ComPtr<ITypeLib> lib;
         std::wstring loadedFrom;
         if (HRESULT hr = LoadTypeLibFrom(path, lib, loadedFrom); FAILED(hr))
             return hr;

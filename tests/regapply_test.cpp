@@ -473,16 +473,4 @@ TEST(RegistrationPaths, ModulePathOf260CharactersIsRefused)
         RemoveDirectoryW(it->c_str());
 }
 
-TEST(RegistrationPaths, ReplacementsDoubleSingleQuotes)
-{
-    RegReplacements replacements = ModuleReplacements(L"C:\\it's\\a''b.dll");
-    ASSERT_EQ(replacements.size(), 3u);
-    for (const auto& [name, value] : replacements) {
-        if (name == u"APPID")
-            EXPECT_TRUE(value.empty());
-        else
-            EXPECT_TRUE(value == u"C:\\it''s\\a''''b.dll");
-    }
-}
-
 }  // namespace

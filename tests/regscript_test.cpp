@@ -98,6 +98,8 @@ TEST(RegScriptGrammar, BuildsTheKeyTree)
         u"}\r\n"
         u"hkey_current_user { Plain }";
     RegScript script;
+    EXPECT_TRUE(ParseRegScript(u" \r\n\t ", script).ok());
+    EXPECT_TRUE(script.roots.empty());
     RegScriptStatus status = ParseRegScript(text, script);
     ASSERT_TRUE(status.ok()) << Describe(status);
     ASSERT_EQ(script.roots.size(), 2u);
@@ -209,14 +211,6 @@ TEST(RegScriptGrammar, ValueTypes)
             EXPECT_EQ(value->bytes, c.bytes) << "case " << &c - cases;
         }
     }
-}
-
-TEST(RegScriptGrammar, EmptyScriptHasNoRoots)
-{
-    RegScript script;
-    EXPECT_TRUE(ParseRegScript(u"", script).ok());
-    EXPECT_TRUE(ParseRegScript(u" \r\n\t ", script).ok());
-    EXPECT_TRUE(script.roots.empty());
 }
 
 TEST(RegScriptGrammar, MalformedScriptsAreErrors)
