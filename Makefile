@@ -2,6 +2,7 @@
 #   make run    set up, build, run the example monitoring scripts
 #   make test   set up, build, run the tests
 BUILD ?= build
+SHELL := /bin/bash
 TOOLCHAIN := cmake/toolchain-i686-mingw.cmake
 WINE_RUN := $(BUILD)/wine-run.sh
 
@@ -56,8 +57,31 @@ run: setup
 	  echo "run: neither ztolvera-run.exe nor ztolvera-demo.exe is built yet"; \
 	fi
 
-bench stress fuzz:
+bench stress:
 	@echo "$@: not yet"
+
+# Native fuzzers of the pure functions (registry-script processor, list
+# splitting), built with clang and libFuzzer outside the cross build. Inputs
+# kept under tests/fuzz/regressions are replayed first; a crash found now is
+# written there, to be kept as a regression input.
+FUZZ_BUILD := $(BUILD)-fuzz
+FUZZ_SECONDS ?= 60
+fuzz:
+	@missing=""; for p in clang libclang-rt-14-dev cmake; do \
+	  dpkg -s "$$p" >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then $(APT) update && $(APT) install $$missing; fi
+	cmake -S tests/fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(FUZZ_BUILD) -j2
+	@set -eo pipefail; for f in $(FUZZ_BUILD)/*_fuzz; do \
+	  n=$$(basename $$f _fuzz); \
+	  echo "== $$n: replaying kept inputs"; \
+	  $$f -runs=0 tests/fuzz/regressions/$$n tests/fuzz/corpus/$$n 2>&1 | grep -E 'INITED|ERROR'; \
+	  echo "== $$n: fuzzing for $(FUZZ_SECONDS) s"; \
+	  mkdir -p $(FUZZ_BUILD)/corpus-$$n; \
+	  $$f $(FUZZ_BUILD)/corpus-$$n tests/fuzz/corpus/$$n -max_total_time=$(FUZZ_SECONDS) \
+	      -timeout=5 -max_len=4096 -print_final_stats=1 \
+	      -artifact_prefix=tests/fuzz/regressions/$$n/crash- 2>&1 | grep -E '^(Done|stat::number_of_executed_units|==[0-9]+==ERROR)' ; \
+	done
 
 clean:
 	@if [ -x $(WINE_RUN) ]; then $(WINE_RUN) --stop; fi

@@ -34,6 +34,10 @@ RAVLIN_API void standin_setResult(const char* op, long result);
 RAVLIN_API void standin_setText(const char* op, const char* text);
 RAVLIN_API void standin_setAbort(const char* op, int flag);
 
+// Whether calls, trace lines and script errors are journaled (on after a
+// reset). Benchmarks turn it off so that they time zTolvera, not the journal.
+RAVLIN_API void standin_setRecording(int on);
+
 // Appends a line of the caller's: a JSON object without its braces' seq,
 // for example "{\"job\":1,\"host\":\"reg\",\"hr\":0}".
 RAVLIN_API void standin_note(const char* json);

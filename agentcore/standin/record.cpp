@@ -22,6 +22,7 @@ struct State {
     std::map<const void*, unsigned long> jobs;       // data pointer -> job number
     std::set<void*> handedOut;                       // strings meant for freeMem
     long misreleases = 0;
+    volatile LONG recording = 1;
 };
 
 State& state() {
@@ -75,15 +76,21 @@ std::string jsonDouble(double v) {
     return s;
 }
 
-Call::Call(const char* op, const _zjobcxt* cxt) : op_(op) {
+bool recording() { return state().recording != 0; }
+
+Call::Call(const char* op, const _zjobcxt* cxt) : on_(recording()), op_(op) {
+    if (!on_) return;
     unsigned long job = cxt ? jobOfData(cxt->data) : 0;
     head_ = "\"job\":" + std::to_string(job) + ",\"op\":\"" + op_ + "\",\"ctx\":[" +
             std::to_string(job) + "," + std::to_string(cxt ? cxt->pwdobj : 0) + "]";
 }
 
-Call::Call(const char* op) : op_(op) { head_ = "\"op\":\"" + op_ + "\""; }
+Call::Call(const char* op) : on_(recording()), op_(op) {
+    if (on_) head_ = "\"op\":\"" + op_ + "\"";
+}
 
 Call& Call::raw(const std::string& json) {
+    if (!on_) return *this;
     if (!args_.empty()) args_ += ",";
     args_ += json;
     return *this;
@@ -129,12 +136,13 @@ int Call::abortFlag() const {
 }
 
 long Call::finish(long result) {
-    append("{" + head_ + ",\"args\":[" + args_ + "]}");
+    if (on_) append("{" + head_ + ",\"args\":[" + args_ + "]}");
     return result;
 }
 
 void append(const std::string& json) {
     State& s = state();
+    if (!s.recording) return;
     std::lock_guard<std::mutex> g(s.lock);
     std::string body = json;
     std::size_t open = body.find('{');
@@ -218,6 +226,7 @@ void standin_reset(void) {
         s.texts.clear();
         s.aborts.clear();
         s.misreleases = 0;
+        s.recording = 1;
         s.handedOut.clear();
     }
     resetStores();
@@ -240,6 +249,8 @@ void standin_setAbort(const char* op, int flag) {
     std::lock_guard<std::mutex> g(s.lock);
     s.aborts[op] = flag;
 }
+
+void standin_setRecording(int on) { InterlockedExchange(&state().recording, on ? 1 : 0); }
 
 void standin_note(const char* json) {
     if (json) append(json);

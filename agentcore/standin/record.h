@@ -52,6 +52,7 @@ public:
     long finish(long result);
 
 private:
+    bool on_;                      // journaling on when the call began
     std::string op_;
     std::string head_;
     std::string args_;
