@@ -28,6 +28,4 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID, REFIID, void** ppv) {
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-extern "C" HRESULT WINAPI DllRegisterServer() { return E_NOTIMPL; }
-
-extern "C" HRESULT WINAPI DllUnregisterServer() { return E_NOTIMPL; }
+// DllRegisterServer and DllUnregisterServer are in selfreg.cpp.
