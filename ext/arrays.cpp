@@ -12,7 +12,7 @@ bool setStringArray(VARIANT* target, const std::vector<std::string>& texts) {
         Variant element;
         V_VT(&element) = VT_BSTR;
         V_BSTR(&element) = ansiToBstr(texts[i]);
-        if (V_BSTR(&element)) SafeArrayPutElement(array.get(), &i, &element);
+        if (!V_BSTR(&element) || FAILED(SafeArrayPutElement(array.get(), &i, &element))) return false;
     }
     V_VT(target) = VT_ARRAY | VT_VARIANT;
     V_ARRAY(target) = array.release();

@@ -5,6 +5,7 @@
 #include <array>
 #include <vector>
 
+#include "abort.h"
 #include "owners.h"
 
 namespace {
@@ -159,5 +160,7 @@ STDMETHODIMP ScpExt::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
     HRESULT hr = typeInfo(ti);
     if (FAILED(hr)) return hr;
     CompletedArgs args(params, cache().defaults[id]);
-    return ti->Invoke(static_cast<IScpExt*>(this), id, flags, args.get(), result, excep, argErr);
+    return dispatchWithinRun(excep, [&] {
+        return ti->Invoke(static_cast<IScpExt*>(this), id, flags, args.get(), result, excep, argErr);
+    });
 }

@@ -1,30 +1,117 @@
-// Data exchange and dictionary.
+// Data exchange and the agent's dictionary. The core keeps every value; the
+// dictionary's texts travel through the ANSI code page, and "NULL" is an
+// ordinary name there, unlike the names of exported values.
 #include "scpext.h"
 
+#include <string>
+#include <vector>
+
+#include "args.h"
+#include "arrays.h"
+#include "owners.h"
+
+namespace {
+
+// The core may explain an export or import here; nobody reads it.
+constexpr std::size_t kMessageSize = 512;
+
+void setAnsiString(VARIANT* target, const std::string& text) {
+    VariantClear(target);
+    if (BSTR b = ansiToBstr(text)) {
+        V_VT(target) = VT_BSTR;
+        V_BSTR(target) = b;
+    }
+}
+
+// The core's pairs as the script sees them: one flat array name, value,
+// name, value, ... in the core's order. The method's answer does not depend
+// on the array: an array that cannot be made leaves `tuples` Empty.
+void setTuples(VARIANT* tuples, const StringPairs& pairs) {
+    std::vector<std::string> flat;
+    flat.reserve(2 * pairs.size());
+    for (const auto& [name, value] : pairs) {
+        flat.push_back(name);
+        flat.push_back(value);
+    }
+    setStringArray(tuples, flat);
+}
+
+}  // namespace
+
 STDMETHODIMP ScpExt::ExportData(BSTR vname, VARIANT val, VARIANT_BOOL* ret) {
-    return E_NOTIMPL;
+    if (!ret) return E_POINTER;
+    ArgString name(vname);
+    *ret = VARIANT_FALSE;
+    auto cxt = jobContext();
+    if (!cxt) return S_FALSE;
+    char message[kMessageSize] = {};
+    // The value goes as the script passed it; the core decides what to keep.
+    *ret = boolResult(core_->MCExport(&*cxt, name, &val, message));
+    return S_OK;
 }
 
 STDMETHODIMP ScpExt::ImportData(BSTR vname, VARIANT* val, VARIANT_BOOL* ret) {
-    return E_NOTIMPL;
+    if (!val || !ret) return E_POINTER;
+    ArgString name(vname);
+    *ret = VARIANT_FALSE;
+    if (!core_) return S_FALSE;
+    VariantClear(val);
+    auto cxt = jobContext();
+    if (!cxt) return S_FALSE;
+    char message[kMessageSize] = {};
+    *ret = boolResult(core_->MCImport(&*cxt, name, val, message));
+    return S_OK;
 }
 
 STDMETHODIMP ScpExt::DictionaryInsertValue(BSTR name, BSTR value, long* retCode) {
-    return E_NOTIMPL;
+    if (!retCode) return S_FALSE;
+    std::string key = toAnsi(name), text = toAnsi(value);
+    auto cxt = jobContext();
+    if (!cxt) return S_FALSE;
+    *retCode = static_cast<long>(core_->DictionaryInsertValue(&*cxt, key, text));
+    return S_OK;
 }
 
 STDMETHODIMP ScpExt::DictionaryRetrieveValue(BSTR name, VARIANT* value, long* retCode) {
-    return E_NOTIMPL;
+    if (!value || !retCode) return S_FALSE;
+    VariantClear(value);
+    std::string key = toAnsi(name), text;
+    auto cxt = jobContext();
+    if (!cxt) return S_FALSE;
+    *retCode = core_->DictionaryRetrieveValue(&*cxt, key, text);
+    // What a core that found nothing left in the string means nothing.
+    if (*retCode == 0) text.clear();
+    setAnsiString(value, text);
+    return S_OK;
 }
 
 STDMETHODIMP ScpExt::DictionaryRetrieveAllValues(VARIANT* tuples, long* numTuples) {
-    return E_NOTIMPL;
+    if (!tuples || !numTuples) return S_FALSE;
+    VariantClear(tuples);
+    StringPairs pairs;
+    auto cxt = jobContext();
+    if (!cxt) return S_FALSE;
+    *numTuples = static_cast<long>(core_->DictionaryRetrieveAllValues(&*cxt, pairs));
+    setTuples(tuples, pairs);
+    return S_OK;
 }
 
 STDMETHODIMP ScpExt::DictionaryRetrieveByPattern(BSTR pattern, VARIANT* tuples, long* numTuples) {
-    return E_NOTIMPL;
+    if (!pattern || !tuples || !numTuples) return S_FALSE;
+    VariantClear(tuples);
+    StringPairs pairs;
+    auto cxt = jobContext();
+    if (!cxt) return S_FALSE;
+    *numTuples = static_cast<long>(core_->DictionaryRetrieveByPattern(&*cxt, toAnsi(pattern), pairs));
+    setTuples(tuples, pairs);
+    return S_OK;
 }
 
 STDMETHODIMP ScpExt::DictionaryRemoveValue(BSTR name, long* retCode) {
-    return E_NOTIMPL;
+    if (!retCode) return S_FALSE;
+    std::string key = toAnsi(name);
+    auto cxt = jobContext();
+    if (!cxt) return S_FALSE;
+    *retCode = static_cast<long>(core_->DictionaryRemoveValue(&*cxt, key));
+    return S_OK;
 }

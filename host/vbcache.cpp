@@ -91,6 +91,7 @@ int vbcache::attach(cacheEntry* cacheidx, unsigned long pwdobj) {
     // A new run starts unaborted: a failure in this run is reported as one,
     // even if an earlier run of the job ended itself.
     entry->aborted = 0;
+    entry->ending = 0;
     return 1;
 }
 
@@ -146,6 +147,17 @@ IActiveScript* vbcache::engineForThread() {
 void vbcache::markAbortForThread() {
     Lock guard(lock_);
     if (cacheEntry* entry = forThread()) entry->aborted = 1;
+}
+
+void vbcache::markEndingForThread() {
+    Lock guard(lock_);
+    if (cacheEntry* entry = forThread()) entry->ending = 1;
+}
+
+int vbcache::endingForThread() {
+    Lock guard(lock_);
+    cacheEntry* entry = forThread();
+    return entry ? entry->ending : 0;
 }
 
 int vbcache::compiledForThread() {

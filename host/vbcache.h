@@ -20,6 +20,7 @@ struct cacheEntry {
     DWORD thread;               // registering thread, then the running one, 0 after a run
     int compiled;
     int aborted;
+    int ending;                 // this run is being ended through its dispatch calls
     cacheEntry* prev;
     cacheEntry* next;
 };
@@ -53,6 +54,10 @@ public:
     int jobRefForThread(ImpJob** jobobj, unsigned long* pwdobj);
     IActiveScript* engineForThread();
     void markAbortForThread();
+    // The run on the calling thread is to end at its next dispatch call: set
+    // when its engine could not be interrupted, cleared by attach.
+    void markEndingForThread();
+    int endingForThread();
     int compiledForThread();
 
     int count();

@@ -1,16 +1,30 @@
-// Agent control. Failing operations (result set to 0) write their text
-// setting, or "failed: <op>", into the error buffer.
+// Agent control. An operation told to fail (result 0) writes its text
+// setting into the 512-byte error buffer; without a text setting it fails
+// silently and leaves the buffer alone, as a core that gives no reason would.
+// The journal shows the text written, or "" when nothing was.
 #include "record.h"
 
 using namespace standin;
 
 namespace {
+
+// Stands for "no text set": no real setting starts with a NUL.
+const std::string kNoText("\0none", 5);
+
+const char* explainFailure(Call& c, long r, char* errmsg) {
+    if (r) return "";
+    std::string text = c.text(kNoText);
+    if (text == kNoText) return "";
+    writeBuffer(errmsg, 512, text);
+    return errmsg;
+}
+
 long withError(Call& c, char* errmsg) {
     long r = c.result(1);
-    if (!r) writeBuffer(errmsg, 512, c.text(""));
-    c.arg(r ? "" : errmsg);
+    c.arg(explainFailure(c, r, errmsg));
     return c.finish(r);
 }
+
 }  // namespace
 
 int ravlinapi::IsMCAction(_zjobcxt* cxt) { Call c("IsMCAction", cxt); return c.finish(c.result(1)); }
@@ -78,8 +92,7 @@ int ravlinapi::MCPrimaryMS(_zjobcxt* cxt, char* ms, char* ms2, long update, char
     Call c("MCPrimaryMS", cxt);
     c.arg(ms).arg(ms2).arg(update);
     long r = c.result(1);
-    if (!r) writeBuffer(errmsg, 512, c.text(""));
-    c.arg(r ? "" : errmsg).arg(hostFlag).arg(host);
+    c.arg(explainFailure(c, r, errmsg)).arg(hostFlag).arg(host);
     return c.finish(r);
 }
 

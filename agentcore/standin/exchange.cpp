@@ -1,6 +1,9 @@
 // Data exchange and the dictionary: both stores really keep their values,
-// shared by all jobs. DictionaryRetrieveByPattern matches names against a
-// pattern in which '*' stands for any run of characters and '?' for one.
+// shared by all jobs. Exporting without a name fails, and importing a name
+// never exported fails. The journal shows an exported VARIANT as its type as
+// received (by-reference included) and its text. DictionaryRetrieveByPattern
+// matches names against a pattern in which '*' stands for any run of
+// characters and '?' for one; pairs come back in name order.
 #include "record.h"
 
 #include <map>
@@ -64,7 +67,7 @@ void resetStores() {
 int ravlinapi::MCExport(_zjobcxt* cxt, char* vname, VARIANT* val, char* msg) {
     Call c("MCExport", cxt);
     c.arg(vname).raw(describe(val));
-    long r = c.result(1);
+    long r = c.result(vname && val ? 1 : 0);          // a value needs a name to be kept
     if (r && vname && val) {
         Stores& s = stores();
         std::lock_guard<std::mutex> g(s.lock);

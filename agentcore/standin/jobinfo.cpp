@@ -75,8 +75,10 @@ int ravlinapi::ZTrace(_zjobcxt* cxt, char* msg) {
 int ravlinapi::EventXMLToPlainText(_zjobcxt* cxt, const std::string& xml, std::string& plain) {
     Call c("EventXMLToPlainText", cxt);
     c.arg(xml);
+    // A positive result is a conversion; zero or a negative error code
+    // leaves the plain text empty.
     long r = c.result(1);
-    if (r) plain = c.text(xml);
+    if (r > 0) plain = c.text(xml);
     return c.finish(r);
 }
 

@@ -1,6 +1,7 @@
 #include "record.h"
 #include "../standin.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +21,9 @@ struct State {
     std::map<std::string, std::string> texts;
     std::map<std::string, int> aborts;
     std::map<const void*, unsigned long> jobs;       // data pointer -> job number
-    std::set<void*> handedOut;                       // strings meant for freeMem
+    // Strings meant for freeMem. A multiset: one wrongly given to free may
+    // come back from malloc for the next string and must still be counted.
+    std::multiset<void*> handedOut;
     long misreleases = 0;
     volatile LONG recording = 1;
 };
@@ -66,10 +69,12 @@ std::string jsonString(const char* s) {
 std::string jsonDouble(double v) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "%.17g", v);
-    // Shortest form that reads back the same value.
+    // Shortest form that reads back the same value, written out in full
+    // where %g would only shorten it with an exponent (80 as 80.0, not 8e+01).
     for (int prec = 1; prec <= 17; ++prec) {
         std::snprintf(buf, sizeof buf, "%.*g", prec, v);
-        if (std::strtod(buf, nullptr) == v) break;
+        bool plain = !std::strchr(buf, 'e') || std::fabs(v) >= 1e17 || std::fabs(v) < 1e-4;
+        if (plain && std::strtod(buf, nullptr) == v) break;
     }
     std::string s = buf;
     if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
@@ -176,7 +181,9 @@ void takeBackFreeMem(void* p) {
     if (!p) return;
     State& s = state();
     std::lock_guard<std::mutex> g(s.lock);
-    if (!s.handedOut.erase(p)) ++s.misreleases;
+    auto it = s.handedOut.find(p);
+    if (it == s.handedOut.end()) ++s.misreleases;
+    else s.handedOut.erase(it);
 }
 
 void registerJob(const void* data, unsigned long jobno) {

@@ -2,8 +2,13 @@
 //
 // Waits sleep for their interval in milliseconds, capped at 50 ms so tests
 // stay fast, and report the abort flag set for the operation. The critical
-// section is a real one: a second job entering it waits until the first
-// leaves. Lock counts are kept per component.
+// section is a real one, reentrant for the thread inside: a second job
+// entering it waits until the first leaves. Entering is journaled once inside
+// and leaving before the section is given up, so the journal's order of
+// MCEnterCS and MCExitCS lines is the order in which jobs held the section.
+// An MCEnterCS told to fail or abort does not enter. Lock counts are kept per
+// component: AcquireLock adds one, SampleLock reports the count and answers 1
+// when it differs from the caller's old count, 0 when it does not.
 #include "record.h"
 
 #include <algorithm>
@@ -42,9 +47,19 @@ Locks& locks() {
 }  // namespace
 
 void resetWaitStores() {
-    Locks& l = locks();
-    std::lock_guard<std::mutex> g(l.lock);
-    l.counts.clear();
+    {
+        Locks& l = locks();
+        std::lock_guard<std::mutex> g(l.lock);
+        l.counts.clear();
+    }
+    // A test that left the section entered must not block the next one.
+    JobsSection& cs = jobsSection();
+    {
+        std::lock_guard<std::mutex> g(cs.lock);
+        cs.owner = 0;
+        cs.depth = 0;
+    }
+    cs.freed.notify_all();
 }
 
 int ravlinapi::MCSleep(_zjobcxt* cxt, long intv, int noabort, int* abort) {
@@ -59,6 +74,7 @@ int ravlinapi::MCWaitForObject(_zjobcxt* cxt, long waitintv, void* hobj, int noa
                                int reserved) {
     Call c("MCWaitForObject", cxt);
     c.arg(waitintv).arg(static_cast<long>(reinterpret_cast<intptr_t>(hobj))).arg(noabort);
+    sleepCapped(waitintv);
     if (abort) *abort = c.abortFlag();
     c.arg(reserved);
     return c.finish(c.result(1));
@@ -68,6 +84,7 @@ int ravlinapi::MCWaitForObjectOffline(_zjobcxt* cxt, long waitintv, void* hobj, 
                                       int* abort) {
     Call c("MCWaitForObjectOffline", cxt);
     c.arg(waitintv).arg(static_cast<long>(reinterpret_cast<intptr_t>(hobj))).arg(noabort);
+    sleepCapped(waitintv);
     if (abort) *abort = c.abortFlag();
     return c.finish(c.result(1));
 }
@@ -93,11 +110,13 @@ int ravlinapi::MCExitCS(_zjobcxt* cxt) {
     JobsSection& cs = jobsSection();
     {
         std::lock_guard<std::mutex> g(cs.lock);
-        if (cs.owner != GetCurrentThreadId()) r = 0;        // not entered by this thread
-        else if (--cs.depth == 0) cs.owner = 0;
+        bool inside = cs.owner == GetCurrentThreadId();
+        if (!inside) r = 0;                                  // not entered by this thread
+        c.finish(r);
+        if (inside && --cs.depth == 0) cs.owner = 0;
     }
     cs.freed.notify_all();
-    return c.finish(r);
+    return r;
 }
 
 int ravlinapi::SampleLock(_zjobcxt* cxt, unsigned long component, unsigned long oldCount,
