@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include "classfactory.h"
 #include "module.h"
 #include "scpext.h"
 #include "vbcache.h"
@@ -13,6 +14,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
         DisableThreadLibraryCalls(instance);
         break;
     case DLL_PROCESS_DETACH:
+        releaseClassObjects();
         releaseScpExtTypeInfo();
         vbcache::destroy();
         break;
@@ -20,12 +22,10 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     return TRUE;
 }
 
-extern "C" HRESULT WINAPI DllCanUnloadNow() { return moduleLockCount() == 0 ? S_OK : S_FALSE; }
+extern "C" HRESULT WINAPI DllCanUnloadNow() { return canUnloadNow(); }
 
-extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID, REFIID, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    return CLASS_E_CLASSNOTAVAILABLE;
+extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+    return getClassObject(clsid, riid, ppv);
 }
 
 // DllRegisterServer and DllUnregisterServer are in selfreg.cpp.

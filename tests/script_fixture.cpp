@@ -1,78 +1,55 @@
 #include "script_fixture.h"
 
-#include <activscp.h>
-
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <mutex>
 
+#include "classfactory.h"
 #include "owners.h"
-#include "scpext.h"
-#include "vbcache.h"
+#include "ztolvera.h"
 
 namespace {
-
-// A bare script site: the four named items resolve to ScpExt (and nothing
-// for the companion), errors go to the trace.
-class TestSite : public IActiveScriptSite {
-public:
-    explicit TestSite(IDispatch* ext) : ext_(ext) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == __uuidof(IActiveScriptSite)) {
-            *ppv = static_cast<IActiveScriptSite*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG r = InterlockedDecrement(&refs_);
-        if (!r) delete this;
-        return r;
-    }
-    STDMETHODIMP GetLCID(LCID* lcid) override { *lcid = 9; return S_OK; }
-    STDMETHODIMP GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown** unk, ITypeInfo** ti) override {
-        if (ti && (mask & SCRIPTINFO_ITYPEINFO)) *ti = nullptr;
-        if (!(mask & SCRIPTINFO_IUNKNOWN)) return E_FAIL;
-        *unk = nullptr;
-        if (wcscmp(name, L"CVEXT") && wcscmp(name, L"CVFLEXT")) return E_FAIL;
-        *unk = ext_.get();
-        (*unk)->AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP GetDocVersionString(BSTR* v) override { *v = SysAllocString(L""); return S_OK; }
-    STDMETHODIMP OnScriptTerminate(const VARIANT*, const EXCEPINFO*) override { return S_OK; }
-    STDMETHODIMP OnStateChange(SCRIPTSTATE) override { return S_OK; }
-    STDMETHODIMP OnScriptError(IActiveScriptError* error) override {
-        EXCEPINFO ei = {};
-        error->GetExceptionInfo(&ei);
-        if (!(ei.wCode == 0xFFFF && ei.scode == static_cast<SCODE>(0xFFFFFFFF))) {
-            std::string text = "onScriptError: ";
-            if (ei.bstrDescription) {
-                char buf[1024] = {};
-                wcstombs(buf, ei.bstrDescription, sizeof buf - 1);
-                text += buf;
-            }
-            TraceMgr.logAdmTrace(67, "%s\n", text.c_str());
-        }
-        SysFreeString(ei.bstrSource);
-        SysFreeString(ei.bstrDescription);
-        SysFreeString(ei.bstrHelpFile);
-        return S_OK;
-    }
-    STDMETHODIMP OnEnterScript() override { return S_OK; }
-    STDMETHODIMP OnLeaveScript() override { return S_OK; }
-
-private:
-    ComPtr<IDispatch> ext_;
-    LONG refs_ = 0;
-};
 
 std::string stripSeq(const std::string& line) {
     // {"seq":N,REST  ->  {REST
     std::size_t comma = line.find(',');
     if (line.rfind("{\"seq\":", 0) != 0 || comma == std::string::npos) return line;
     return "{" + line.substr(comma + 1);
+}
+
+constexpr char kTracePrefix[] = "{\"trace\":\"";
+
+bool isHostLine(const std::string& line) {
+    return line.rfind(std::string(kTracePrefix) + "Tolvera-", 0) == 0 ||
+           line.rfind(std::string(kTracePrefix) + "CTolvera-", 0) == 0;
+}
+
+std::vector<std::string> tracesOf(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (auto& line : lines)
+        if (line.rfind(kTracePrefix, 0) == 0) out.push_back(line.substr(10, line.size() - 12));
+    return out;
+}
+
+// The HRESULT the host printed in its failure line starting with `prefix`
+// (the last number on the line), or `otherwise`.
+HRESULT failureIn(const std::vector<std::string>& traces, const std::string& prefix, HRESULT otherwise) {
+    for (auto& line : traces) {
+        if (line.rfind(prefix, 0) != 0) continue;
+        unsigned long hr = 0;
+        std::size_t at = line.find_last_of("= ");
+        if (at != std::string::npos && std::sscanf(line.c_str() + at + 1, "%lx", &hr) == 1)
+            return static_cast<HRESULT>(hr);
+    }
+    return otherwise;
+}
+
+void registerCompanion() {
+    HMODULE companion = LoadLibraryW(L"ScpWin32Ext.dll");
+    if (!companion) return;
+    using Register = HRESULT(WINAPI*)();
+    if (auto reg = reinterpret_cast<Register>(GetProcAddress(companion, "DllRegisterServer"))) reg();
 }
 
 }  // namespace
@@ -87,10 +64,21 @@ void setUpComForTests() {
         wchar_t* slash = wcsrchr(path, L'\\');
         wcscpy(slash ? slash + 1 : path, L"zTolvera.dll");
         LoadTypeLibEx(path, REGKIND_REGISTER, lib.put());
+        registerCompanion();
     });
 }
 
-std::vector<std::string> journal() {
+ITolvera* createHost() {
+    setUpComForTests();
+    ComPtr<IClassFactory> factory;
+    ITolvera* host = nullptr;
+    if (FAILED(getClassObject(CLSID_Tolvera, IID_IClassFactory, factory.putVoid())) ||
+        FAILED(factory->CreateInstance(nullptr, IID_ITolvera, reinterpret_cast<void**>(&host))))
+        return nullptr;
+    return host;
+}
+
+std::vector<std::string> fullJournal() {
     std::vector<std::string> lines;
     char* text = standin_journal();
     if (!text) return lines;
@@ -106,6 +94,13 @@ std::vector<std::string> journal() {
     return lines;
 }
 
+std::vector<std::string> journal() {
+    std::vector<std::string> lines;
+    for (auto& line : fullJournal())
+        if (!isHostLine(line)) lines.push_back(line);
+    return lines;
+}
+
 std::vector<std::string> calls(const std::string& op) {
     std::vector<std::string> out;
     for (auto& line : journal())
@@ -113,55 +108,34 @@ std::vector<std::string> calls(const std::string& op) {
     return out;
 }
 
-std::vector<std::string> traces() {
-    std::vector<std::string> out;
-    for (auto& line : journal())
-        if (line.rfind("{\"trace\":\"", 0) == 0) out.push_back(line.substr(10, line.size() - 12));
-    return out;
-}
+std::vector<std::string> traces() { return tracesOf(journal()); }
+std::vector<std::string> allTraces() { return tracesOf(fullJournal()); }
 
 ScriptResult runScript(const std::wstring& script, unsigned long jobno, unsigned long pwdobj) {
-    setUpComForTests();
     ScriptResult result;
-    static ComPtr<IScpExt> ext(ScpExt::create());
+    ComPtr<ITolvera> host;
+    host.attach(createHost());
+    if (!host) return result;
     ImpJob* job = standin_newJob(jobno, script.c_str());
-
-    CLSID vbs;
-    CLSIDFromProgID(L"vbs", &vbs);
-    ComPtr<IActiveScript> engine;
-    ComPtr<IActiveScriptParse> parse;
-    if (FAILED(CoCreateInstance(vbs, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IActiveScript), engine.putVoid())) ||
-        FAILED(engine.as(parse)) || FAILED(parse->InitNew())) {
-        standin_deleteJob(job);
-        return result;
+    wchar_t name[] = L"test";
+    vsinfo info = {jobno, name, static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(job))};
+    ULONG cookie = 0;
+    if (host->reg(info, &cookie) == S_OK) {
+        // The host tells a failed parse or call of main only in its trace,
+        // on a line that names the job's cookie.
+        std::size_t before = allTraces().size();
+        Bstr null(L"NULL");
+        HRESULT compiled = host->compile(cookie, null.get());
+        HRESULT ran = host->run(cookie, pwdobj, &result.ret);
+        std::vector<std::string> lines = allTraces();
+        lines.erase(lines.begin(), lines.begin() + std::min(before, lines.size()));
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%lx", cookie);
+        result.compile = compiled == S_OK ? S_OK : failureIn(lines, "Tolvera-compile: script <test," + std::string(hex) + ">", E_FAIL);
+        result.run = ran != S_OK ? E_FAIL : failureIn(lines, "Tolvera-run: script " + std::string(hex) + " ", S_OK);
+        host->unreg(cookie);
     }
-    ComPtr<IActiveScriptSite> site(new TestSite(ext.get()));
-    engine->SetScriptSite(site.get());
-    engine->AddNamedItem(L"CVEXT", SCRIPTITEM_ISVISIBLE);
-    engine->AddNamedItem(L"CVFLEXT", SCRIPTITEM_ISVISIBLE);
-
-    vbcache* cache = vbcache::acquire();
-    cacheEntry* entry = cache->add(jobno, L"test", job, engine.get());
-    EXCEPINFO ei = {};
-    result.compile = parse->ParseScriptText(script.c_str(), nullptr, nullptr, nullptr, 0, 0, 0x42, nullptr, &ei);
-    if (SUCCEEDED(result.compile)) cache->markCompiled(entry);
-    cache->attach(entry, pwdobj);
-    ComPtr<IDispatch> disp;
-    DISPID main = 0;
-    LPOLESTR name = const_cast<LPOLESTR>(L"main");
-    DISPPARAMS none = {};
-    if (SUCCEEDED(result.run = engine->SetScriptState(SCRIPTSTATE_STARTED)) &&
-        SUCCEEDED(result.run = engine->SetScriptState(SCRIPTSTATE_CONNECTED)) &&
-        SUCCEEDED(result.run = engine->GetScriptDispatch(nullptr, disp.put())) &&
-        SUCCEEDED(result.run = disp->GetIDsOfNames(IID_NULL, &name, 1, 9, &main)) &&
-        SUCCEEDED(result.run = disp->Invoke(main, IID_NULL, 9, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr)))
-        result.ret = 1;
-    else if (cache->abortFlag(entry))
-        result.ret = 1;
-    cache->detach(entry);
-    disp.reset();
-    cache->remove(entry);
-    engine->Close();
+    host.reset();
     standin_deleteJob(job);
     return result;
 }

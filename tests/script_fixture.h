@@ -11,24 +11,39 @@
 #include "standin.h"
 
 // The journal since the last reset, one JSON object per line, each without
-// its "seq" member, so that tests compare content and order only.
+// its "seq" member, so that tests compare content and order only. The
+// host's own trace lines ("Tolvera-...", "CTolvera-...") are left out: this
+// is what the script caused (core calls, script errors and their reports,
+// the extension object's lines).
 std::vector<std::string> journal();
 // The journal lines of core calls to `op` only (also sendScpException).
 std::vector<std::string> calls(const std::string& op);
-// The journal's trace lines, as their texts.
+// The journal's trace lines, as their texts, the host's own left out.
 std::vector<std::string> traces();
+
+// The whole journal and every trace text, the host's own lines included.
+std::vector<std::string> fullJournal();
+std::vector<std::string> allTraces();
 
 struct ScriptResult {
     HRESULT compile = E_FAIL;   // the parse of the script text
-    HRESULT run = E_FAIL;       // the call of main
-    VARIANT_BOOL ret = 0;       // as run's ret would report it
+    HRESULT run = E_FAIL;       // the call of main (S_OK when it returned)
+    VARIANT_BOOL ret = 0;       // run's ret
 };
 
-// Registers `script` as job `jobno`, compiles it, runs its main once with
-// `pwdobj` and forgets the job. COM and the type library are set up on first
-// use; the stand-in is not reset.
+// Runs `script` as job `jobno` the way the agent does, through a host of its
+// own made by the class object: reg with the job object (name "test"),
+// compile with "NULL" so that the text comes from the job object, run once
+// with `pwdobj`, unreg. COM, the type library and the companion are set up
+// on first use; the stand-in is not reset.
 ScriptResult runScript(const std::wstring& script, unsigned long jobno = 1, unsigned long pwdobj = 1001);
 
 // Brings COM up on the calling thread (multithreaded) and registers the type
-// library of zTolvera.dll, once per process.
+// library of zTolvera.dll and the companion ScpWin32Ext.dll, once per process.
 void setUpComForTests();
+
+// A new host through the class object of the module's code linked into the
+// test (so that host and extension object share the process's job-context
+// cache); the caller releases it. Null when it could not be created.
+struct ITolvera;
+ITolvera* createHost();

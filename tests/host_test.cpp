@@ -1,0 +1,455 @@
+// The engine host end to end: ITolvera driven as the agent drives it, real
+// VBScript in the platform's engine, script calls down to the stand-in core;
+// each test states the exact journal and trace the host produced.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <thread>
+
+#include "module.h"
+#include "owners.h"
+#include "script_fixture.h"
+#include "vbcache.h"
+#include "ztolvera.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string hex(unsigned long value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%lx", value);
+    return text;
+}
+
+std::string traceLine(const std::string& text) { return R"({"trace":")" + text + R"("})"; }
+
+std::string probeCall(unsigned long job, unsigned long pwd, const std::string& text) {
+    std::string j = std::to_string(job);
+    return R"({"job":)" + j + R"(,"op":"MSActions","ctx":[)" + j + "," + std::to_string(pwd) + R"(],"args":[0,")" +
+           text + R"(","","","",-1.0,0,null,null]})";
+}
+
+// A job object of the stand-in core, gone with the test.
+class Job {
+public:
+    Job(unsigned long jobno, const wchar_t* script) : job_(standin_newJob(jobno, script)), jobno_(jobno) {}
+    ~Job() { standin_deleteJob(job_); }
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+    vsinfo info(const wchar_t* name = L"test") const {
+        return {jobno_, const_cast<LPWSTR>(name), static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(job_))};
+    }
+
+private:
+    ImpJob* job_;
+    unsigned long jobno_;
+};
+
+struct HostTest : ::testing::Test {
+    void SetUp() override {
+        setUpComForTests();
+        host.attach(createHost());
+        ASSERT_TRUE(host);
+        standin_reset();
+    }
+    ULONG reg(const Job& job, const wchar_t* name = L"test") {
+        ULONG cookie = 0;
+        EXPECT_EQ(host->reg(job.info(name), &cookie), S_OK);
+        return cookie;
+    }
+    HRESULT compile(ULONG cookie, const wchar_t* text = L"NULL") {
+        Bstr script(text);
+        return host->compile(cookie, script.get());
+    }
+    HRESULT run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
+        *ret = -1;
+        return host->run(cookie, pwdobj, ret);
+    }
+    ComPtr<ITolvera> host;
+};
+
+constexpr wchar_t kProbeScript[] = L"Sub main()\n  CVEXT.MSActions 0, \"hello\", \"\", \"\", \"\"\nEnd Sub\n";
+
+TEST_F(HostTest, JobCompiledFromItsJobObjectRunsMainWithTheRunsPwdobj) {
+    Job job(1, kProbeScript);
+    ULONG cookie = reg(job);
+    ASSERT_NE(cookie, 0u);
+    EXPECT_EQ(compile(cookie), S_OK);
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 1001, &ret), S_OK);
+    EXPECT_EQ(ret, 1);
+    EXPECT_EQ(host->unreg(cookie), S_OK);
+    const std::string c = hex(cookie);
+    EXPECT_EQ(fullJournal(), (Lines{
+        traceLine("Tolvera-reg: script reg with cookie " + c),
+        traceLine("Tolvera-compile: script <test," + c + "> compiled"),
+        traceLine("Tolvera-run: running script " + c + " .."),
+        traceLine("Tolvera-run: invoking main with dispid 20000001  ..."),
+        probeCall(1, 1001, "hello"),
+    }));
+}
+
+TEST_F(HostTest, NullInAnyCaseTakesTheTextFromTheJobObject) {
+    struct Case { const wchar_t* script; const char* reached; };
+    const Case cases[] = {
+        {L"NULL", "hello"}, {L"null", "hello"}, {L"nUlL", "hello"}, {nullptr, "hello"},
+        {L"Sub main()\n  CVEXT.MSActions 0, \"given\", \"\", \"\", \"\"\nEnd Sub\n", "given"},
+    };
+    for (const Case& c : cases) {
+        standin_reset();
+        Job job(2, kProbeScript);
+        ULONG cookie = reg(job, L"nulls");
+        Bstr script(c.script);
+        EXPECT_EQ(host->compile(cookie, script.get()), S_OK);
+        VARIANT_BOOL ret;
+        EXPECT_EQ(run(cookie, 2001, &ret), S_OK);
+        EXPECT_EQ(ret, 1);
+        EXPECT_EQ(calls("MSActions"), Lines{probeCall(2, 2001, c.reached)}) << c.reached;
+        EXPECT_EQ(allTraces()[1], "Tolvera-compile: script <nulls," + hex(cookie) + "> compiled");
+        host->unreg(cookie);
+    }
+}
+
+TEST_F(HostTest, JobObjectWithoutTextIsNothingToCompile) {
+    Job job(3, nullptr);
+    ULONG cookie = reg(job, nullptr);
+    standin_reset();
+    EXPECT_EQ(compile(cookie), S_OK);
+    EXPECT_EQ(fullJournal(), Lines{traceLine("Tolvera-compile: failed to get ks script for job ?")});
+    host->unreg(cookie);
+}
+
+// A script error as the job received it: the report text and the indicator.
+struct Report {
+    std::string text;
+    int indicator = -1;
+};
+std::vector<Report> reports() {
+    std::vector<Report> out;
+    const std::string head = R"("args":[")";
+    for (const std::string& line : calls("sendScpException")) {
+        size_t from = line.find(head) + head.size(), to = line.rfind("\",");
+        out.push_back({line.substr(from, to - from), std::stoi(line.substr(to + 2))});
+    }
+    return out;
+}
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Script errors reach the job with the compiled flag as indicator: 0 for a
+// syntax error while the job was never compiled, 1 afterwards. The source
+// and description are the engine's; the line number is as the engine counts.
+TEST_F(HostTest, ScriptErrorsReachTheJobWithTheCompiledFlag) {
+    Job job(4, L"Sub main(\n");
+    ULONG cookie = reg(job);
+    standin_reset();
+    EXPECT_EQ(compile(cookie), S_FALSE);
+    std::vector<Report> got = reports();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_TRUE(endsWith(got[0].text, " [Line: 0] (null)")) << got[0].text;
+    EXPECT_EQ(got[0].indicator, 0);
+    EXPECT_EQ(allTraces(), (Lines{"onScriptError: " + got[0].text,
+                                  "Tolvera-compile: script <test," + hex(cookie) + "> failed, err=80020101"}));
+
+    EXPECT_EQ(compile(cookie, L"Sub main()\n  Err.Raise 5\nEnd Sub\n"), S_OK);
+    standin_reset();
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 4001, &ret), S_OK);
+    EXPECT_EQ(ret, 0);
+    got = reports();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_TRUE(endsWith(got[0].text, " [Line: 1] Invalid procedure call or argument")) << got[0].text;
+    EXPECT_EQ(got[0].indicator, 1);
+    const std::string c = hex(cookie);
+    EXPECT_EQ(allTraces(), (Lines{"Tolvera-run: running script " + c + " ..",
+                                  "Tolvera-run: invoking main with dispid 20000001  ...",
+                                  "onScriptError: " + got[0].text,
+                                  "Tolvera-run: script " + c + " failed to run with err 80020101"}));
+
+    host->unreg(cookie);
+}
+
+// A compile binds the job to the compiling thread for the parse: errors
+// reach the job from any thread, also after a run has unbound it.
+TEST_F(HostTest, CompileErrorsReachTheJobFromAnyThread) {
+    Job job(14, L"Sub main(\n");
+    ULONG cookie = reg(job);
+    std::thread([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        EXPECT_EQ(compile(cookie), S_FALSE);
+        CoUninitialize();
+    }).join();
+    std::vector<Report> got = reports();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].indicator, 0);
+
+    EXPECT_EQ(compile(cookie, kProbeScript), S_OK);
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 14001, &ret), S_OK);
+    standin_reset();
+    EXPECT_EQ(compile(cookie, L"If Then\n"), S_FALSE);
+    got = reports();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].indicator, 1);
+    for (const std::string& line : allTraces()) EXPECT_EQ(line.find("failed to locate"), std::string::npos) << line;
+    // The binding ends with the compile.
+    unsigned long pwd = 1;
+    EXPECT_EQ(vbcache::current()->jobRefForThread(nullptr, &pwd), 0);
+    host->unreg(cookie);
+}
+
+TEST_F(HostTest, SyntaxErrorAfterACompileOnTheRegisteringThreadCarriesOne) {
+    Job job(5, kProbeScript);
+    ULONG cookie = reg(job);
+    EXPECT_EQ(compile(cookie), S_OK);
+    standin_reset();
+    EXPECT_EQ(compile(cookie, L"If Then\n"), S_FALSE);
+    std::vector<Report> got = reports();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].indicator, 1);
+    host->unreg(cookie);
+}
+
+TEST_F(HostTest, ScriptWithoutMainFailsToRunAndLeavesTheJobDetached) {
+    Job job(6, L"x = 1\n");
+    ULONG cookie = reg(job);
+    EXPECT_EQ(compile(cookie), S_OK);
+    standin_reset();
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 6001, &ret), S_OK);
+    EXPECT_EQ(ret, 0);
+    const std::string c = hex(cookie);
+    EXPECT_EQ(allTraces(), (Lines{"Tolvera-run: running script " + c + " ..",
+                                  "Tolvera-run: script " + c + " failed to run with err 80020006"}));
+    ImpJob* bound = nullptr;
+    unsigned long pwd = 1;
+    EXPECT_EQ(vbcache::current()->jobRefForThread(&bound, &pwd), 0);
+    EXPECT_EQ(pwd, 0u);
+    host->unreg(cookie);
+}
+
+TEST_F(HostTest, EveryRunLeavesTheJobDetached) {
+    for (const wchar_t* script : {kProbeScript, L"Sub main()\n  Err.Raise 5\nEnd Sub\n"}) {
+        Job job(7, script);
+        ULONG cookie = reg(job);
+        compile(cookie);
+        VARIANT_BOOL ret;
+        EXPECT_EQ(run(cookie, 7001, &ret), S_OK);
+        unsigned long pwd = 1;
+        EXPECT_EQ(vbcache::current()->jobRefForThread(nullptr, &pwd), 0);
+        host->unreg(cookie);
+    }
+}
+
+TEST_F(HostTest, UnknownCookiesFindNothing) {
+    Job job(8, kProbeScript);
+    ULONG stale = reg(job);
+    EXPECT_EQ(host->unreg(stale), S_OK);
+    for (ULONG cookie : {stale, 0ul, 0x1234ul}) {
+        standin_reset();
+        VARIANT_BOOL ret;
+        EXPECT_EQ(compile(cookie), S_OK);
+        EXPECT_EQ(run(cookie, 1, &ret), S_FALSE);
+        EXPECT_EQ(ret, 0);
+        EXPECT_EQ(host->stop(cookie), S_FALSE);
+        EXPECT_EQ(host->unreg(cookie), S_OK);
+        EXPECT_EQ(fullJournal(), (Lines{traceLine("Tolvera-compile: cookie " + hex(cookie) + " not found"),
+                                        traceLine("Tolvera-run: cookie " + hex(cookie) + " not found")}));
+    }
+}
+
+TEST_F(HostTest, TwoRegistrationsGiveTwoCookiesAndForgetOnlyTheOneRemoved) {
+    Job first(9, kProbeScript), second(10, kProbeScript);
+    ULONG a = reg(first), b = reg(second);
+    EXPECT_NE(a, b);
+    host->unreg(a);
+    EXPECT_EQ(compile(b), S_OK);
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(b, 10001, &ret), S_OK);
+    EXPECT_EQ(calls("MSActions"), Lines{probeCall(10, 10001, "hello")});
+    host->unreg(b);
+}
+
+TEST_F(HostTest, StopClosesTheScriptAndLaterRunsFail) {
+    Job job(11, kProbeScript);
+    ULONG cookie = reg(job);
+    compile(cookie);
+    standin_reset();
+    EXPECT_EQ(host->stop(cookie), S_OK);
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 11001, &ret), S_OK);
+    EXPECT_EQ(ret, 0);
+    const std::string c = hex(cookie);
+    EXPECT_EQ(allTraces(), (Lines{"CTolvera-stop: script <" + c + "> has been stopped",
+                                  "Tolvera-run: script " + c + " failed to run with err 8000ffff"}));
+    host->unreg(cookie);
+}
+
+TEST_F(HostTest, ConfigSwitchesToStandAloneOnlyForNonZero) {
+    EXPECT_EQ(host->config(0), S_OK);
+    EXPECT_EQ(fullJournal(), Lines{});
+    EXPECT_EQ(host->config(7), S_OK);
+    EXPECT_EQ(fullJournal(), Lines{R"({"op":"setStandAlone","args":[]})"});
+}
+
+// A job that ended itself reports success; a later run of it that fails is a
+// failure again, since each run starts unaborted.
+TEST_F(HostTest, AbortCountsAsSuccessOnlyInTheRunThatAborted) {
+    Job job(12, L"Dim n\nSub main()\n  n = n + 1\n  If n = 1 Then CVEXT.AbortScript\n  Err.Raise 5\nEnd Sub\n");
+    ULONG cookie = reg(job);
+    compile(cookie);
+    standin_reset();
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 12001, &ret), S_OK);
+    EXPECT_EQ(ret, 1);
+    for (const std::string& line : allTraces()) EXPECT_EQ(line.find("failed to run"), std::string::npos) << line;
+    standin_reset();
+    EXPECT_EQ(run(cookie, 12002, &ret), S_OK);
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(allTraces().back(), "Tolvera-run: script " + hex(cookie) + " failed to run with err 80020101");
+    host->unreg(cookie);
+}
+
+TEST_F(HostTest, ScriptsReachTheCompanionUnderBothNames) {
+    Job job(15, L"Sub main()\n  CVEXT.MSActions 0, CVWIN32EXT.Echo(\"v\") & CVWINEXT.Version, \"\", \"\", \"\"\nEnd Sub\n");
+    ULONG cookie = reg(job);
+    compile(cookie);
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 15001, &ret), S_OK);
+    EXPECT_EQ(ret, 1);
+    EXPECT_EQ(calls("MSActions"), Lines{probeCall(15, 15001, "v1")});
+    host->unreg(cookie);
+}
+
+// A second host shares the process's job-context cache: the first host's
+// jobs stay reachable.
+TEST_F(HostTest, JobsOfAnEarlierHostStayReachable) {
+    Job job(16, kProbeScript);
+    ULONG cookie = reg(job);
+    ComPtr<ITolvera> second;
+    second.attach(createHost());
+    ASSERT_TRUE(second);
+    EXPECT_EQ(compile(cookie), S_OK);
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 16001, &ret), S_OK);
+    EXPECT_EQ(ret, 1);
+    EXPECT_EQ(calls("MSActions"), Lines{probeCall(16, 16001, "hello")});
+    second.reset();
+    EXPECT_EQ(run(cookie, 16002, &ret), S_OK);
+    EXPECT_EQ(calls("MSActions").back(), probeCall(16, 16002, "hello"));
+    host->unreg(cookie);
+}
+
+TEST(UninitialisedHostTest, AnswersEveryOperationWithOneAndLogsNothing) {
+    setUpComForTests();
+    standin_reset();
+    SetEnvironmentVariableW(L"SCPWIN32EXT_REFUSE", L"80040154");
+    ComPtr<ITolvera> host;
+    host.attach(createHost());
+    SetEnvironmentVariableW(L"SCPWIN32EXT_REFUSE", nullptr);
+    ASSERT_TRUE(host);
+    EXPECT_EQ(allTraces(), (Lines{"CTolvera-CTolvera: error: 80040154 in CoCreateInstance for win32ext",
+                                  "CTolvera-CTolvera: error: 80040154"}));
+    standin_reset();
+    Job job(13, kProbeScript);
+    ULONG cookie = 77;
+    EXPECT_EQ(host->reg(job.info(), &cookie), S_FALSE);
+    EXPECT_EQ(cookie, 0u);
+    Bstr null(L"NULL");
+    EXPECT_EQ(host->config(1), S_FALSE);
+    EXPECT_EQ(host->compile(1, null.get()), S_FALSE);
+    VARIANT_BOOL ret = -1;
+    EXPECT_EQ(host->run(1, 1, &ret), S_FALSE);
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(host->stop(1), S_FALSE);
+    EXPECT_EQ(host->unreg(1), S_FALSE);
+    EXPECT_EQ(fullJournal(), Lines{});
+    host.reset();
+    EXPECT_EQ(moduleLockCount(), 0);
+}
+
+// Two jobs of one host run at the same time on two threads; every call of
+// each script reaches the core with its own job's context and run.
+TEST_F(HostTest, TwoJobsOnTwoThreadsKeepTheirOwnContexts) {
+    const wchar_t* loop = L"Sub main()\n  For i = 1 To 200\n    CVEXT.MSActions 0, \"tick\", \"\", \"\", \"\"\n  Next\nEnd Sub\n";
+    Job a(21, loop), b(22, loop);
+    auto work = [&](const Job& job, ULONG pwd, VARIANT_BOOL* ret) {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ULONG cookie = 0;
+        host->reg(job.info(), &cookie);
+        Bstr null(L"NULL");
+        host->compile(cookie, null.get());
+        host->run(cookie, pwd, ret);
+        host->unreg(cookie);
+        CoUninitialize();
+    };
+    VARIANT_BOOL retA = 0, retB = 0;
+    std::thread ta(work, std::cref(a), 21001ul, &retA), tb(work, std::cref(b), 22001ul, &retB);
+    ta.join();
+    tb.join();
+    EXPECT_EQ(retA, 1);
+    EXPECT_EQ(retB, 1);
+    Lines all = calls("MSActions");
+    size_t ofA = 0, ofB = 0;
+    for (const std::string& line : all) {
+        if (line == probeCall(21, 21001, "tick")) ++ofA;
+        else if (line == probeCall(22, 22001, "tick")) ++ofB;
+        else ADD_FAILURE() << line;
+    }
+    EXPECT_EQ(ofA, 200u);
+    EXPECT_EQ(ofB, 200u);
+}
+
+// The platform's engine belongs to the thread that gave it its site. A job
+// registered on one thread and compiled, run and run again on others moves
+// to a fresh engine on each new thread; its script-level globals start over.
+TEST_F(HostTest, JobMovesToTheThreadThatCompilesOrRunsIt) {
+    Job job(31, L"Dim n\nSub main()\n  n = n + 1\n  CVEXT.MSActions 0, \"n=\" & n, \"\", \"\", \"\"\nEnd Sub\n");
+    ULONG cookie = reg(job);
+    auto onThread = [](auto&& step) {
+        std::thread([&] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            step();
+            CoUninitialize();
+        }).join();
+    };
+    VARIANT_BOOL first = 0, second = 0, third = 0;
+    onThread([&] {
+        EXPECT_EQ(compile(cookie), S_OK);
+        EXPECT_EQ(run(cookie, 31001, &first), S_OK);
+        EXPECT_EQ(run(cookie, 31002, &second), S_OK);
+    });
+    onThread([&] { EXPECT_EQ(run(cookie, 31003, &third), S_OK); });
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(third, 1);
+    EXPECT_EQ(calls("MSActions"), (Lines{probeCall(31, 31001, "n=1"), probeCall(31, 31002, "n=2"),
+                                         probeCall(31, 31003, "n=1")}));
+    for (const std::string& line : allTraces()) EXPECT_EQ(line.find("failed"), std::string::npos) << line;
+    // Stopped and removed from yet another thread; everything is let go.
+    onThread([&] { EXPECT_EQ(host->stop(cookie), S_OK); });
+    EXPECT_EQ(host->unreg(cookie), S_OK);
+    host.reset();
+    EXPECT_EQ(moduleLockCount(), 0);
+}
+
+TEST_F(HostTest, RegisteringOnAnotherThreadThanTheHostsWorks) {
+    Job job(32, kProbeScript);
+    ULONG cookie = 0;
+    std::thread([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        cookie = reg(job);
+        EXPECT_EQ(compile(cookie), S_OK);
+        VARIANT_BOOL ret;
+        EXPECT_EQ(run(cookie, 32001, &ret), S_OK);
+        EXPECT_EQ(ret, 1);
+        CoUninitialize();
+    }).join();
+    EXPECT_EQ(calls("MSActions"), Lines{probeCall(32, 32001, "hello")});
+    host->unreg(cookie);
+}
+
+}  // namespace
