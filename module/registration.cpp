@@ -69,6 +69,16 @@ HRESULT LoadTypeLibFrom(const std::wstring& path, ComPtr<ITypeLib>& lib, std::ws
     return hr;
 }
 
+// Whether any registration of this library's version is left for its
+// locale (or the neutral one the platform falls back to).
+bool IsTypeLibRegistered(REFGUID libid, WORD major, WORD minor, LCID lcid)
+{
+    BSTR path = nullptr;
+    HRESULT hr = QueryPathOfRegTypeLib(libid, major, minor, lcid, &path);
+    SysFreeString(path);
+    return SUCCEEDED(hr);
+}
+
 }  // namespace
 
 HRESULT GetModulePath(HMODULE module, std::wstring& path)
@@ -177,7 +187,12 @@ HRESULT UnregisterTypeLibFrom(const std::wstring& path)
         LibAttr attr(lib.get());
         if (HRESULT hr = attr.Load(); FAILED(hr))
             return hr;
-        return UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+        HRESULT hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+        // A library that is not registered is nothing to remove, like a
+        // missing key of the registry script: unregistering twice succeeds.
+        if (FAILED(hr) && !IsTypeLibRegistered(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid))
+            return S_OK;
+        return hr;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
