@@ -45,17 +45,10 @@ test: setup
 
 run: setup
 	$(MAKE) build
-	@if [ -f $(BUILD)/bin/ztolvera-run.exe ]; then \
-	  set -e; for f in examples/*.vbs; do \
-	    [ -f "$$f" ] || continue; \
-	    echo "== $$f"; \
-	    $(WINE_RUN) $(BUILD)/bin/ztolvera-run.exe "$$f"; \
-	  done; \
-	elif [ -f $(BUILD)/bin/ztolvera-demo.exe ]; then \
-	  $(WINE_RUN) $(BUILD)/bin/ztolvera-demo.exe; \
-	else \
-	  echo "run: neither ztolvera-run.exe nor ztolvera-demo.exe is built yet"; \
-	fi
+	@echo "== ztolvera-run examples/*.vbs (journal: $(BUILD)/run-journal.jsonl)"
+	@$(WINE_RUN) $(BUILD)/bin/ztolvera-run.exe --journal $(BUILD)/run-journal.jsonl \
+	  --set MCGetVirDataItem.text=Spooler,W32Time,RpcSs --set GetContextEx.text=Stopped \
+	  examples/*.vbs
 
 bench stress:
 	@echo "$@: not yet"

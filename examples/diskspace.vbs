@@ -1,0 +1,31 @@
+' Disk-space check. For each volume in VOLUMES it logs the free space in
+' percent to the "Free disk space" data stream, with the volume as the
+' stream's object, and raises a critical event when the free space is below
+' LIMIT_PERCENT. The sizes come from the platform's file system object.
+Option Explicit
+
+Const VOLUMES = "C:;Z:"
+Const LIMIT_PERCENT = 10
+Const SEV_CRITICAL = 25
+Const MSG_EVENT = 0
+
+Sub main()
+    Dim fso, count, i, volume, drive, freePercent, detail
+    Set fso = CreateObject("Scripting.FileSystemObject")
+    count = CVEXT.ItemCount(VOLUMES, ";")
+    For i = 1 To count
+        volume = CVEXT.Item(VOLUMES, i, ";")
+        If fso.DriveExists(volume) Then
+            Set drive = fso.GetDrive(volume)
+            freePercent = Round(100 * drive.FreeSpace / drive.TotalSize, 1)
+            detail = volume & " has " & CStr(Round(drive.FreeSpace / 1048576)) & " MB free"
+            CVEXT.CreateData "Free disk space", "Free space (%)", volume, volume, freePercent, detail, 0
+            If freePercent < LIMIT_PERCENT Then
+                CVEXT.CreateEvent SEV_CRITICAL, "Low disk space on " & volume, "NULL", volume, _
+                    freePercent, detail, "NULL", 0, MSG_EVENT
+            End If
+        Else
+            CVEXT.ZTrace "disk check: no volume " & volume
+        End If
+    Next
+End Sub

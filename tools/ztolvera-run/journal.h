@@ -1,0 +1,43 @@
+// The runner's part of the journal: host operations as notes in the stand-in
+// core's journal, and what the summaries count from it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+// {"job":J,"host":"OP","hr":HR}; run adds "ret":R.
+void noteHost(unsigned long job, const char* op, HRESULT hr);
+void noteRun(unsigned long job, HRESULT hr, VARIANT_BOOL ret);
+
+// The journal so far, JSON Lines.
+std::string currentJournal();
+
+struct JobCounts {
+    unsigned coreCalls = 0;
+    unsigned scriptErrors = 0;
+};
+// Core calls and script errors of each job number, from the journal's lines.
+std::map<unsigned long, JobCounts> countByJob(const std::string& journal);
+
+// Where the journal goes: a file, standard output ("-"), or nowhere.
+class JournalTarget {
+public:
+    JournalTarget() = default;
+    ~JournalTarget();
+    JournalTarget(const JournalTarget&) = delete;
+    JournalTarget& operator=(const JournalTarget&) = delete;
+
+    // Opens (creates or truncates) the file now, so that an unwritable
+    // journal is a usage error before any job runs.
+    bool open(const std::wstring& path, std::wstring& error);
+    bool toStandardOutput() const { return file_ == stdout; }
+    bool write(const std::string& text);
+
+private:
+    std::FILE* file_ = nullptr;
+};
+
+std::string utf8(const std::wstring& text);

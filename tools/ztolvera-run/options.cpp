@@ -1,0 +1,141 @@
+#include "options.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+const wchar_t kUsage[] =
+    L"usage: ztolvera-run [options] script.vbs...\n"
+    L"  --runs N            run each job N times (0-999, default 1)\n"
+    L"  --threads N         compile and run the jobs on N worker threads (1-32, default 1)\n"
+    L"  --timeout SECONDS   report a run still going after SECONDS as hung (exit 3)\n"
+    L"  --standalone        put the host into stand-alone mode (config 1)\n"
+    L"  --set OP=INT        integer result of core operation OP\n"
+    L"  --set OP.text=TEXT  text that OP writes or returns\n"
+    L"  --set OP.abort=N    abort flag that the wait OP reports\n"
+    L"  --journal FILE      write the journal (JSON Lines) to FILE, - for standard output\n"
+    L"  --quiet             no summary lines\n"
+    L"Exit status: 0 all compiled and every run succeeded, 1 otherwise, 2 usage or\n"
+    L"unreadable file, 3 a run hung.\n";
+
+namespace {
+
+// A whole-string decimal integer within [low, high].
+bool parseNumber(const std::wstring& text, long low, long high, long& value) {
+    if (text.empty() || text.size() > 11) return false;
+    wchar_t* end = nullptr;
+    long long v = std::wcstoll(text.c_str(), &end, 10);
+    if (*end || iswspace(text[0]) || v < low || v > high) return false;
+    value = static_cast<long>(v);
+    return true;
+}
+
+bool isOpName(const std::wstring& op) {
+    if (op.empty()) return false;
+    for (wchar_t c : op)
+        if (!(iswalnum(c) && c < 0x80) && c != L'_') return false;
+    return true;
+}
+
+std::string toAnsi(const std::wstring& text) {
+    if (text.empty()) return {};
+    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+bool parseSetting(const std::wstring& spec, CoreSetting& setting, std::wstring& error) {
+    std::size_t eq = spec.find(L'=');
+    if (eq == std::wstring::npos) {
+        error = L"--set needs OP=INT, OP.text=TEXT or OP.abort=N, not \"" + spec + L"\"";
+        return false;
+    }
+    std::wstring key = spec.substr(0, eq), value = spec.substr(eq + 1);
+    std::wstring op = key;
+    setting.kind = CoreSetting::Result;
+    if (std::size_t dot = key.find(L'.'); dot != std::wstring::npos) {
+        op = key.substr(0, dot);
+        std::wstring field = key.substr(dot + 1);
+        if (field == L"text") setting.kind = CoreSetting::Text;
+        else if (field == L"abort") setting.kind = CoreSetting::Abort;
+        else {
+            error = L"--set " + key + L": the field after the dot is text or abort";
+            return false;
+        }
+    }
+    if (!isOpName(op)) {
+        error = L"--set " + key + L": \"" + op + L"\" is not an operation name";
+        return false;
+    }
+    setting.op = toAnsi(op);
+    if (setting.kind == CoreSetting::Text) {
+        setting.text = toAnsi(value);
+        return true;
+    }
+    if (!parseNumber(value, LONG_MIN, LONG_MAX, setting.value)) {
+        error = L"--set " + key + L": \"" + value + L"\" is not an integer";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::wstring& error) {
+    struct Count { const wchar_t* name; unsigned* target; long low, high; };
+    const Count counts[] = {
+        {L"--runs", &options.runs, 0, kMaxRuns},
+        {L"--threads", &options.threads, 1, kMaxThreads},
+        {L"--timeout", &options.timeoutSeconds, 1, kMaxTimeout},
+    };
+    bool onlyFiles = false;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        if (onlyFiles || arg.empty() || arg[0] != L'-' || arg == L"-") {
+            options.scripts.push_back(arg);
+            continue;
+        }
+        if (arg == L"--") { onlyFiles = true; continue; }
+        if (arg == L"--help" || arg == L"-h") { options.help = true; return true; }
+        if (arg == L"--standalone") { options.standalone = true; continue; }
+        if (arg == L"--quiet") { options.quiet = true; continue; }
+
+        bool takesValue = arg == L"--set" || arg == L"--journal";
+        for (const Count& c : counts) takesValue |= arg == c.name;
+        if (!takesValue) {
+            error = L"unknown option " + arg;
+            return false;
+        }
+        if (i + 1 >= argc) {
+            error = arg + L" needs a value";
+            return false;
+        }
+        std::wstring value = argv[++i];
+        if (arg == L"--journal") {
+            if (value.empty()) { error = L"--journal needs a file name"; return false; }
+            options.hasJournal = true;
+            options.journal = value;
+        } else if (arg == L"--set") {
+            CoreSetting setting;
+            if (!parseSetting(value, setting, error)) return false;
+            options.settings.push_back(setting);
+        } else {
+            for (const Count& c : counts) {
+                long v = 0;
+                if (arg != c.name) continue;
+                if (!parseNumber(value, c.low, c.high, v)) {
+                    error = arg + L" takes a whole number from " + std::to_wstring(c.low) + L" to " +
+                            std::to_wstring(c.high) + L", not \"" + value + L"\"";
+                    return false;
+                }
+                *c.target = static_cast<unsigned>(v);
+            }
+        }
+    }
+    if (options.scripts.empty()) {
+        error = L"no script file given";
+        return false;
+    }
+    return true;
+}

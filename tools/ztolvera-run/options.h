@@ -1,0 +1,39 @@
+// Command line of ztolvera-run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What a core operation answers from now on (standin_setResult, _setText,
+// _setAbort), from --set OP=INT, --set OP.text=TEXT, --set OP.abort=N.
+struct CoreSetting {
+    enum Kind { Result, Text, Abort };
+    Kind kind = Result;
+    std::string op;
+    long value = 0;
+    std::string text;     // ANSI code page, as the core's strings are
+};
+
+struct Options {
+    unsigned runs = 1;
+    unsigned threads = 1;
+    unsigned timeoutSeconds = 0;    // 0: no limit
+    bool standalone = false;
+    bool quiet = false;
+    bool help = false;
+    bool hasJournal = false;
+    std::wstring journal;           // L"-": standard output
+    std::vector<CoreSetting> settings;
+    std::vector<std::wstring> scripts;
+};
+
+// Limits that keep every run's pwdobj (job*1000 + run) distinct and the
+// worker count within what one wait can watch.
+constexpr unsigned kMaxRuns = 999;
+constexpr unsigned kMaxThreads = 32;
+constexpr unsigned kMaxTimeout = 86400;
+
+// Parses argv[1..]; false with a message in `error` on a usage error.
+bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::wstring& error);
+
+extern const wchar_t kUsage[];
