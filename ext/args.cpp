@@ -16,8 +16,17 @@ char* toMultiByte(const wchar_t* text) {
     return buffer;
 }
 
+namespace {
+// "NULL" in any letter case. Only ASCII letters fold to N, U and L, so this
+// answers exactly as the C library's case-insensitive comparison does.
+bool isNullText(const wchar_t* t) {
+    auto is = [](wchar_t c, wchar_t upper) { return c == upper || c == upper + 32; };
+    return is(t[0], L'N') && is(t[1], L'U') && is(t[2], L'L') && is(t[3], L'L') && t[4] == 0;
+}
+}  // namespace
+
 ArgString::ArgString(BSTR text) {
-    if (!text || _wcsicmp(text, L"NULL") == 0) return;
+    if (!text || isNullText(text)) return;
     text_ = toMultiByte(text);
 }
 

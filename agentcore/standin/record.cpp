@@ -26,6 +26,7 @@ struct State {
     std::multiset<void*> handedOut;
     long misreleases = 0;
     volatile LONG recording = 1;
+    volatile LONG settings = 0;      // how many answers were set since the reset
 };
 
 State& state() {
@@ -86,12 +87,12 @@ bool recording() { return state().recording != 0; }
 Call::Call(const char* op, const _zjobcxt* cxt) : on_(recording()), op_(op) {
     if (!on_) return;
     unsigned long job = cxt ? jobOfData(cxt->data) : 0;
-    head_ = "\"job\":" + std::to_string(job) + ",\"op\":\"" + op_ + "\",\"ctx\":[" +
+    head_ = "\"job\":" + std::to_string(job) + ",\"op\":\"" + std::string(op_) + "\",\"ctx\":[" +
             std::to_string(job) + "," + std::to_string(cxt ? cxt->pwdobj : 0) + "]";
 }
 
 Call::Call(const char* op) : on_(recording()), op_(op) {
-    if (on_) head_ = "\"op\":\"" + op_ + "\"";
+    if (on_) head_ = "\"op\":\"" + std::string(op_) + "\"";
 }
 
 Call& Call::raw(const std::string& json) {
@@ -102,18 +103,21 @@ Call& Call::raw(const std::string& json) {
 }
 
 Call& Call::ints(const long* v, std::size_t n) {
+    if (!on_) return *this;
     std::string a = "[";
     for (std::size_t i = 0; i < n; ++i) a += (i ? "," : "") + std::to_string(v[i]);
     return raw(a + "]");
 }
 
 Call& Call::uints(const unsigned long* v, std::size_t n) {
+    if (!on_) return *this;
     std::string a = "[";
     for (std::size_t i = 0; i < n; ++i) a += (i ? "," : "") + std::to_string(v[i]);
     return raw(a + "]");
 }
 
 Call& Call::strings(char* const* v, std::size_t n) {
+    if (!on_) return *this;
     std::string a = "[";
     for (std::size_t i = 0; i < n; ++i) a += (i ? "," : "") + jsonString(v ? v[i] : nullptr);
     return raw(a + "]");
@@ -121,6 +125,7 @@ Call& Call::strings(char* const* v, std::size_t n) {
 
 long Call::result(long fallback) const {
     State& s = state();
+    if (!s.settings) return fallback;
     std::lock_guard<std::mutex> g(s.lock);
     auto it = s.results.find(op_);
     return it == s.results.end() ? fallback : it->second;
@@ -128,6 +133,7 @@ long Call::result(long fallback) const {
 
 std::string Call::text(const std::string& fallback) const {
     State& s = state();
+    if (!s.settings) return fallback;
     std::lock_guard<std::mutex> g(s.lock);
     auto it = s.texts.find(op_);
     return it == s.texts.end() ? fallback : it->second;
@@ -135,6 +141,7 @@ std::string Call::text(const std::string& fallback) const {
 
 int Call::abortFlag() const {
     State& s = state();
+    if (!s.settings) return 0;
     std::lock_guard<std::mutex> g(s.lock);
     auto it = s.aborts.find(op_);
     return it == s.aborts.end() ? 0 : it->second;
@@ -234,6 +241,7 @@ void standin_reset(void) {
         s.aborts.clear();
         s.misreleases = 0;
         s.recording = 1;
+        s.settings = 0;
         s.handedOut.clear();
     }
     resetStores();
@@ -243,18 +251,21 @@ void standin_setResult(const char* op, long result) {
     State& s = state();
     std::lock_guard<std::mutex> g(s.lock);
     s.results[op] = result;
+    InterlockedIncrement(&s.settings);
 }
 
 void standin_setText(const char* op, const char* text) {
     State& s = state();
     std::lock_guard<std::mutex> g(s.lock);
     s.texts[op] = text ? text : "";
+    InterlockedIncrement(&s.settings);
 }
 
 void standin_setAbort(const char* op, int flag) {
     State& s = state();
     std::lock_guard<std::mutex> g(s.lock);
     s.aborts[op] = flag;
+    InterlockedIncrement(&s.settings);
 }
 
 void standin_setRecording(int on) { InterlockedExchange(&state().recording, on ? 1 : 0); }

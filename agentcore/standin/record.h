@@ -33,12 +33,13 @@ public:
     Call(const char* op, const _zjobcxt* cxt);
     explicit Call(const char* op);                  // an operation without job context
 
-    Call& arg(int v) { return raw(std::to_string(v)); }
-    Call& arg(long v) { return raw(std::to_string(v)); }
-    Call& arg(unsigned long v) { return raw(std::to_string(v)); }
-    Call& arg(double v) { return raw(jsonDouble(v)); }
-    Call& arg(const char* s) { return raw(jsonString(s)); }
-    Call& arg(const std::string& s) { return raw(jsonString(s.c_str())); }
+    // Formatting is skipped while journaling is off.
+    Call& arg(int v) { return on_ ? raw(std::to_string(v)) : *this; }
+    Call& arg(long v) { return on_ ? raw(std::to_string(v)) : *this; }
+    Call& arg(unsigned long v) { return on_ ? raw(std::to_string(v)) : *this; }
+    Call& arg(double v) { return on_ ? raw(jsonDouble(v)) : *this; }
+    Call& arg(const char* s) { return on_ ? raw(jsonString(s)) : *this; }
+    Call& arg(const std::string& s) { return on_ ? raw(jsonString(s.c_str())) : *this; }
     Call& ints(const long* v, std::size_t n);
     Call& uints(const unsigned long* v, std::size_t n);
     Call& strings(char* const* v, std::size_t n);
@@ -53,7 +54,7 @@ public:
 
 private:
     bool on_;                      // journaling on when the call began
-    std::string op_;
+    const char* op_;               // a literal of the operation
     std::string head_;
     std::string args_;
 };
