@@ -1,6 +1,8 @@
 #include "args.h"
 
+#include <climits>
 #include <cstdlib>
+#include <cwchar>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -98,6 +100,23 @@ int SetVariantResult(VARIANT* target, ValueKind kind, const char* text) {
     V_VT(target) = VT_BSTR;
     V_BSTR(target) = b;
     return 1;
+}
+
+std::string toLocaleText(const wchar_t* text) {
+    if (!text) return "(null)";
+    std::string out;
+    char buffer[MB_LEN_MAX];
+    std::mbstate_t state{};
+    for (; *text; ++text) {
+        std::size_t n = std::wcrtomb(buffer, *text, &state);
+        if (n == static_cast<std::size_t>(-1)) {
+            out += '?';
+            state = {};
+        } else {
+            out.append(buffer, n);
+        }
+    }
+    return out;
 }
 
 BSTR toBstr(const char* text) {

@@ -66,6 +66,12 @@ int SetVariantResult(VARIANT* target, ValueKind kind, const char* text);
 // (null text gives an empty string); null when it cannot be allocated.
 BSTR toBstr(const char* text);
 
+// Text for trace lines and error reports: UTF-16 to the C runtime's
+// multibyte text for the current locale. A character the locale cannot show
+// becomes '?', so one odd character does not lose the whole line; a null
+// text reads "(null)".
+std::string toLocaleText(const wchar_t* text);
+
 // Standard-string conversions through the ANSI code page, without the "NULL"
 // rule: a null BSTR gives an empty string.
 std::string toAnsi(BSTR text);

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "args.h"
 #include "module.h"
 #include "trace.h"
 #include "vbcache.h"
@@ -28,26 +29,6 @@ constexpr NamedItem kNamedItems[] = {
 
 constexpr WORD kAbortCode = 0xFFFF;
 constexpr SCODE kAbortStatus = static_cast<SCODE>(0xFFFFFFFF);
-
-// UTF-16 to the C runtime's multibyte text for the current locale. A
-// character the locale cannot show becomes '?', so one odd character does
-// not lose the whole report.
-std::string toLocaleText(const wchar_t* text) {
-    std::string out;
-    if (!text) return "(null)";
-    char buffer[MB_LEN_MAX];
-    std::mbstate_t state{};
-    for (; *text; ++text) {
-        size_t n = std::wcrtomb(buffer, *text, &state);
-        if (n == static_cast<size_t>(-1)) {
-            out += '?';
-            state = {};
-        } else {
-            out.append(buffer, n);
-        }
-    }
-    return out;
-}
 
 constexpr LCID kTypeLibLocale = 0x409;
 

@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "args.h"
 #include "companion.h"
 #include "module.h"
 #include "scpext.h"
@@ -21,23 +22,6 @@ constexpr LCID kLocale = 9;
 
 ULONG cookieOf(const scriptEntry* entry) { return static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(entry)); }
 unsigned cacheidxOf(const cacheEntry* cacheidx) { return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(cacheidx)); }
-
-// The job's name as the trace shows it, in the C runtime's multibyte text.
-std::string narrow(const std::wstring& text) {
-    std::string out;
-    char buffer[MB_LEN_MAX];
-    std::mbstate_t state{};
-    for (wchar_t c : text) {
-        size_t n = std::wcrtomb(buffer, c, &state);
-        if (n == static_cast<size_t>(-1)) {
-            out += '?';
-            state = {};
-        } else {
-            out.append(buffer, n);
-        }
-    }
-    return out;
-}
 
 HRESULT createCompanion(ComPtr<IDispatch>& companion) {
     ComPtr<IUnknown> object;
@@ -196,7 +180,7 @@ STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
         trace("Tolvera-compile: cacheidx %x not found\n", cacheidxOf(entry->cacheidx));
         return S_OK;
     }
-    const std::string name = narrow(cache_->jobName(entry->cacheidx));
+    const std::string name = toLocaleText(cache_->jobName(entry->cacheidx).c_str());
 
     // "NULL" in any case is the type library's default: the agent passed no
     // text, and the job object has it. The job object is fixed at reg.
