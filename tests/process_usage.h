@@ -1,0 +1,56 @@
+// What the test process holds: private bytes and open handles, measured the
+// same way before and after repeated work, so that a leak shows as growth.
+#pragma once
+
+#include <windows.h>
+#define PSAPI_VERSION 2   // GetProcessMemoryInfo from kernel32, no psapi import
+#include <psapi.h>
+
+#include <vector>
+
+struct ProcessUsage {
+    SIZE_T privateBytes = 0;
+    SIZE_T heapBytes = 0;          // bytes in use in all of the process's heaps
+    unsigned long handles = 0;
+};
+
+// Private bytes grow in steps when a heap commits another region, which
+// concurrent work can cause at any round without any leak; the bytes in use
+// in the heaps show a leak to the byte. Call it with no other thread at work.
+inline SIZE_T heapBytesInUse() {
+    std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
+    heaps.resize(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
+    SIZE_T total = 0;
+    for (HANDLE heap : heaps) {
+        if (!HeapLock(heap)) continue;
+        PROCESS_HEAP_ENTRY entry = {};
+        while (HeapWalk(heap, &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) total += entry.cbData;
+        HeapUnlock(heap);
+    }
+    return total;
+}
+
+// Wine 8 leaves PrivateUsage at 0 and GetProcessHandleCount answers 0, so
+// each figure falls back where the platform gives none: the page-file usage
+// (what Wine reports for the process's committed private memory) and a count
+// of the handle values that name an open handle (Wine hands out small
+// multiples of 4, reused lowest first; 64K values cover any test's table).
+inline ProcessUsage processUsage() {
+    ProcessUsage usage;
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                             sizeof counters))
+        usage.privateBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+    usage.heapBytes = heapBytesInUse();
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count) {
+        usage.handles = count;
+    } else {
+        DWORD flags;
+        for (ULONG_PTR value = 4; value < 0x10000; value += 4)
+            if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++usage.handles;
+    }
+    return usage;
+}
