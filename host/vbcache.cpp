@@ -92,6 +92,17 @@ int vbcache::attach(cacheEntry* cacheidx, unsigned long pwdobj) {
     // even if an earlier run of the job ended itself.
     entry->aborted = 0;
     entry->ending = 0;
+    // Jobs registered later on this thread still carry it; the attached job
+    // must answer lookups here before them, or its calls and errors would go
+    // to another job.
+    if (entry != head_) {
+        entry->prev->next = entry->next;
+        if (entry->next) entry->next->prev = entry->prev;
+        entry->prev = nullptr;
+        entry->next = head_;
+        head_->prev = entry;
+        head_ = entry;
+    }
     return 1;
 }
 

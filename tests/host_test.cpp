@@ -213,6 +213,26 @@ TEST_F(HostTest, SyntaxErrorAfterACompileOnTheRegisteringThreadCarriesOne) {
     host->unreg(cookie);
 }
 
+// Jobs registered together on one thread all carry it; the one being
+// compiled or run there is the one its errors and calls belong to.
+TEST_F(HostTest, TheJobCompiledOrRunOnAThreadWinsOverNewerOnesRegisteredThere) {
+    Job older(17, L"Sub main(\n"), newer(18, kProbeScript);
+    ULONG a = reg(older), b = reg(newer);
+    standin_reset();
+    EXPECT_EQ(compile(a), S_FALSE);
+    Lines sent = calls("sendScpException");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].rfind(R"({"job":17,)", 0), 0u) << sent[0];
+
+    EXPECT_EQ(compile(a, kProbeScript), S_OK);
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(a, 17001, &ret), S_OK);
+    EXPECT_EQ(ret, 1);
+    EXPECT_EQ(calls("MSActions"), Lines{probeCall(17, 17001, "hello")});
+    host->unreg(a);
+    host->unreg(b);
+}
+
 TEST_F(HostTest, ScriptWithoutMainFailsToRunAndLeavesTheJobDetached) {
     Job job(6, L"x = 1\n");
     ULONG cookie = reg(job);

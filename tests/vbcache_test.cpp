@@ -90,6 +90,12 @@ TEST_F(CacheTest, LookupsByThreadFindTheNewestEntryBoundToTheCaller) {
     }).join();
 
     EXPECT_EQ(jobOnThisThread(cache), jobB);
+    // Attached here, the older job answers before the newer one that was
+    // only registered here.
+    cache->attach(a, 1003);
+    EXPECT_EQ(jobOnThisThread(cache), jobA);
+    cache->detach(a);
+    EXPECT_EQ(jobOnThisThread(cache), jobB);
     cache->remove(b);
     EXPECT_EQ(jobOnThisThread(cache), nullptr);        // a was detached: thread 0
     cache->remove(a);
