@@ -122,6 +122,11 @@ STDMETHODIMP CActiveScriptSite::GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown
     }
     // Every name, listed or not, gets the Tolvera type information.
     if (wantsTypeInfo) hr = tolveraTypeInfo(info);
+    // Its result decides; a caller told of a failure releases nothing.
+    if (FAILED(hr) && wantsObject && *item) {
+        (*item)->Release();
+        *item = nullptr;
+    }
     return hr;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "bound_job.h"
+#include "module.h"
 #include "companion.h"
 #include "owners.h"
 #include "scpext.h"
@@ -107,6 +108,27 @@ TEST_F(SiteTest, TypeInformationIsTolverasForEveryName) {
     EXPECT_EQ(site->GetItemInfo(L"nothing", SCRIPTINFO_IUNKNOWN | SCRIPTINFO_ITYPEINFO, item.put(), info.put()), S_OK);
     EXPECT_FALSE(item);
     EXPECT_TRUE(info);
+}
+
+// A type-information step that fails decides the result; the object found
+// for the name is not handed out with a failure, where no caller would
+// release it.
+TEST_F(SiteTest, FailedTypeInformationHandsOutNoObject) {
+    HMODULE other = LoadLibraryW(L"scrrun.dll");     // a type library without Tolvera
+    ASSERT_TRUE(other);
+    setModuleHandle(other);
+    ext->AddRef();
+    const ULONG refsBefore = ext->Release();
+    IUnknown* item = reinterpret_cast<IUnknown*>(1);
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = site->GetItemInfo(L"CVEXT", SCRIPTINFO_IUNKNOWN | SCRIPTINFO_ITYPEINFO, &item, info.put());
+    setModuleHandle(nullptr);
+    FreeLibrary(other);
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    EXPECT_EQ(item, nullptr);
+    EXPECT_FALSE(info);
+    ext->AddRef();
+    EXPECT_EQ(ext->Release(), refsBefore);
 }
 
 TEST_F(SiteTest, FixedAnswers) {
