@@ -129,16 +129,25 @@ HRESULT typeInfo(ITypeInfo** out) {
     return S_OK;
 }
 
-// Positional arguments arrive last first; a call that leaves out trailing
-// parameters is given them, in the same reversed order.
+// What a script passes for an argument it leaves out between others
+// ("a, , b"); without a stored default the type information would hand its
+// bits to a real parameter as a number.
+bool isLeftOut(const VARIANT& v) { return V_VT(&v) == VT_ERROR && V_ERROR(&v) == DISP_E_PARAMNOTFOUND; }
+
+// Positional arguments arrive last first; a call that leaves out parameters,
+// trailing or between others, is given their defaults in the same order.
 class CompletedArgs {
 public:
     CompletedArgs(const DISPPARAMS* given, const Defaults& d) : params_(*given) {
-        if (!d.needed || given->cNamedArgs != 0 || given->cArgs >= d.params) return;
+        if (!d.needed || given->cNamedArgs != 0 || given->cArgs > d.params) return;
+        bool leftOut = given->cArgs < d.params;
+        for (UINT i = 0; i < given->cArgs && !leftOut; ++i) leftOut = isLeftOut(given->rgvarg[i]);
+        if (!leftOut) return;
         args_.resize(d.params);
         for (UINT i = 0; i < d.params; ++i) {
             UINT slot = d.params - 1 - i;
-            if (i < given->cArgs) args_[slot] = given->rgvarg[given->cArgs - 1 - i];
+            if (i < given->cArgs && !isLeftOut(given->rgvarg[given->cArgs - 1 - i]))
+                args_[slot] = given->rgvarg[given->cArgs - 1 - i];
             else if (V_VT(&d.values[i]) != VT_EMPTY) args_[slot] = d.values[i];
             else {
                 V_VT(&args_[slot]) = VT_ERROR;

@@ -153,6 +153,29 @@ TEST_F(DispatchTest, ScriptCallsReachTheCoreWithTheJobContextOfTheirThread) {
     }));
 }
 
+TEST_F(DispatchTest, ArgumentsLeftOutBetweenOthersArriveWithTheirDefaults) {
+    struct Case { const wchar_t* call; const char* line; };
+    const Case cases[] = {
+        // A real parameter without a stored default gets -1.0, not the bits
+        // of the marker the engine passes for "left out".
+        {L"CVEXT.CreateProxyEvent 3, \"ev\", \"a\", \"o\", , \"p\", \"s\", 1, 2",
+         R"({"job":4,"op":"MSLongActions","ctx":[4,4001],"args":[3,"ev","a","o","p",-1,-1.0,1,null,null]})"},
+        {L"CVEXT.CreateData \"s\", \"l\", \"d\", \"o\", 1, \"m\", 0, \"sch\", 5, , 7",
+         R"({"job":4,"op":"DynaCollectData","ctx":[4,4001],"args":["s","l",5,-1.0,7.0,"d","sch","o",1.0,"m",0,-1,-1,0,null,null]})"},
+        {L"CVEXT.CreateData \"s\", \"l\", \"d\", \"o\", 1, \"m\", 0, , , , , False",
+         R"({"job":4,"op":"DynaCollectData","ctx":[4,4001],"args":["s","l",-1,-1.0,-1.0,"d",null,"o",1.0,"m",0,0,-1,0,null,null]})"},
+        // Stored defaults between given arguments, beside a given real.
+        {L"CVEXT.MSLongActions 1, \"m\", \"a\", \"o\", \"p\", , 5",
+         R"({"job":4,"op":"MSLongActions","ctx":[4,4001],"args":[1,"m","a","o","p",-1,5.0,0,null,null]})"},
+    };
+    for (const Case& c : cases) {
+        standin_reset();
+        ScriptResult r = runScript(std::wstring(L"Sub main()\n") + c.call + L"\nEnd Sub\n", 4, 4001);
+        EXPECT_EQ(r.run, S_OK) << c.line;
+        EXPECT_EQ(journal(), std::vector<std::string>{c.line});
+    }
+}
+
 TEST_F(DispatchTest, CallsOnAThreadWithoutAJobReturnWithoutReachingTheCore) {
     Bstr msg(L"m");
     EXPECT_EQ(ext->MSActions(1, msg.get(), msg.get(), msg.get(), msg.get(), 1.0), S_FALSE);
