@@ -1,0 +1,88 @@
+// ztolvera-run as a child process of a test, started the way script authors
+// and `make run` start it, with its output and journal read back from files.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace runner {
+
+// The folder of the running test executable, where ztolvera-run.exe and the
+// examples are built.
+inline std::wstring binFolder() {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring p(path, n);
+    return p.substr(0, p.find_last_of(L'\\') + 1);
+}
+
+// A scratch folder of this test process for scripts and journals.
+inline std::wstring scratch() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring dir = std::wstring(temp) + L"ztolvera-runner-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    return dir;
+}
+
+inline std::string readFile(const std::wstring& path) {
+    std::string bytes;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return bytes;
+    char buf[4096];
+    DWORD got = 0;
+    while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got) bytes.append(buf, got);
+    CloseHandle(h);
+    return bytes;
+}
+
+struct Outcome {
+    DWORD status = 0xFFFFFFFF;
+    std::string out, err;
+    std::vector<std::string> journal;   // host lines and core calls, without seq
+};
+
+// Runs ztolvera-run with `args` and a journal file, standard output and
+// error captured in files.
+inline Outcome runRunner(const std::wstring& args) {
+    std::wstring outPath = scratch() + L"stdout.txt", errPath = scratch() + L"stderr.txt";
+    std::wstring journalPath = scratch() + L"journal.jsonl";
+    DeleteFileW(journalPath.c_str());
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW si = {sizeof si};
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = out;
+    si.hStdError = err;
+    std::wstring exe = binFolder() + L"ztolvera-run.exe";
+    std::wstring command = L"\"" + exe + L"\" --journal \"" + journalPath + L"\" " + args;
+    PROCESS_INFORMATION pi = {};
+    Outcome o;
+    if (CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+        GetExitCodeProcess(pi.hProcess, &o.status);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    o.out = readFile(outPath);
+    o.err = readFile(errPath);
+    std::string all = readFile(journalPath);
+    for (std::size_t start = 0, end; start < all.size(); start = end + 1) {
+        end = all.find('\n', start);
+        if (end == std::string::npos) end = all.size();
+        std::string line = all.substr(start, end - start);
+        std::size_t comma = line.find(',');
+        if (comma == std::string::npos || line.compare(comma, 9, ",\"trace\":") == 0) continue;
+        o.journal.push_back("{" + line.substr(comma + 1));
+    }
+    return o;
+}
+
+}  // namespace runner
