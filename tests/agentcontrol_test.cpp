@@ -5,24 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "owners.h"
-#include "scpext.h"
 #include "script_probe.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using probe::Lines;
 using probe::call;
 using probe::reports;
 using probe::runMain;
 
-struct AgentControlTest : ::testing::Test {
-    void SetUp() override {
-        setUpComForTests();
-        standin_reset();
-    }
-    ComPtr<IScpExt> ext{ScpExt::create()};
-};
+using AgentControlTest = probe::Test;
 
 struct Case {
     const wchar_t* expression;   // the call as the script writes it

@@ -6,29 +6,14 @@
 #include <vector>
 
 #include "bound_job.h"
-#include "owners.h"
-#include "scpext.h"
-#include "script_fixture.h"
+#include "script_probe.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-ScriptResult runMain(const std::wstring& body) {
-    return runScript(L"Sub main()\n" + body + L"\nEnd Sub\n", 5, 5001);
-}
-
-std::string call(const std::string& op, const std::string& args) {
-    return "{\"job\":5,\"op\":\"" + op + "\",\"ctx\":[5,5001],\"args\":[" + args + "]}";
-}
-
-struct DataStreamsTest : ::testing::Test {
-    void SetUp() override {
-        setUpComForTests();
-        standin_reset();
-    }
-    ComPtr<IScpExt> ext{ScpExt::create()};
-};
+using probe::call;
+using probe::Lines;
+using probe::runMain;
+using DataStreamsTest = probe::Test;
 
 struct Case {
     std::wstring script;
@@ -65,7 +50,7 @@ TEST_F(DataStreamsTest, OneCallMethodsPassTheirArgumentsAndDefaults) {
 }
 
 TEST_F(DataStreamsTest, DynaCollectDataHidesTheCoresRefusalButCreateDataDoesNot) {
-    BoundJob job(5, 5001);
+    BoundJob job(probe::kJob, probe::kPwd);
     Bstr s(L"s");
     standin_setResult("DynaCollectData", 0);
     EXPECT_EQ(ext->DynaCollectData(s.get(), s.get(), s.get(), s.get(), 1, s.get(), 0, s.get(), -1, -1, -1, -1, -1, 0), S_OK);
@@ -119,7 +104,7 @@ TEST_F(DataStreamsTest, StreamMethodsPassTheirArgumentsAfterTheStream) {
 }
 
 TEST_F(DataStreamsTest, StreamMethodsReportRefusalAndUnusableStreamsAsSFalse) {
-    BoundJob job(5, 5001);
+    BoundJob job(probe::kJob, probe::kPwd);
     Bstr m(L"m");
     Variant number, real;
     V_VT(&number) = VT_I4;
@@ -179,7 +164,7 @@ TEST_F(DataStreamsTest, FetchDataSourcesEmptiesItsResultFirstAndSucceedsOnRefusa
     EXPECT_EQ(V_VT(&out), VT_EMPTY);
     EXPECT_EQ(ext->FetchDataSources(0, nullptr), E_POINTER);
 
-    BoundJob job(5, 5001);
+    BoundJob job(probe::kJob, probe::kPwd);
     standin_setResult("GetDataSources", 0);
     V_VT(&out) = VT_I4;
     EXPECT_EQ(ext->FetchDataSources(0, &out), S_OK);

@@ -8,40 +8,21 @@
 #include <vector>
 
 #include "bound_job.h"
-#include "owners.h"
-#include "scpext.h"
-#include "script_fixture.h"
+#include "script_probe.h"
 #include "variant_list.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-constexpr unsigned long kJob = 7;
-constexpr unsigned long kPwd = 7001;
-
-ScriptResult runMain(const std::wstring& body, unsigned long job = kJob, unsigned long pwd = kPwd) {
-    return runScript(L"Sub main()\n" + body + L"\nEnd Sub\n", job, pwd);
-}
-
-std::string call(const std::string& op, const std::string& args, unsigned long job = kJob,
-                 unsigned long pwd = kPwd) {
-    std::string j = std::to_string(job);
-    return "{\"job\":" + j + ",\"op\":\"" + op + "\",\"ctx\":[" + j + "," + std::to_string(pwd) +
-           "],\"args\":[" + args + "]}";
-}
+using probe::call;
+using probe::kJob;
+using probe::kPwd;
+using probe::Lines;
+using probe::runMain;
+using EventsTest = probe::Test;
 
 // A probe line the script sends through MSActions to show how far it got.
-std::wstring probe(const std::wstring& text) { return L"CVEXT.MSActions 0, \"" + text + L"\", \"\", \"\", \"\""; }
-std::string probed(const std::string& text) { return call("MSActions", "0,\"" + text + "\",\"\",\"\",\"\",-1.0,0,null,null"); }
-
-struct EventsTest : ::testing::Test {
-    void SetUp() override {
-        setUpComForTests();
-        standin_reset();
-    }
-    ComPtr<IScpExt> ext{ScpExt::create()};
-};
+std::wstring mark(const std::wstring& text) { return L"CVEXT.MSActions 0, \"" + text + L"\", \"\", \"\", \"\""; }
+std::string marked(const std::string& text) { return call("MSActions", "0,\"" + text + "\",\"\",\"\",\"\",-1.0,0,null,null"); }
 
 struct Case {
     const wchar_t* script;
@@ -203,7 +184,7 @@ TEST_F(EventsTest, AbortArgumentsReachMCAbort) {
     };
     for (const Case& c : cases) {
         standin_reset();
-        ScriptResult r = runMain(std::wstring(c.script) + L"\n" + probe(L"after"));
+        ScriptResult r = runMain(std::wstring(c.script) + L"\n" + mark(L"after"));
         EXPECT_EQ(r.ret, 1) << c.script;
         EXPECT_EQ(journal(), Lines{call(c.op, c.args)}) << c.script;
     }
@@ -236,17 +217,17 @@ TEST_F(EventsTest, AbortEndsTheScriptAtOnceUnlessTheCoreDeclines) {
             standin_setResult("MCAbort", c.coreResult);
             standin_setText("MCAbort", c.coreText);
             std::wstring script = std::wstring(resumeNext ? L"On Error Resume Next\n" : L"") +
-                                  probe(L"before") + L"\n" + c.abort + L"\n" + probe(L"after") + L"\n" +
+                                  mark(L"before") + L"\n" + c.abort + L"\n" + mark(L"after") + L"\n" +
                                   L"CVEXT.RaiseEvent \"id\", 1, 1, 1, \"m\", \"a\", \"o\", 0, 0, \"d\", \"h\", 0\n" +
-                                  probe(L"end");
+                                  mark(L"end");
             ScriptResult r = runMain(script);
             std::string label = std::string(resumeNext ? "resume next, " : "") + std::to_string(c.coreResult) +
                                 " " + c.coreText;
             EXPECT_EQ(r.ret, 1) << label;
             EXPECT_EQ(traces(), Lines{}) << label;
             EXPECT_EQ(calls("MCAbort").size(), 1u) << label;
-            Lines expected = {probed("before")};
-            if (!c.stops) expected = {probed("before"), probed("after"), probed("end")};
+            Lines expected = {marked("before")};
+            if (!c.stops) expected = {marked("before"), marked("after"), marked("end")};
             EXPECT_EQ(calls("MSActions"), expected) << label;
             EXPECT_EQ(calls("RaiseEvent").size(), c.stops ? 0u : 1u) << label;
         }
@@ -254,10 +235,10 @@ TEST_F(EventsTest, AbortEndsTheScriptAtOnceUnlessTheCoreDeclines) {
 }
 
 TEST_F(EventsTest, AnAbortedRunLeavesTheThreadsNextRunAlone) {
-    ScriptResult aborted = runMain(L"CVEXT.AbortScript\n" + probe(L"lost"));
+    ScriptResult aborted = runMain(L"CVEXT.AbortScript\n" + mark(L"lost"));
     EXPECT_EQ(aborted.ret, 1);
     standin_reset();
-    ScriptResult next = runMain(probe(L"next") + L"\n" + probe(L"again"), 8, 8001);
+    ScriptResult next = runMain(mark(L"next") + L"\n" + mark(L"again"), 8, 8001);
     EXPECT_EQ(next.run, S_OK);
     EXPECT_EQ(next.ret, 1);
     EXPECT_EQ(calls("MSActions"), (Lines{call("MSActions", R"(0,"next","","","",-1.0,0,null,null)", 8, 8001),
@@ -271,10 +252,10 @@ TEST_F(EventsTest, AnAbortStopsOnlyTheJobOfItsOwnThread) {
     ScriptResult other, self;
     std::thread waiting([&] {
         setUpComForTests();
-        other = runMain(L"Dim s, n\n" + probe(L"b-start") + L"\n"
+        other = runMain(L"Dim s, n\n" + mark(L"b-start") + L"\n"
                         L"Do\n  CVEXT.FetchDataSources 0, s\n  n = n + 1\n"
                         L"Loop While UBound(s) < 0 And n < 200000\n" +
-                        probe(L"b-end"), 2, 2001);
+                        mark(L"b-end"), 2, 2001);
     });
     auto started = [] {
         for (const std::string& l : calls("MSActions"))
@@ -284,7 +265,7 @@ TEST_F(EventsTest, AnAbortStopsOnlyTheJobOfItsOwnThread) {
     for (int i = 0; i < 2000 && !started(); ++i) Sleep(5);
     std::thread aborting([&] {
         setUpComForTests();
-        self = runMain(probe(L"a-start") + L"\nCVEXT.AbortScript\n" + probe(L"a-after"), 1, 1001);
+        self = runMain(mark(L"a-start") + L"\nCVEXT.AbortScript\n" + mark(L"a-after"), 1, 1001);
     });
     aborting.join();
     standin_setText("GetDataSources", "go");

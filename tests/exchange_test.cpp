@@ -5,24 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "owners.h"
-#include "scpext.h"
 #include "script_probe.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using probe::Lines;
 using probe::call;
 using probe::reports;
 using probe::runMain;
 
-struct ExchangeTest : ::testing::Test {
-    void SetUp() override {
-        setUpComForTests();
-        standin_reset();
-    }
-    ComPtr<IScpExt> ext{ScpExt::create()};
-};
+using ExchangeTest = probe::Test;
 
 // A script function that reports a tuples array: its type, bounds, elements
 // and the types of its elements (Join is not available to every engine).

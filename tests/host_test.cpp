@@ -9,7 +9,7 @@
 
 #include "module.h"
 #include "owners.h"
-#include "script_fixture.h"
+#include "script_probe.h"
 #include "vbcache.h"
 #include "ztolvera.h"
 
@@ -67,6 +67,13 @@ struct HostTest : ::testing::Test {
         *ret = -1;
         return host->run(cookie, pwdobj, ret);
     }
+    // No job is bound to the calling thread, and no run's pwdobj is left.
+    static void expectDetached() {
+        ImpJob* bound = nullptr;
+        unsigned long pwd = 1;
+        EXPECT_EQ(vbcache::current()->jobRefForThread(&bound, &pwd), 0);
+        EXPECT_EQ(pwd, 0u);
+    }
     ComPtr<ITolvera> host;
 };
 
@@ -80,6 +87,7 @@ TEST_F(HostTest, JobCompiledFromItsJobObjectRunsMainWithTheRunsPwdobj) {
     VARIANT_BOOL ret;
     EXPECT_EQ(run(cookie, 1001, &ret), S_OK);
     EXPECT_EQ(ret, 1);
+    expectDetached();
     EXPECT_EQ(host->unreg(cookie), S_OK);
     const std::string c = hex(cookie);
     EXPECT_EQ(fullJournal(), (Lines{
@@ -121,24 +129,6 @@ TEST_F(HostTest, JobObjectWithoutTextIsNothingToCompile) {
     host->unreg(cookie);
 }
 
-// A script error as the job received it: the report text and the indicator.
-struct Report {
-    std::string text;
-    int indicator = -1;
-};
-std::vector<Report> reports() {
-    std::vector<Report> out;
-    const std::string head = R"("args":[")";
-    for (const std::string& line : calls("sendScpException")) {
-        size_t from = line.find(head) + head.size(), to = line.rfind("\",");
-        out.push_back({line.substr(from, to - from), std::stoi(line.substr(to + 2))});
-    }
-    return out;
-}
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 // Script errors reach the job with the compiled flag as indicator: 0 for a
 // syntax error while the job was never compiled, 1 afterwards. The source
 // and description are the engine's; the line number is as the engine counts.
@@ -147,9 +137,9 @@ TEST_F(HostTest, ScriptErrorsReachTheJobWithTheCompiledFlag) {
     ULONG cookie = reg(job);
     standin_reset();
     EXPECT_EQ(compile(cookie), S_FALSE);
-    std::vector<Report> got = reports();
+    std::vector<probe::ScriptError> got = probe::scriptErrors();
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_TRUE(endsWith(got[0].text, " [Line: 0] (null)")) << got[0].text;
+    EXPECT_TRUE(probe::endsWith(got[0].text, " [Line: 0] (null)")) << got[0].text;
     EXPECT_EQ(got[0].indicator, 0);
     EXPECT_EQ(allTraces(), (Lines{"onScriptError: " + got[0].text,
                                   "Tolvera-compile: script <test," + hex(cookie) + "> failed, err=80020101"}));
@@ -159,10 +149,11 @@ TEST_F(HostTest, ScriptErrorsReachTheJobWithTheCompiledFlag) {
     VARIANT_BOOL ret;
     EXPECT_EQ(run(cookie, 4001, &ret), S_OK);
     EXPECT_EQ(ret, 0);
-    got = reports();
+    got = probe::scriptErrors();
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_TRUE(endsWith(got[0].text, " [Line: 1] Invalid procedure call or argument")) << got[0].text;
+    EXPECT_TRUE(probe::endsWith(got[0].text, " [Line: 1] Invalid procedure call or argument")) << got[0].text;
     EXPECT_EQ(got[0].indicator, 1);
+    expectDetached();
     const std::string c = hex(cookie);
     EXPECT_EQ(allTraces(), (Lines{"Tolvera-run: running script " + c + " ..",
                                   "Tolvera-run: invoking main with dispid 20000001  ...",
@@ -182,7 +173,7 @@ TEST_F(HostTest, CompileErrorsReachTheJobFromAnyThread) {
         EXPECT_EQ(compile(cookie), S_FALSE);
         CoUninitialize();
     }).join();
-    std::vector<Report> got = reports();
+    std::vector<probe::ScriptError> got = probe::scriptErrors();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].indicator, 0);
 
@@ -191,13 +182,11 @@ TEST_F(HostTest, CompileErrorsReachTheJobFromAnyThread) {
     EXPECT_EQ(run(cookie, 14001, &ret), S_OK);
     standin_reset();
     EXPECT_EQ(compile(cookie, L"If Then\n"), S_FALSE);
-    got = reports();
+    got = probe::scriptErrors();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].indicator, 1);
     for (const std::string& line : allTraces()) EXPECT_EQ(line.find("failed to locate"), std::string::npos) << line;
-    // The binding ends with the compile.
-    unsigned long pwd = 1;
-    EXPECT_EQ(vbcache::current()->jobRefForThread(nullptr, &pwd), 0);
+    expectDetached();   // the binding ends with the compile
     host->unreg(cookie);
 }
 
@@ -207,7 +196,7 @@ TEST_F(HostTest, SyntaxErrorAfterACompileOnTheRegisteringThreadCarriesOne) {
     EXPECT_EQ(compile(cookie), S_OK);
     standin_reset();
     EXPECT_EQ(compile(cookie, L"If Then\n"), S_FALSE);
-    std::vector<Report> got = reports();
+    std::vector<probe::ScriptError> got = probe::scriptErrors();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].indicator, 1);
     host->unreg(cookie);
@@ -244,24 +233,8 @@ TEST_F(HostTest, ScriptWithoutMainFailsToRunAndLeavesTheJobDetached) {
     const std::string c = hex(cookie);
     EXPECT_EQ(allTraces(), (Lines{"Tolvera-run: running script " + c + " ..",
                                   "Tolvera-run: script " + c + " failed to run with err 80020006"}));
-    ImpJob* bound = nullptr;
-    unsigned long pwd = 1;
-    EXPECT_EQ(vbcache::current()->jobRefForThread(&bound, &pwd), 0);
-    EXPECT_EQ(pwd, 0u);
+    expectDetached();
     host->unreg(cookie);
-}
-
-TEST_F(HostTest, EveryRunLeavesTheJobDetached) {
-    for (const wchar_t* script : {kProbeScript, L"Sub main()\n  Err.Raise 5\nEnd Sub\n"}) {
-        Job job(7, script);
-        ULONG cookie = reg(job);
-        compile(cookie);
-        VARIANT_BOOL ret;
-        EXPECT_EQ(run(cookie, 7001, &ret), S_OK);
-        unsigned long pwd = 1;
-        EXPECT_EQ(vbcache::current()->jobRefForThread(nullptr, &pwd), 0);
-        host->unreg(cookie);
-    }
 }
 
 TEST_F(HostTest, UnknownCookiesFindNothing) {

@@ -16,7 +16,7 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using probe::Lines;
 using probe::call;
 
 constexpr size_t kHuge = 1000000;   // characters of the huge string
@@ -134,30 +134,7 @@ std::wstring scriptFor(const Family& family, const Value& value) {
     return kPrologue + body + L"\nCVEXT.ZTrace \"done \" & r";
 }
 
-// A run-time error as the job received it.
-struct Report {
-    std::string text;
-    int indicator = -1;
-};
-std::vector<Report> scriptErrors() {
-    std::vector<Report> out;
-    const std::string head = R"("args":[")";
-    for (const std::string& line : calls("sendScpException")) {
-        size_t from = line.find(head) + head.size(), to = line.rfind("\",");
-        out.push_back({line.substr(from, to - from), std::stoi(line.substr(to + 2))});
-    }
-    return out;
-}
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-struct HostileTest : ::testing::Test {
-    void SetUp() override {
-        setUpComForTests();
-        standin_reset();
-    }
-};
+using HostileTest = probe::Test;
 
 // One pass over every family and value. A value the engine cannot convert
 // for a BSTR parameter stops the script with a type mismatch that reaches
@@ -179,9 +156,9 @@ void runEveryVariantOnce(bool check) {
             EXPECT_EQ(standin_misreleases(), 0);
             if (!check) continue;
             if (refused) {
-                std::vector<Report> errors = scriptErrors();
+                std::vector<probe::ScriptError> errors = probe::scriptErrors();
                 ASSERT_EQ(errors.size(), 1u);
-                EXPECT_TRUE(endsWith(errors[0].text, "] Type mismatch")) << errors[0].text;
+                EXPECT_TRUE(probe::endsWith(errors[0].text, "] Type mismatch")) << errors[0].text;
                 EXPECT_EQ(errors[0].indicator, 1);
                 EXPECT_EQ(journal(), (Lines{R"({"trace":"onScriptError: )" + errors[0].text + R"("})",
                                             R"({"job":3,"op":"sendScpException","args":[")" + errors[0].text + R"(",1]})"}));
@@ -214,7 +191,6 @@ TEST_F(HostileTest, EveryKindOfVariantGetsTheContractsAnswerWithoutLeaks) {
 // whose elements are not VARIANTs are not read at all.
 TEST_F(HostileTest, ByReferenceArraysAreReadThroughTheirReference) {
     BoundJob job(5, 5005);
-    ComPtr<IScpExt> ext(ScpExt::create());
     SafeArray numbers(SafeArrayCreateVector(VT_VARIANT, 0, 2)), longs(SafeArrayCreateVector(VT_I4, 0, 1));
     for (LONG i = 0; i < 2; ++i) {
         Variant element;
@@ -267,7 +243,7 @@ TEST_F(HostileTest, ErrorTextLongerThanTheSitesBufferIsCutAt1023Bytes) {
         standin_reset();
         ScriptResult r = probe::runMain(c.raise);
         EXPECT_EQ(r.ret, 0);
-        std::vector<Report> errors = scriptErrors();
+        std::vector<probe::ScriptError> errors = probe::scriptErrors();
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_EQ(errors[0].text.size(), 1023u);
         EXPECT_EQ(errors[0].text.compare(0, c.start.size(), c.start), 0) << errors[0].text.substr(0, 40);

@@ -6,46 +6,16 @@
 #include <vector>
 
 #include "bound_job.h"
-#include "owners.h"
-#include "scpext.h"
-#include "script_fixture.h"
+#include "script_probe.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-constexpr unsigned long kJob = 6;
-constexpr unsigned long kPwd = 6001;
-
-ScriptResult runMain(const std::wstring& body) {
-    return runScript(L"Sub main()\n" + body + L"\nEnd Sub\n", kJob, kPwd);
-}
-
-std::string call(const std::string& op, const std::string& args) {
-    return "{\"job\":6,\"op\":\"" + op + "\",\"ctx\":[6,6001],\"args\":[" + args + "]}";
-}
-
-// What the script said through ZTrace, in order (JSON-escaped as journaled).
-Lines said() {
-    Lines out;
-    const std::string head = R"({"job":6,"op":"ZTrace","ctx":[6,6001],"args":[")";
-    for (const std::string& line : calls("ZTrace"))
-        if (line.rfind(head, 0) == 0) out.push_back(line.substr(head.size(), line.size() - head.size() - 3));
-    return out;
-}
-
-struct JobInfoTest : ::testing::Test {
-    void SetUp() override {
-        setUpComForTests();
-        standin_reset();
-    }
-    void expectRan(const ScriptResult& r) {
-        EXPECT_EQ(r.compile, S_OK);
-        EXPECT_EQ(r.run, S_OK);
-        EXPECT_TRUE(traces().empty()) << traces().front();
-    }
-    ComPtr<IScpExt> ext{ScpExt::create()};
-};
+using probe::call;
+using probe::kJob;
+using probe::kPwd;
+using probe::Lines;
+using probe::runMain;
+using JobInfoTest = probe::Test;
 
 TEST_F(JobInfoTest, ZTraceHandsTheTextOverUnchanged) {
     expectRan(runMain(L"CVEXT.ZTrace \"disk C: 93%\"\nCVEXT.ZTrace \"\"\nCVEXT.ZTrace \"nUlL\"\n"
@@ -65,7 +35,7 @@ TEST_F(JobInfoTest, NumericGettersGiveTheCoresNumbersAndIntervalsAgree) {
         L"CVEXT.ZTrace CStr(CVEXT.GetJobID) & \" \" & TypeName(CVEXT.GetJobID)\n"
         L"CVEXT.ZTrace CStr(CVEXT.GetScriptInterval) & \" \" & CStr(CVEXT.GetKPInterval)\n"
         L"CVEXT.ZTrace CStr(CVEXT.IterationCount)"));
-    EXPECT_EQ(said(), (Lines{"6 Long", "-2147483648 -2147483648", "12"}));
+    EXPECT_EQ(probe::reports(), (Lines{"3 Long", "-2147483648 -2147483648", "12"}));
     // GetScriptInterval asks the core for the same interval as GetKPInterval.
     EXPECT_EQ(calls("GetKPInterval"), (Lines{call("GetKPInterval", ""), call("GetKPInterval", "")}));
 }
@@ -75,7 +45,7 @@ TEST_F(JobInfoTest, NumericGettersGiveZeroForAllBitsSetOrWithoutAJob) {
     expectRan(runMain(
         L"CVEXT.ZTrace CStr(CVEXT.GetJobID) & CStr(CVEXT.GetScriptInterval) & "
         L"CStr(CVEXT.GetKPInterval) & CStr(CVEXT.IterationCount)"));
-    EXPECT_EQ(said(), Lines{"0000"});
+    EXPECT_EQ(probe::reports(), Lines{"0000"});
 
     standin_reset();
     using Getter = HRESULT (STDMETHODCALLTYPE IScpExt::*)(long*);
@@ -106,7 +76,7 @@ TEST_F(JobInfoTest, CoreTextsFillTheirFixedBuffersWhole) {
             standin_setText(c.op, text.c_str());
             std::wstring script = L"Dim v\nCVEXT.MCVersion \"comp\", v\nCVEXT.ZTrace " + std::wstring(c.expr);
             expectRan(runMain(script));
-            EXPECT_EQ(said(), Lines{text.substr(0, c.room)}) << c.op << " " << length;
+            EXPECT_EQ(probe::reports(), Lines{text.substr(0, c.room)}) << c.op << " " << length;
         }
     }
 }
@@ -115,7 +85,7 @@ TEST_F(JobInfoTest, StringGettersFailToAnEmptyOrKeptValue) {
     standin_setResult("GetMachName", 0);
     standin_setResult("MCGetMOID", 0);
     expectRan(runMain(L"CVEXT.ZTrace \"[\" & CVEXT.GetMachName & \"][\" & CVEXT.GetProgID(\"p\", \"NULL\") & \"]\""));
-    EXPECT_EQ(said(), Lines{"[][]"});
+    EXPECT_EQ(probe::reports(), Lines{"[][]"});
     EXPECT_EQ(calls("MCGetMOID"), Lines{call("MCGetMOID", R"("p",null,"")")});
 
     // Outside a script the kept value shows: GetProgID and MCGetMOID leave
@@ -150,13 +120,13 @@ TEST_F(JobInfoTest, VersionQueriesPassFullpathAndKeepTheVariableOnFailure) {
         call("MCVersion", R"("core","1.0.0.0",0)"),
         call("MCVersion", R"("core","1.0.0.0",0)"),
     }));
-    EXPECT_EQ(said(), Lines{"1.0.0.0 String"});
+    EXPECT_EQ(probe::reports(), Lines{"1.0.0.0 String"});
 
     standin_reset();
     standin_setResult("MCVersion", 0);
     expectRan(runMain(L"Dim v, w\nv = 42\nCVEXT.GetVersion \"a.exe\", v\nCVEXT.MCVersion \"c\", w, True\n"
                       L"CVEXT.ZTrace TypeName(v) & \" \" & CStr(v) & \" \" & TypeName(w)"));
-    EXPECT_EQ(said(), Lines{"Integer 42 Empty"});
+    EXPECT_EQ(probe::reports(), Lines{"Integer 42 Empty"});
 }
 
 TEST_F(JobInfoTest, SecurityContextAsksUnderFixedLabelNamesAndAnswersOne) {
@@ -168,7 +138,7 @@ TEST_F(JobInfoTest, SecurityContextAsksUnderFixedLabelNamesAndAnswersOne) {
         L"CVEXT.ZTrace CStr(CInt(r)) & \" \" & v"));
     EXPECT_EQ(calls("GetContextEx"),
               Lines{call("GetContextEx", R"("label","ops","sub-label",null,1,["password"])")});
-    EXPECT_EQ(said(), (Lines{"true", "1 context-value"}));
+    EXPECT_EQ(probe::reports(), (Lines{"true", "1 context-value"}));
     EXPECT_EQ(standin_misreleases(), 0);
 
     standin_reset();
@@ -177,7 +147,7 @@ TEST_F(JobInfoTest, SecurityContextAsksUnderFixedLabelNamesAndAnswersOne) {
         L"Dim v, r\nv = \"old\"\n"
         L"r = CVEXT.GetSecurityContext(\"ops\", \"x\", \"password\", v)\n"
         L"CVEXT.ZTrace CStr(CInt(r)) & \" \" & v"));
-    EXPECT_EQ(said(), Lines{"0 old"});
+    EXPECT_EQ(probe::reports(), Lines{"0 old"});
 }
 
 // The core's value is released through its freeMem on every path; a
@@ -196,13 +166,13 @@ TEST_F(JobInfoTest, ContextValuesReachTheScriptAndGoBackThroughFreeMem) {
         call("GetContextEx", R"("site","east","rack","4",1,["user"])"),
         call("GetContextEx", R"("label","a","sub-label","b",1,["c"])"),
     }));
-    EXPECT_EQ(said(), (Lines{"s3cret", "s3cret"}));
+    EXPECT_EQ(probe::reports(), (Lines{"s3cret", "s3cret"}));
     EXPECT_EQ(standin_misreleases(), 0);
 
     standin_reset();
     standin_setResult("GetContextEx", 0);
     expectRan(runMain(L"Dim v\nv = 5\nCVEXT.GetContextEx \"s\", \"e\", \"r\", \"4\", \"u\", v\nCVEXT.ZTrace CStr(v)"));
-    EXPECT_EQ(said(), Lines{"5"});
+    EXPECT_EQ(probe::reports(), Lines{"5"});
 }
 
 // GetAgentInfo's strings come from the C runtime heap and must go back
@@ -210,7 +180,7 @@ TEST_F(JobInfoTest, ContextValuesReachTheScriptAndGoBackThroughFreeMem) {
 TEST_F(JobInfoTest, AgentInfoNeedsNoJobAndReleasesThroughFree) {
     standin_setText("GetAgentInfo", "9.1.2");
     expectRan(runMain(L"Dim a, b, c\nCVEXT.GetAgentInfo a, b, c\nCVEXT.ZTrace a & \"|\" & b & \"|\" & c"));
-    EXPECT_EQ(said(), Lines{R"(StandInAgent|9.1.2|C:\\agent)"});
+    EXPECT_EQ(probe::reports(), Lines{R"(StandInAgent|9.1.2|C:\\agent)"});
     EXPECT_EQ(standin_misreleases(), 0);
 
     standin_reset();
@@ -270,7 +240,7 @@ TEST_F(JobInfoTest, TempFileNameFromAScript) {
     GetTempFileNameA("C:\\windows\\temp", nullptr, 4660, expected);
     std::string escaped;
     for (char ch : std::string(expected)) escaped += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
-    EXPECT_EQ(said(), (Lines{escaped, "[]"}));
+    EXPECT_EQ(probe::reports(), (Lines{escaped, "[]"}));
 }
 
 TEST_F(JobInfoTest, ParameterIsEmptyAndDateDifferenceIsTheCoresAnswer) {
@@ -296,7 +266,7 @@ TEST_F(JobInfoTest, EventTextTravelsThroughTheAnsiCodePageBothWays) {
         L"If t = x Then CVEXT.ZTrace \"same \" & CStr(code)"));
     EXPECT_EQ(calls("EventXMLToPlainText"),
               Lines{call("EventXMLToPlainText", R"("<e>caf\u00e9 \u20ac</e>")")});
-    EXPECT_EQ(said(), Lines{"same 1"});
+    EXPECT_EQ(probe::reports(), Lines{"same 1"});
 
     standin_reset();
     standin_setText("EventXMLToPlainText", "price \x80 5, caf\xe9");
@@ -305,7 +275,7 @@ TEST_F(JobInfoTest, EventTextTravelsThroughTheAnsiCodePageBothWays) {
         L"If t = \"price \u20ac 5, caf\u00e9\" Then CVEXT.ZTrace \"back\""));
     // "NULL" is no null text for this method.
     EXPECT_EQ(calls("EventXMLToPlainText"), Lines{call("EventXMLToPlainText", R"("NULL")")});
-    EXPECT_EQ(said(), Lines{"back"});
+    EXPECT_EQ(probe::reports(), Lines{"back"});
 }
 
 TEST_F(JobInfoTest, EventTextOfAFailingCoreIsEmptyWithTheCoresCode) {
@@ -313,7 +283,7 @@ TEST_F(JobInfoTest, EventTextOfAFailingCoreIsEmptyWithTheCoresCode) {
     expectRan(runMain(
         L"Dim t, code\nt = \"old\"\ncode = CVEXT.EventXMLToPlainText(\"<bad\", t)\n"
         L"CVEXT.ZTrace TypeName(t) & \" [\" & t & \"] \" & CStr(code)"));
-    EXPECT_EQ(said(), Lines{"String [] -3"});
+    EXPECT_EQ(probe::reports(), Lines{"String [] -3"});
 
     Bstr xml(L"<e/>");
     long code = 77;

@@ -6,39 +6,17 @@
 #include <vector>
 
 #include "bound_job.h"
-#include "owners.h"
-#include "scpext.h"
-#include "script_fixture.h"
+#include "script_probe.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-constexpr unsigned long kJob = 5;
-constexpr unsigned long kPwd = 5001;
-
-ScriptResult runMain(const std::wstring& body) {
-    return runScript(L"Sub main()\n" + body + L"\nEnd Sub\n", kJob, kPwd);
-}
-
-std::string call(const std::string& op, const std::string& args) {
-    return "{\"job\":5,\"op\":\"" + op + "\",\"ctx\":[5,5001],\"args\":[" + args + "]}";
-}
-
-std::string said(const std::string& text) { return call("ZTrace", "\"" + text + "\""); }
-
-struct ListsTest : ::testing::Test {
-    void SetUp() override {
-        setUpComForTests();
-        standin_reset();
-    }
-    void expectRan(const ScriptResult& r) {
-        EXPECT_EQ(r.compile, S_OK);
-        EXPECT_EQ(r.run, S_OK);
-        EXPECT_TRUE(traces().empty()) << traces().front();
-    }
-    ComPtr<IScpExt> ext{ScpExt::create()};
-};
+using probe::call;
+using probe::kJob;
+using probe::kPwd;
+using probe::Lines;
+using probe::runMain;
+using probe::said;
+using ListsTest = probe::Test;
 
 // Every case is one script line that says what it got; the script runs as a
 // job, but the list methods never reach the core.

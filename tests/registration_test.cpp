@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
+
 namespace {
 
 using Lines = std::vector<std::wstring>;
@@ -32,12 +34,7 @@ std::wstring lower(std::wstring text) {
 }
 
 // The folder of this test, where the build puts every DLL and program.
-std::wstring binFile(const wchar_t* name) {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, n);
-    return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
-}
+std::wstring binFile(const wchar_t* name) { return runner::binFolder() + name; }
 
 const std::wstring kServer = binFile(L"zTolvera.dll");
 

@@ -3,12 +3,18 @@
 // journal together with the calls it expects.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
+#include "owners.h"
+#include "scpext.h"
 #include "script_fixture.h"
 
 namespace probe {
+
+using Lines = std::vector<std::string>;
 
 constexpr unsigned long kJob = 3;
 constexpr unsigned long kPwd = 3003;
@@ -23,6 +29,11 @@ inline std::string call(const std::string& op, const std::string& args, unsigned
     std::string j = std::to_string(job);
     return "{\"job\":" + j + ",\"op\":\"" + op + "\",\"ctx\":[" + j + "," + std::to_string(pwd) +
            "],\"args\":[" + args + "]}";
+}
+
+// The journal line of the script's ZTrace of `text` (JSON-escaped).
+inline std::string said(const std::string& text, unsigned long job = kJob, unsigned long pwd = kPwd) {
+    return call("ZTrace", "\"" + text + "\"", job, pwd);
 }
 
 // What the script passed to ZTrace, in order, as the journal shows it.
@@ -46,5 +57,40 @@ inline unsigned long jobOf(const std::string& line) {
     std::size_t at = line.find(key);
     return at == std::string::npos ? 0 : std::stoul(line.substr(at + key.size()));
 }
+
+// A script error as the job received it: the report text and the indicator.
+struct ScriptError {
+    std::string text;
+    int indicator = -1;
+};
+inline std::vector<ScriptError> scriptErrors() {
+    std::vector<ScriptError> out;
+    const std::string head = R"("args":[")";
+    for (const std::string& line : calls("sendScpException")) {
+        std::size_t from = line.find(head) + head.size(), to = line.rfind("\",");
+        out.push_back({line.substr(from, to - from), std::stoi(line.substr(to + 2))});
+    }
+    return out;
+}
+
+inline bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Fixture of the end-to-end tests: COM up, the stand-in reset, and an
+// extension object of the test's own for calls without a job.
+struct Test : ::testing::Test {
+    void SetUp() override {
+        setUpComForTests();
+        standin_reset();
+    }
+    // The script compiled and ran to its end without a script error.
+    static void expectRan(const ScriptResult& r) {
+        EXPECT_EQ(r.compile, S_OK);
+        EXPECT_EQ(r.run, S_OK);
+        EXPECT_TRUE(traces().empty()) << traces().front();
+    }
+    ComPtr<IScpExt> ext{ScpExt::create()};
+};
 
 }  // namespace probe

@@ -20,7 +20,7 @@
 #include "module.h"
 #include "owners.h"
 #include "process_usage.h"
-#include "script_fixture.h"
+#include "script_probe.h"
 #include "ztolvera.h"
 
 namespace {
@@ -74,27 +74,22 @@ std::wstring scriptOf(unsigned long job, Kind kind) {
     return widen(s);
 }
 
-std::string call(unsigned long job, unsigned long pwd, const std::string& op, const std::string& args) {
-    std::string j = std::to_string(job);
-    return "{\"job\":" + j + ",\"op\":\"" + op + "\",\"ctx\":[" + j + "," + std::to_string(pwd) + "],\"args\":[" +
-           args + "]}";
-}
-
 // The journal lines one run of the job must leave, in the script's order.
 // Script errors are checked apart (their text is the engine's), by `errorOf`.
 Lines expectedRun(unsigned long job, unsigned long pwd, Kind kind) {
     if (kind == Kind::FailsToCompile) return {};
     const std::string j = "j" + std::to_string(job);
+    auto call = [&](const char* op, const std::string& args) { return probe::call(op, args, job, pwd); };
     Lines lines = {
-        call(job, pwd, "MSActions", "2,\"" + j + " s1\",\"act\",\"obj\",\"d\",1.5,0,null,null"),
-        call(job, pwd, "DataLog", "1,\"" + j + "\",2.5,\"" + j + " s2\",0"),
-        call(job, pwd, "DictionaryInsertValue", "\"" + j + "k\",\"v" + j + "\""),
-        call(job, pwd, "DictionaryRetrieveValue", "\"" + j + "k\""),
-        call(job, pwd, "DataLog", "0,7,3.5,\"" + j + " s3 v" + j + "\",0"),
-        call(job, pwd, "MSLongActions", "3,\"" + j + " s4\",\"act\",\"obj\",\"C:\\\\f" + j + "\",-1,1.5,0,null,null"),
+        call("MSActions", "2,\"" + j + " s1\",\"act\",\"obj\",\"d\",1.5,0,null,null"),
+        call("DataLog", "1,\"" + j + "\",2.5,\"" + j + " s2\",0"),
+        call("DictionaryInsertValue", "\"" + j + "k\",\"v" + j + "\""),
+        call("DictionaryRetrieveValue", "\"" + j + "k\""),
+        call("DataLog", "0,7,3.5,\"" + j + " s3 v" + j + "\",0"),
+        call("MSLongActions", "3,\"" + j + " s4\",\"act\",\"obj\",\"C:\\\\f" + j + "\",-1,1.5,0,null,null"),
     };
-    if (kind == Kind::Completes) lines.push_back(call(job, pwd, "ZTrace", "\"" + j + " s5 end\""));
-    if (kind == Kind::AbortsItself) lines.push_back(call(job, pwd, "MCAbort", "-1,\"" + j + "\",\"s5\",1,-1,1,null,null"));
+    if (kind == Kind::Completes) lines.push_back(call("ZTrace", "\"" + j + " s5 end\""));
+    if (kind == Kind::AbortsItself) lines.push_back(call("MCAbort", "-1,\"" + j + "\",\"s5\",1,-1,1,null,null"));
     return lines;
 }
 

@@ -7,24 +7,16 @@
 #include <vector>
 
 #include "bound_job.h"
-#include "owners.h"
-#include "scpext.h"
 #include "script_probe.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using probe::Lines;
 using probe::call;
 using probe::reports;
 using probe::runMain;
 
-struct WaitsTest : ::testing::Test {
-    void SetUp() override {
-        setUpComForTests();
-        standin_reset();
-    }
-    ComPtr<IScpExt> ext{ScpExt::create()};
-};
+using WaitsTest = probe::Test;
 
 TEST_F(WaitsTest, WaitResultsMapToWhatTheScriptSees) {
     struct Case { long core; int abort; const char* seen; };
