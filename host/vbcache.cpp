@@ -1,12 +1,15 @@
 #include "vbcache.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cwchar>
 #include <new>
 #include <string>
 
 namespace {
-vbcache* g_cache = nullptr;
+// Read on every script-side call, so without a lock; written under the
+// creation lock.
+std::atomic<vbcache*> g_cache{nullptr};
 CriticalSection& creationLock() {
     static CriticalSection cs;
     return cs;
@@ -15,20 +18,17 @@ CriticalSection& creationLock() {
 
 vbcache* vbcache::acquire() {
     Lock guard(creationLock());
-    if (!g_cache) g_cache = new (std::nothrow) vbcache;
-    return g_cache;
+    if (!g_cache.load()) g_cache.store(new (std::nothrow) vbcache);
+    return g_cache.load();
 }
 
-vbcache* vbcache::current() {
-    Lock guard(creationLock());
-    return g_cache;
-}
+vbcache* vbcache::current() { return g_cache.load(std::memory_order_acquire); }
 
 void vbcache::destroy() {
     vbcache* cache;
     {
         Lock guard(creationLock());
-        cache = std::exchange(g_cache, nullptr);
+        cache = g_cache.exchange(nullptr);
     }
     delete cache;
 }
@@ -72,6 +72,7 @@ void vbcache::remove(cacheEntry* cacheidx) {
         if (entry->next) entry->next->prev = entry->prev;
         if (head_ == entry) head_ = entry->next;
         --count_;
+        if (entry->ending) --ending_;
     }
     std::free(entry->jobname);
     std::free(entry);
@@ -91,6 +92,7 @@ int vbcache::attach(cacheEntry* cacheidx, unsigned long pwdobj) {
     // A new run starts unaborted: a failure in this run is reported as one,
     // even if an earlier run of the job ended itself.
     entry->aborted = 0;
+    if (entry->ending) --ending_;
     entry->ending = 0;
     // Jobs registered later on this thread still carry it; the attached job
     // must answer lookups here before them, or its calls and errors would go
@@ -162,10 +164,16 @@ void vbcache::markAbortForThread() {
 
 void vbcache::markEndingForThread() {
     Lock guard(lock_);
-    if (cacheEntry* entry = forThread()) entry->ending = 1;
+    cacheEntry* entry = forThread();
+    if (entry && !entry->ending) {
+        entry->ending = 1;
+        ++ending_;
+    }
 }
 
 int vbcache::endingForThread() {
+    // Every call into ScpExt asks; almost always no run anywhere is ending.
+    if (ending_.load(std::memory_order_acquire) == 0) return 0;
     Lock guard(lock_);
     cacheEntry* entry = forThread();
     return entry ? entry->ending : 0;

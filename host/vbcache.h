@@ -9,6 +9,7 @@
 #include "owners.h"
 #include "ravlin.h"
 
+#include <atomic>
 #include <string>
 
 struct cacheEntry {
@@ -69,6 +70,7 @@ private:
     cacheEntry* forThread();                    // under the lock
 
     CriticalSection lock_;
+    std::atomic<int> ending_{0};                // entries whose run is ending
     int count_ = 0;
     cacheEntry* head_ = nullptr;
 };
