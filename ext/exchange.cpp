@@ -3,6 +3,8 @@
 // ordinary name there, unlike the names of exported values.
 #include "scpext.h"
 
+#include <optional>
+
 #include <string>
 #include <vector>
 
@@ -34,6 +36,19 @@ void setTuples(VARIANT* tuples, const StringPairs& pairs) {
         flat.push_back(value);
     }
     setStringArray(tuples, flat);
+}
+
+// The two pair-list queries: tuples is emptied first, so that it is Empty on
+// every failure path; the core's count and the array follow whatever the
+// core answered.
+template <class Fetch>
+HRESULT retrievePairs(std::optional<_zjobcxt> cxt, VARIANT* tuples, long* numTuples, Fetch fetch) {
+    VariantClear(tuples);
+    if (!cxt) return S_FALSE;
+    StringPairs pairs;
+    *numTuples = static_cast<long>(fetch(&*cxt, pairs));
+    setTuples(tuples, pairs);
+    return S_OK;
 }
 
 }  // namespace
@@ -87,24 +102,16 @@ STDMETHODIMP ScpExt::DictionaryRetrieveValue(BSTR name, VARIANT* value, long* re
 
 STDMETHODIMP ScpExt::DictionaryRetrieveAllValues(VARIANT* tuples, long* numTuples) {
     if (!tuples || !numTuples) return S_FALSE;
-    VariantClear(tuples);
-    StringPairs pairs;
-    auto cxt = jobContext();
-    if (!cxt) return S_FALSE;
-    *numTuples = static_cast<long>(core_->DictionaryRetrieveAllValues(&*cxt, pairs));
-    setTuples(tuples, pairs);
-    return S_OK;
+    return retrievePairs(jobContext(), tuples, numTuples, [&](_zjobcxt* cxt, StringPairs& pairs) {
+        return core_->DictionaryRetrieveAllValues(cxt, pairs);
+    });
 }
 
 STDMETHODIMP ScpExt::DictionaryRetrieveByPattern(BSTR pattern, VARIANT* tuples, long* numTuples) {
     if (!pattern || !tuples || !numTuples) return S_FALSE;
-    VariantClear(tuples);
-    StringPairs pairs;
-    auto cxt = jobContext();
-    if (!cxt) return S_FALSE;
-    *numTuples = static_cast<long>(core_->DictionaryRetrieveByPattern(&*cxt, toAnsi(pattern), pairs));
-    setTuples(tuples, pairs);
-    return S_OK;
+    return retrievePairs(jobContext(), tuples, numTuples, [&](_zjobcxt* cxt, StringPairs& pairs) {
+        return core_->DictionaryRetrieveByPattern(cxt, toAnsi(pattern), pairs);
+    });
 }
 
 STDMETHODIMP ScpExt::DictionaryRemoveValue(BSTR name, long* retCode) {

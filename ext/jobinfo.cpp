@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <optional>
 
 #include "args.h"
 #include "corestring.h"
@@ -32,8 +33,14 @@ struct AnswerBuffer {
     const char* read() { text[Size - 1] = '\0'; return text; }
 };
 
-// The job's numbers: all 32 bits set is the core's way of saying it has none.
-HRESULT storeNumber(unsigned long value, long* out) {
+// The numeric getters: 0 unless the calling job has the number; all 32 bits
+// set is the core's way of saying it has none.
+template <class Get>
+HRESULT numberFromCore(std::optional<_zjobcxt> cxt, long* out, Get get) {
+    if (!out) return E_POINTER;
+    *out = 0;
+    if (!cxt) return S_FALSE;
+    unsigned long value = get(&*cxt);
     if (value == kNoValue) return S_FALSE;
     *out = static_cast<long>(value);
     return S_OK;
@@ -45,17 +52,6 @@ HRESULT versionQuery(ravlinapi* core, _zjobcxt cxt, char* component, int fullpat
     AnswerBuffer<kVersionSize> version;
     if (!core->MCVersion(&cxt, component, version.get(), fullpath)) return S_FALSE;
     return SetVariantResult(verstr, ValueKind::String, version.read()) ? S_OK : S_FALSE;
-}
-
-// GetProgID and MCGetMOID: the object identifier of a program, written into
-// an 80-byte buffer. On failure the out-parameter keeps what it held.
-HRESULT moidQuery(ravlinapi* core, _zjobcxt cxt, char* progid, char* version, BSTR* outid) {
-    AnswerBuffer<kMoidSize> id;
-    if (!core->MCGetMOID(&cxt, progid, version, id.get())) return S_FALSE;
-    BSTR text = toBstr(id.read());
-    if (!text) return S_FALSE;
-    *outid = text;
-    return S_OK;
 }
 
 // GetContextEx and GetSecurityContext: one value name looked up under a
@@ -89,21 +85,11 @@ STDMETHODIMP ScpExt::GetAgentInfo(VARIANT* prodtype, VARIANT* verstr, VARIANT* i
 }
 
 STDMETHODIMP ScpExt::GetJobID(long* jobid) {
-    if (!jobid) return E_POINTER;
-    *jobid = 0;
-    auto cxt = jobContext();
-    if (!cxt) return S_FALSE;
-    return storeNumber(core_->GetJobID(&*cxt), jobid);
+    return numberFromCore(jobContext(), jobid, [&](_zjobcxt* cxt) { return core_->GetJobID(cxt); });
 }
 
 // The script interval is the job's collection interval under its older name.
-STDMETHODIMP ScpExt::GetScriptInterval(long* intv) {
-    if (!intv) return E_POINTER;
-    *intv = 0;
-    auto cxt = jobContext();
-    if (!cxt) return S_FALSE;
-    return storeNumber(core_->GetKPInterval(&*cxt), intv);
-}
+STDMETHODIMP ScpExt::GetScriptInterval(long* intv) { return GetKPInterval(intv); }
 
 STDMETHODIMP ScpExt::GetMachName(BSTR* machname) {
     if (!machname) return E_POINTER;
@@ -137,20 +123,11 @@ STDMETHODIMP ScpExt::GetVersion(BSTR file, VARIANT* verstr) {
     return versionQuery(core_, *cxt, name, fullpath, verstr);
 }
 
-STDMETHODIMP ScpExt::GetProgID(BSTR progid, BSTR scriptver, BSTR* outid) {
-    ArgString program(progid), version(scriptver);
-    if (!outid) return E_POINTER;
-    auto cxt = jobContext();
-    if (!cxt) return S_FALSE;
-    return moidQuery(core_, *cxt, program, version, outid);
-}
+// The older name of MCGetMOID.
+STDMETHODIMP ScpExt::GetProgID(BSTR progid, BSTR scriptver, BSTR* outid) { return MCGetMOID(progid, scriptver, outid); }
 
 STDMETHODIMP ScpExt::IterationCount(long* curiter) {
-    if (!curiter) return E_POINTER;
-    *curiter = 0;
-    auto cxt = jobContext();
-    if (!cxt) return S_FALSE;
-    return storeNumber(core_->IterationCount(&*cxt), curiter);
+    return numberFromCore(jobContext(), curiter, [&](_zjobcxt* cxt) { return core_->IterationCount(cxt); });
 }
 
 // Parameters are not kept by this agent: every name reads as Empty.
@@ -185,11 +162,7 @@ STDMETHODIMP ScpExt::MCVersion(BSTR component, VARIANT* verstr, VARIANT_BOOL ful
 }
 
 STDMETHODIMP ScpExt::GetKPInterval(long* intv) {
-    if (!intv) return E_POINTER;
-    *intv = 0;
-    auto cxt = jobContext();
-    if (!cxt) return S_FALSE;
-    return storeNumber(core_->GetKPInterval(&*cxt), intv);
+    return numberFromCore(jobContext(), intv, [&](_zjobcxt* cxt) { return core_->GetKPInterval(cxt); });
 }
 
 STDMETHODIMP ScpExt::GetContextEx(BSTR label, BSTR labval, BSTR sublab, BSTR subval, BSTR cname, VARIANT* cval) {
@@ -204,7 +177,13 @@ STDMETHODIMP ScpExt::MCGetMOID(BSTR progid, BSTR ver, BSTR* outid) {
     if (!outid) return E_POINTER;
     auto cxt = jobContext();
     if (!cxt) return S_FALSE;
-    return moidQuery(core_, *cxt, program, version, outid);
+    // On failure the out-parameter keeps what it held.
+    AnswerBuffer<kMoidSize> id;
+    if (!core_->MCGetMOID(&*cxt, program, version, id.get())) return S_FALSE;
+    BSTR text = toBstr(id.read());
+    if (!text) return S_FALSE;
+    *outid = text;
+    return S_OK;
 }
 
 STDMETHODIMP ScpExt::EventXMLToPlainText(BSTR xmlStr, VARIANT* plainText, long* retCode) {
