@@ -7,11 +7,12 @@
 #include <cwchar>
 #include <memory>
 
+#include "memory.h"
 #include "owners.h"
 
 char* toMultiByte(const wchar_t* text) {
     std::size_t n = text ? std::wcslen(text) : 0;
-    auto* buffer = static_cast<char*>(std::calloc(2 * n + 1, 1));
+    auto* buffer = static_cast<char*>(memory::allocateZeroed(2 * n + 1, 1));
     // A text the locale cannot represent is not reported: the core gets
     // whatever the conversion left in the terminated buffer.
     if (buffer && n) std::wcstombs(buffer, text, 2 * n);
@@ -121,10 +122,10 @@ std::string toLocaleText(const wchar_t* text) {
 
 BSTR toBstr(const char* text) {
     std::size_t length = text ? std::strlen(text) : 0;
-    CrtPtr<wchar_t> wide(static_cast<wchar_t*>(std::calloc(length + 1, sizeof(wchar_t))));
+    CrtPtr<wchar_t> wide(static_cast<wchar_t*>(memory::allocateZeroed(length + 1, sizeof(wchar_t))));
     if (!wide) return nullptr;
     if (length) std::mbstowcs(wide.get(), text, length + 1);
-    return SysAllocString(wide.get());
+    return memory::allocBstr(wide.get());
 }
 
 std::string toAnsi(BSTR text) {
@@ -139,7 +140,7 @@ std::string toAnsi(BSTR text) {
 
 BSTR ansiToBstr(const std::string& text) {
     int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    BSTR out = SysAllocStringLen(nullptr, static_cast<UINT>(n > 0 ? n : 0));
+    BSTR out = memory::allocBstrLen(nullptr, static_cast<UINT>(n > 0 ? n : 0));
     if (out && n > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out, n);
     return out;
 }

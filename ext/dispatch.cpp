@@ -120,8 +120,18 @@ HRESULT typeInfo(ITypeInfo** out) {
         ComPtr<ITypeInfo> info;
         hr = lib->GetTypeInfoOfGuid(__uuidof(IScpExt), info.put());
         if (FAILED(hr)) return hr;
-        readDefaults(info.get(), c.defaults);
-        readNames(info.get(), c.names);
+        try {
+            readDefaults(info.get(), c.defaults);
+            readNames(info.get(), c.names);
+        } catch (const std::bad_alloc&) {
+            // Tried again at the next call, from the start.
+            c.names.clear();
+            for (Defaults& d : c.defaults) {
+                for (VARIANT& v : d.values) VariantClear(&v);
+                d = Defaults{};
+            }
+            return E_OUTOFMEMORY;
+        }
         c.info = info;
         c.loaded.store(true, std::memory_order_release);
     }
@@ -224,8 +234,12 @@ STDMETHODIMP ScpExt::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
     ITypeInfo* ti = nullptr;
     HRESULT hr = typeInfo(&ti);
     if (FAILED(hr)) return hr;
-    CompletedArgs args(params, cache().defaults[id]);
-    return dispatchWithinRun(excep, [&] {
-        return ti->Invoke(static_cast<IScpExt*>(this), id, flags, args.get(), result, excep, argErr);
-    });
+    try {
+        CompletedArgs args(params, cache().defaults[id]);
+        return dispatchWithinRun(excep, [&] {
+            return ti->Invoke(static_cast<IScpExt*>(this), id, flags, args.get(), result, excep, argErr);
+        });
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }

@@ -40,15 +40,20 @@ void setTuples(VARIANT* tuples, const StringPairs& pairs) {
 
 // The two pair-list queries: tuples is emptied first, so that it is Empty on
 // every failure path; the core's count and the array follow whatever the
-// core answered.
+// core answered. An array that cannot be made leaves tuples Empty after a
+// call that was made.
 template <class Fetch>
 HRESULT retrievePairs(std::optional<_zjobcxt> cxt, VARIANT* tuples, long* numTuples, Fetch fetch) {
     VariantClear(tuples);
     if (!cxt) return S_FALSE;
     StringPairs pairs;
-    *numTuples = static_cast<long>(fetch(&*cxt, pairs));
-    setTuples(tuples, pairs);
-    return S_OK;
+    bool called = false;
+    HRESULT hr = withoutThrowing(S_FALSE, [&] {
+        *numTuples = static_cast<long>(fetch(&*cxt, pairs, called));
+        setTuples(tuples, pairs);
+        return S_OK;
+    });
+    return called ? S_OK : hr;
 }
 
 }  // namespace
@@ -78,47 +83,59 @@ STDMETHODIMP ScpExt::ImportData(BSTR vname, VARIANT* val, VARIANT_BOOL* ret) {
     return S_OK;
 }
 
+// The dictionary's texts are standard strings: a name or value that cannot
+// be converted for lack of memory never reaches the core, and the method
+// answers S_FALSE as for a missing job.
 STDMETHODIMP ScpExt::DictionaryInsertValue(BSTR name, BSTR value, long* retCode) {
     if (!retCode) return S_FALSE;
-    std::string key = toAnsi(name), text = toAnsi(value);
-    auto cxt = jobContext();
-    if (!cxt) return S_FALSE;
-    *retCode = static_cast<long>(core_->DictionaryInsertValue(&*cxt, key, text));
-    return S_OK;
+    return withoutThrowing(S_FALSE, [&] {
+        std::string key = toAnsi(name), text = toAnsi(value);
+        auto cxt = jobContext();
+        if (!cxt) return S_FALSE;
+        *retCode = static_cast<long>(core_->DictionaryInsertValue(&*cxt, key, text));
+        return S_OK;
+    });
 }
 
 STDMETHODIMP ScpExt::DictionaryRetrieveValue(BSTR name, VARIANT* value, long* retCode) {
     if (!value || !retCode) return S_FALSE;
     VariantClear(value);
-    std::string key = toAnsi(name), text;
-    auto cxt = jobContext();
-    if (!cxt) return S_FALSE;
-    *retCode = core_->DictionaryRetrieveValue(&*cxt, key, text);
-    // What a core that found nothing left in the string means nothing.
-    if (*retCode == 0) text.clear();
-    setAnsiString(value, text);
-    return S_OK;
+    return withoutThrowing(S_FALSE, [&] {
+        std::string key = toAnsi(name), text;
+        auto cxt = jobContext();
+        if (!cxt) return S_FALSE;
+        *retCode = core_->DictionaryRetrieveValue(&*cxt, key, text);
+        // What a core that found nothing left in the string means nothing.
+        if (*retCode == 0) text.clear();
+        setAnsiString(value, text);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP ScpExt::DictionaryRetrieveAllValues(VARIANT* tuples, long* numTuples) {
     if (!tuples || !numTuples) return S_FALSE;
-    return retrievePairs(jobContext(), tuples, numTuples, [&](_zjobcxt* cxt, StringPairs& pairs) {
+    return retrievePairs(jobContext(), tuples, numTuples, [&](_zjobcxt* cxt, StringPairs& pairs, bool& called) {
+        called = true;
         return core_->DictionaryRetrieveAllValues(cxt, pairs);
     });
 }
 
 STDMETHODIMP ScpExt::DictionaryRetrieveByPattern(BSTR pattern, VARIANT* tuples, long* numTuples) {
     if (!pattern || !tuples || !numTuples) return S_FALSE;
-    return retrievePairs(jobContext(), tuples, numTuples, [&](_zjobcxt* cxt, StringPairs& pairs) {
-        return core_->DictionaryRetrieveByPattern(cxt, toAnsi(pattern), pairs);
+    return retrievePairs(jobContext(), tuples, numTuples, [&](_zjobcxt* cxt, StringPairs& pairs, bool& called) {
+        std::string text = toAnsi(pattern);
+        called = true;
+        return core_->DictionaryRetrieveByPattern(cxt, text, pairs);
     });
 }
 
 STDMETHODIMP ScpExt::DictionaryRemoveValue(BSTR name, long* retCode) {
     if (!retCode) return S_FALSE;
-    std::string key = toAnsi(name);
-    auto cxt = jobContext();
-    if (!cxt) return S_FALSE;
-    *retCode = static_cast<long>(core_->DictionaryRemoveValue(&*cxt, key));
-    return S_OK;
+    return withoutThrowing(S_FALSE, [&] {
+        std::string key = toAnsi(name);
+        auto cxt = jobContext();
+        if (!cxt) return S_FALSE;
+        *retCode = static_cast<long>(core_->DictionaryRemoveValue(&*cxt, key));
+        return S_OK;
+    });
 }

@@ -189,19 +189,22 @@ STDMETHODIMP ScpExt::MCGetMOID(BSTR progid, BSTR ver, BSTR* outid) {
 STDMETHODIMP ScpExt::EventXMLToPlainText(BSTR xmlStr, VARIANT* plainText, long* retCode) {
     if (!plainText) return S_FALSE;
     VariantClear(plainText);
-    std::string xml = toAnsi(xmlStr);
-    auto cxt = jobContext();
-    if (!cxt) return S_FALSE;
-    std::string plain;
-    long r = core_->EventXMLToPlainText(&*cxt, xml, plain);
-    if (retCode) *retCode = r;
-    // The text goes back whatever the core answered: a failed conversion
-    // still shows as a string, and its reason is in retCode.
-    if (BSTR text = ansiToBstr(plain)) {
-        V_VT(plainText) = VT_BSTR;
-        V_BSTR(plainText) = text;
-    }
-    return S_OK;
+    // Out of memory for the standard strings: S_FALSE, plainText Empty.
+    return withoutThrowing(S_FALSE, [&] {
+        std::string xml = toAnsi(xmlStr);
+        auto cxt = jobContext();
+        if (!cxt) return S_FALSE;
+        std::string plain;
+        long r = core_->EventXMLToPlainText(&*cxt, xml, plain);
+        if (retCode) *retCode = r;
+        // The text goes back whatever the core answered: a failed conversion
+        // still shows as a string, and its reason is in retCode.
+        if (BSTR text = ansiToBstr(plain)) {
+            V_VT(plainText) = VT_BSTR;
+            V_BSTR(plainText) = text;
+        }
+        return S_OK;
+    });
 }
 
 STDMETHODIMP ScpExt::cvDiffDateFromString(BSTR date, BSTR szDate, long* ret) {

@@ -6,6 +6,7 @@
 #include "args.h"
 #include "corestring.h"
 #include "listsplit.h"
+#include "memory.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ STDMETHODIMP ScpExt::Item(BSTR list, long idx, BSTR delim, BSTR* retval) {
     *retval = nullptr;
     auto item = listsplit::itemAt(scriptText(list), idx, scriptText(delim));
     if (!item) return S_FALSE;
-    *retval = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(item->data()), static_cast<UINT>(item->size()));
+    *retval = memory::allocBstrLen(reinterpret_cast<const OLECHAR*>(item->data()), static_cast<UINT>(item->size()));
     return *retval ? S_OK : S_FALSE;
 }
 

@@ -123,3 +123,16 @@ private:
 
 // Releases the cached IScpExt type information; called when the module unloads.
 void releaseScpExtTypeInfo();
+
+// Runs the part of a method that goes through the standard library (the
+// dictionary's standard strings). Running out of memory there ends the
+// method with `onFailure`: the engine that called it must never see a C++
+// exception.
+template <class Body>
+HRESULT withoutThrowing(HRESULT onFailure, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return onFailure;
+    }
+}

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "memory.h"
+
 namespace {
 
 std::size_t widthOf(ValueKind kind) {
@@ -26,7 +28,7 @@ void store(unsigned char* block, std::size_t index, ValueKind kind, const Varian
 }
 
 CrtPtr<unsigned char> zeroedBlock(std::size_t count, ValueKind kind) {
-    return CrtPtr<unsigned char>(static_cast<unsigned char*>(std::calloc(count, widthOf(kind))));
+    return CrtPtr<unsigned char>(static_cast<unsigned char*>(memory::allocateZeroed(count, widthOf(kind))));
 }
 
 }  // namespace
@@ -77,7 +79,7 @@ StringArray::~StringArray() {
 }
 
 std::optional<StringArray> ToStringArray(unsigned long count, const BSTR* list) {
-    StringArray strings(CrtPtr<char*>(static_cast<char**>(std::calloc(count ? count : 1, sizeof(char*)))), count);
+    StringArray strings(CrtPtr<char*>(static_cast<char**>(memory::allocateZeroed(count ? count : 1, sizeof(char*)))), count);
     if (!strings.get()) return std::nullopt;
     for (unsigned long i = 0; i < count; ++i) {
         strings.get()[i] = toMultiByte(list[i]);

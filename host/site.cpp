@@ -7,6 +7,7 @@
 #include <string>
 
 #include "args.h"
+#include "memory.h"
 #include "module.h"
 #include "trace.h"
 #include "vbcache.h"
@@ -132,8 +133,8 @@ STDMETHODIMP CActiveScriptSite::GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown
 
 STDMETHODIMP CActiveScriptSite::GetDocVersionString(BSTR* version) {
     if (!version) return E_POINTER;
-    *version = SysAllocString(L"");
-    return S_OK;
+    *version = memory::allocBstr(L"");
+    return *version ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP CActiveScriptSite::OnScriptTerminate(const VARIANT*, const EXCEPINFO*) { return S_OK; }
@@ -158,7 +159,13 @@ STDMETHODIMP CActiveScriptSite::OnScriptError(IActiveScriptError* error) {
     if (excep.wCode == kAbortCode && excep.scode == kAbortStatus) return S_OK;
 
     char text[kScriptErrorBufferSize] = {};
-    formatScriptError(text, source.get(), static_cast<long>(line), description.get());
+    try {
+        formatScriptError(text, source.get(), static_cast<long>(line), description.get());
+    } catch (...) {
+        // No memory to convert the texts: the job still learns of the error
+        // and its line.
+        formatScriptError(text, nullptr, static_cast<long>(line), nullptr);
+    }
     trace("onScriptError: %s\n", text);
 
     vbcache* cache = vbcache::current();

@@ -1,7 +1,7 @@
 #include "module/regapply.h"
 
 #include <array>
-#include <vector>
+#include <iterator>
 
 namespace {
 
@@ -103,21 +103,23 @@ LONG DeleteTree(HKEY parent, const wchar_t* name, int depth)
     if (error != ERROR_SUCCESS)
         return IgnoreMissing(error);
     for (;;) {
-        DWORD subkeys = 0, longest = 0;
-        error = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, &longest, nullptr, nullptr,
+        DWORD subkeys = 0;
+        error = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
                                  nullptr, nullptr, nullptr, nullptr);
         if (error != ERROR_SUCCESS)
             return error;
         if (subkeys == 0)
             break;
-        std::vector<wchar_t> child(longest + 1);
-        DWORD length = DWORD(child.size());
-        error = RegEnumKeyExW(key.get(), 0, child.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        // Key names are at most 255 characters; writing the registry takes no
+        // heap, so a half-written block can always be rolled back.
+        wchar_t child[256];
+        DWORD length = DWORD(std::size(child));
+        error = RegEnumKeyExW(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr);
         if (error == ERROR_NO_MORE_ITEMS)
             break;
         if (error != ERROR_SUCCESS)
             return error;
-        if ((error = DeleteTree(key.get(), child.data(), depth + 1)) != ERROR_SUCCESS)
+        if ((error = DeleteTree(key.get(), child, depth + 1)) != ERROR_SUCCESS)
             return error;
     }
     key.reset();

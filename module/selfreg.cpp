@@ -5,6 +5,23 @@
 #include "module.h"
 #include "registration.h"
 
-extern "C" HRESULT WINAPI DllRegisterServer() { return RegisterServer(moduleHandle()); }
+namespace {
+// The registry script is read into standard containers; running out of
+// memory there fails the export, never the process that called it.
+template <class Step>
+HRESULT withoutThrowing(Step&& step) noexcept {
+    try {
+        return step();
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+}  // namespace
 
-extern "C" HRESULT WINAPI DllUnregisterServer() { return UnregisterServer(moduleHandle()); }
+extern "C" HRESULT WINAPI DllRegisterServer() {
+    return withoutThrowing([] { return RegisterServer(moduleHandle()); });
+}
+
+extern "C" HRESULT WINAPI DllUnregisterServer() {
+    return withoutThrowing([] { return UnregisterServer(moduleHandle()); });
+}
