@@ -34,6 +34,12 @@ RAVLIN_API void standin_setResult(const char* op, long result);
 RAVLIN_API void standin_setText(const char* op, const char* text);
 RAVLIN_API void standin_setAbort(const char* op, int flag);
 
+// A function of the caller's that operation `op` calls once it has done its
+// work, on the calling thread, as an agent that reacts inside a script's call
+// would (null: none). Kept across resets until replaced.
+typedef void (*standin_callback)(void);
+RAVLIN_API void standin_setCallback(const char* op, standin_callback callback);
+
 // Whether calls, trace lines and script errors are journaled (on after a
 // reset). Benchmarks turn it off so that they time zTolvera, not the journal.
 RAVLIN_API void standin_setRecording(int on);

@@ -2,13 +2,49 @@
 
 #include <activscp.h>
 
+#include "owners.h"
 #include "vbcache.h"
 
 namespace {
-// The pair of codes the script site recognises as an abort the script asked
-// for: error code 0xFFFF, status code with all bits set.
+
 constexpr WORD kMarkerCode = 0xFFFF;
 constexpr SCODE kMarkerStatus = static_cast<SCODE>(0xFFFFFFFF);
+
+// The wait methods and the place of their interval among their parameters.
+struct WaitMethod {
+    DISPID id;
+    UINT interval;
+};
+constexpr WaitMethod kWaitMethods[] = {
+    {22, 0},   // CVSleep(intv, noabort)
+    {23, 1},   // WaitForObject(hobj, waitintv, noabort)
+    {74, 1},   // WaitForObjectEx(hobj, waitintv, noabort)
+};
+
+// The argument at parameter `position`: named, or positional (positional
+// arguments arrive last first, after the named ones).
+const VARIANT* argumentAt(const DISPPARAMS* params, UINT position) {
+    if (!params || !params->rgvarg) return nullptr;
+    for (UINT i = 0; i < params->cNamedArgs; ++i)
+        if (params->rgdispidNamedArgs && params->rgdispidNamedArgs[i] == static_cast<DISPID>(position))
+            return &params->rgvarg[i];
+    UINT positional = params->cArgs - params->cNamedArgs;
+    return position < positional ? &params->rgvarg[params->cArgs - 1 - position] : nullptr;
+}
+
+// The interval the script asked a wait method to take, in milliseconds.
+DWORD intervalOf(DISPID id, const DISPPARAMS* params) {
+    for (const WaitMethod& wait : kWaitMethods) {
+        if (wait.id != id) continue;
+        const VARIANT* arg = argumentAt(params, wait.interval);
+        Variant ms;
+        if (!arg || FAILED(VariantChangeType(&ms, const_cast<VARIANT*>(arg), 0, VT_I4)) || V_I4(&ms) <= 0) return 0;
+        return static_cast<DWORD>(V_I4(&ms));
+    }
+    return 0;
+}
+
+}  // namespace
 
 EXCEPINFO abortMarker() {
     EXCEPINFO marker = {};
@@ -16,7 +52,6 @@ EXCEPINFO abortMarker() {
     marker.scode = kMarkerStatus;
     return marker;
 }
-}  // namespace
 
 void interruptScript() {
     vbcache* cache = vbcache::current();
@@ -40,4 +75,9 @@ bool runIsEnding() {
 HRESULT endRun(EXCEPINFO* excep) {
     if (excep) *excep = abortMarker();
     return DISP_E_EXCEPTION;
+}
+
+HRESULT refuseWithinEndingRun(DISPID id, const DISPPARAMS* params, EXCEPINFO* excep) {
+    if (DWORD ms = intervalOf(id, params)) Sleep(ms);
+    return endRun(excep);
 }

@@ -1,9 +1,14 @@
-// Ending a job's script at its own request (AbortScript, AbortScriptEx,
-// MCAbort), and the fallback for engines that cannot be interrupted.
+// Ending a job's script early: at its own request (AbortScript,
+// AbortScriptEx, MCAbort) or at the agent's (stop during a run), and the
+// fallback for engines that cannot be interrupted.
 #pragma once
 
 #include <windows.h>
 #include <oaidl.h>
+
+// The exception the script is ended with: error code 0xFFFF, status code
+// with all bits set. The script site reports it to nobody.
+EXCEPINFO abortMarker();
 
 // Marks the calling thread's job aborted, so that its run counts as a
 // success, and asks the job's engine to end the script with the abort marker
@@ -18,6 +23,12 @@ bool runIsEnding();
 // abort marker in `excep` and DISP_E_EXCEPTION.
 HRESULT endRun(EXCEPINFO* excep);
 
+// A call of a run that is being ended: the wait methods still take their
+// interval first, so that a script that goes on past each refused call
+// (On Error Resume Next swallows the marker on some engines) does not turn
+// its wait loop into a busy spin; then the run-ending answer.
+HRESULT refuseWithinEndingRun(DISPID id, const DISPPARAMS* params, EXCEPINFO* excep);
+
 // Fallback for engines without InterruptScriptThread (the platform's VBScript
 // engine answers E_NOTIMPL): an abort call whose interruption failed ends with
 // the marker exception after the method ran, and so does every later call of
@@ -25,8 +36,8 @@ HRESULT endRun(EXCEPINFO* excep);
 // On Error Resume Next reaches the agent core no more. Runs that abort
 // nothing, and engines that can be interrupted, take the plain dispatch.
 template <class Dispatch>
-HRESULT dispatchWithinRun(EXCEPINFO* excep, Dispatch&& dispatch) {
-    if (runIsEnding()) return endRun(excep);
+HRESULT dispatchWithinRun(DISPID id, const DISPPARAMS* params, EXCEPINFO* excep, Dispatch&& dispatch) {
+    if (runIsEnding()) return refuseWithinEndingRun(id, params, excep);
     HRESULT hr = dispatch();
     return runIsEnding() ? endRun(excep) : hr;
 }

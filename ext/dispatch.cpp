@@ -236,7 +236,7 @@ STDMETHODIMP ScpExt::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
     if (FAILED(hr)) return hr;
     try {
         CompletedArgs args(params, cache().defaults[id]);
-        return dispatchWithinRun(excep, [&] {
+        return dispatchWithinRun(id, params, excep, [&] {
             return ti->Invoke(static_cast<IScpExt*>(this), id, flags, args.get(), result, excep, argErr);
         });
     } catch (const std::bad_alloc&) {

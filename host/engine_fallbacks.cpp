@@ -3,6 +3,8 @@
 // the thread that made them, never reach the fallback paths here.
 #include "tolvera.h"
 
+#include "engine_source.h"
+
 namespace {
 // What the engine answers on a thread it does not belong to.
 constexpr HRESULT kForeignThread = E_UNEXPECTED;
@@ -29,10 +31,14 @@ HRESULT CTolvera::cloneTemplate(ComPtr<IActiveScript>& engine) {
     if (hr != E_NOTIMPL) return hr;
     ComPtr<IActiveScript> fresh;
     ComPtr<IActiveScriptParse> parse;
-    hr = CoCreateInstance(engineClass_, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IActiveScript), fresh.putVoid());
+    hr = createEngine(engineClass_, fresh.put());
     if (SUCCEEDED(hr)) hr = fresh.as(parse);
     if (SUCCEEDED(hr)) hr = parse->InitNew();
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        parse.reset();
+        if (fresh) fresh->Close();
+        return hr;
+    }
     engine = fresh;
     return S_OK;
 }
@@ -42,31 +48,52 @@ HRESULT CTolvera::cloneTemplate(ComPtr<IActiveScript>& engine) {
 // E_UNEXPECTED, so it cannot even be handed over. The agent may register a
 // job on one thread and compile, run or stop it on others. A closed engine
 // refuses every thread alike; that refusal stands.
-bool CTolvera::refusesCallingThread(const scriptEntry* entry, HRESULT hr) const {
-    return hr == kForeignThread && !entry->stopped && entry->engineThread != GetCurrentThreadId();
+bool CTolvera::refusesCallingThread(scriptEntry* entry, HRESULT hr) {
+    if (hr != kForeignThread) return false;
+    Lock guard(entry->lock);
+    return !entry->stopped && entry->engineThread != GetCurrentThreadId();
 }
 
 // Gives the job a fresh engine made on this thread as _add makes one, with
-// the text of its last successful compile parsed again, in place of the old
-// one. Script-level globals of the old engine do not come along.
+// every text the job compiled parsed again in order, in place of the old one.
+// Script-level globals of the old engine do not come along. Only an engine
+// that no other operation holds is replaced: one compiling or running on
+// another thread stays, and S_FALSE tells the caller so.
 HRESULT CTolvera::moveToCallingThread(scriptEntry* entry) {
+    compiledText *first, *last;
+    {
+        Lock guard(entry->lock);
+        if (entry->users != 1) return S_FALSE;
+        first = entry->texts;
+        last = entry->lastText;
+    }
     ComPtr<IActiveScript> engine;
     ComPtr<IActiveScriptParse> parse;
     HRESULT hr = newJobEngine(engine, parse);
     if (FAILED(hr)) return hr;
-    if (entry->text && FAILED(hr = parseJobScript(parse.get(), entry->text.get()))) {
-        parse.reset();
-        engine->Close();
-        return hr;
+    // Texts are only ever appended; those up to `last` are the ones the old
+    // engine had when the move began.
+    for (compiledText* text = first; text && SUCCEEDED(hr); text = text == last ? nullptr : text->next)
+        hr = parseJobScript(parse.get(), text->text.get());
+    bool replaced = false;
+    if (SUCCEEDED(hr)) {
+        Lock guard(entry->lock);
+        // Another operation may have taken the old engine meanwhile.
+        if (entry->users == 1) {
+            std::swap(entry->engine, engine);
+            std::swap(entry->parse, parse);
+            entry->engineThread = GetCurrentThreadId();
+            cache_->setEngine(entry->cacheidx, entry->engine.get());
+            replaced = true;
+        }
     }
-    std::swap(entry->engine, engine);
-    std::swap(entry->parse, parse);
-    entry->engineThread = GetCurrentThreadId();
-    cache_->setEngine(entry->cacheidx, entry->engine.get());
-    // The old engine refuses Close here; its last Release, from any thread,
-    // still closes it and lets go of the site and the named items' objects.
+    // The engine nobody uses now: the old one, or the fresh one when it could
+    // not take the old one's place. The old engine refuses Close here; its
+    // last Release, from any thread, still closes it and lets go of the site
+    // and the named items' objects.
     parse.reset();
     engine->Close();
     engine.reset();
-    return S_OK;
+    if (FAILED(hr)) return hr;
+    return replaced ? S_OK : S_FALSE;
 }

@@ -1,12 +1,17 @@
 #include "tolvera.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cwchar>
+#include <memory>
 #include <new>
 #include <string>
 
+#include "abort.h"
 #include "args.h"
 #include "companion.h"
+#include "engine_source.h"
+#include "memory.h"
 #include "module.h"
 #include "scpext.h"
 #include "trace.h"
@@ -20,8 +25,17 @@ constexpr const wchar_t* kNamedItems[] = {L"CVEXT", L"CVWINEXT", L"CVFLEXT", L"C
 constexpr DWORD kParseFlags = SCRIPTTEXT_ISVISIBLE | SCRIPTTEXT_ISPERSISTENT;
 constexpr LCID kLocale = 9;
 
-ULONG cookieOf(const scriptEntry* entry) { return static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(entry)); }
+// stop's answer for a job whose run is going on the very thread that asks:
+// closing an engine under the script it is executing pulls the code from
+// under the interpreter (the platform's engine faults), so the run is only
+// asked to end.
+constexpr HRESULT kRunningOnThisThread = HRESULT_FROM_WIN32(ERROR_BUSY);
+
 unsigned cacheidxOf(const cacheEntry* cacheidx) { return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(cacheidx)); }
+
+// Cookies count up for the life of the process, so one that was handed out
+// and removed never names another job: a late operation with it finds nothing.
+std::atomic<ULONG> g_lastCookie{0};
 
 HRESULT createCompanion(ComPtr<IDispatch>& companion) {
     ComPtr<IUnknown> object;
@@ -36,6 +50,12 @@ void closeEngine(ComPtr<IActiveScriptParse>& parse, ComPtr<IActiveScript>& engin
     engine.reset();
 }
 
+void appendText(scriptEntry* entry, compiledText* text) {
+    Lock guard(entry->lock);
+    (entry->lastText ? entry->lastText->next : entry->texts) = text;
+    entry->lastText = text;
+}
+
 }  // namespace
 
 // The engine reports a parse failure to the site as well; what it leaves in
@@ -48,6 +68,45 @@ HRESULT parseJobScript(IActiveScriptParse* parse, const wchar_t* text) {
     description.reset(excep.bstrDescription);
     helpFile.reset(excep.bstrHelpFile);
     return hr;
+}
+
+// --- script entries and the holds on their engines ---
+
+scriptEntry::~scriptEntry() {
+    while (compiledText* text = texts) {
+        texts = text->next;
+        delete text;
+    }
+}
+
+EngineUse::EngineUse(scriptEntry* entry, Kind kind) : entry_(entry), kind_(kind) {
+    Lock guard(entry->lock);
+    ++entry->users;
+    if (kind == Run) {
+        entry->runThread = GetCurrentThreadId();
+        ++entry->runNumber;
+    }
+    engine_ = entry->engine;
+    parse_ = entry->parse;
+}
+
+EngineUse::~EngineUse() {
+    Lock guard(entry_->lock);
+    --entry_->users;
+    if (kind_ == Run) entry_->runThread = 0;
+    // An engine this hold outlived is let go here, on the holder's thread.
+}
+
+void EngineUse::refresh() {
+    ComPtr<IActiveScript> engine;
+    ComPtr<IActiveScriptParse> parse;
+    {
+        Lock guard(entry_->lock);
+        engine = entry_->engine;
+        parse = entry_->parse;
+    }
+    std::swap(engine_, engine);
+    std::swap(parse_, parse);
 }
 
 // --- construction and teardown ---
@@ -92,8 +151,7 @@ CTolvera::CTolvera(IUnknown* outer) : outer_(outer) {
 HRESULT CTolvera::createTemplate() {
     HRESULT hr = CLSIDFromProgID(L"vbs", &engineClass_);
     if (FAILED(hr)) return hr;
-    hr = CoCreateInstance(engineClass_, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IActiveScript), engine_.putVoid());
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr = createEngine(engineClass_, engine_.put()))) return hr;
     if (FAILED(hr = engine_.as(parse_))) return hr;
     if (FAILED(hr = parse_->InitNew())) return hr;
     return giveSiteAndItems(engine_.get());
@@ -114,6 +172,7 @@ CTolvera::~CTolvera() {
         destroyEntry(entry);
     }
     count_ = 0;
+    index_.clear();
     closeEngine(parse_, engine_);
     site_.reset();
     ext_.reset();
@@ -163,7 +222,7 @@ STDMETHODIMP CTolvera::reg(vsinfo cxt, ULONG* cookie) {
     if (!initialised_) return S_FALSE;
     scriptEntry* entry = _add(cxt);
     if (!entry) return S_FALSE;
-    *cookie = cookieOf(entry);
+    *cookie = entry->cookie;
     trace("Tolvera-reg: script reg with cookie %x\n", *cookie);
     return S_OK;
 }
@@ -180,7 +239,13 @@ STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
         trace("Tolvera-compile: cacheidx %x not found\n", cacheidxOf(entry->cacheidx));
         return S_OK;
     }
-    const std::string name = toLocaleText(cache_->jobName(entry->cacheidx).c_str());
+    std::string name;
+    try {
+        name = toLocaleText(cache_->jobName(entry->cacheidx).c_str());
+    } catch (const std::bad_alloc&) {
+        trace("Tolvera-compile: script <%s,%x> failed, err=%x\n", "?", cookie, E_OUTOFMEMORY);
+        return S_FALSE;
+    }
 
     // "NULL" in any case is the type library's default: the agent passed no
     // text, and the job object has it. The job object is fixed at reg.
@@ -195,20 +260,36 @@ STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
         return S_OK;
     }
 
-    // The job is bound to the compiling thread while its text is parsed, so
-    // that a syntax error reaches the job from whichever thread the agent
-    // compiles on, not only from the registering one.
-    cache_->attach(entry->cacheidx, 0);
-    HRESULT hr = onJobEngine(entry, [text](scriptEntry* e) { return parseJobScript(e->parse.get(), text); });
-    cache_->detach(entry->cacheidx);
+    HRESULT hr = compileText(entry, text);
     if (FAILED(hr)) {
         trace("Tolvera-compile: script <%s,%x> failed, err=%x\n", name.c_str(), cookie, hr);
         return S_FALSE;
     }
     trace("Tolvera-compile: script <%s,%x> compiled\n", name.c_str(), cookie);
     cache_->markCompiled(entry->cacheidx);
-    entry->text.reset(_wcsdup(text));
     return S_OK;
+}
+
+// Parses `text` into the job's engine and keeps it among the job's texts.
+// The copy is made first: a compile that could not keep its text fails
+// before the engine sees it, so the kept texts are always the engine's.
+HRESULT CTolvera::compileText(scriptEntry* entry, const wchar_t* text) {
+    std::unique_ptr<compiledText> kept(new (std::nothrow) compiledText);
+    if (kept) kept->text.reset(memory::duplicate(text));
+    if (!kept || !kept->text) return E_OUTOFMEMORY;
+
+    DWORD previous = 0;
+    bool bound = cache_->bindForCompile(entry->cacheidx, previous);
+    HRESULT hr;
+    {
+        EngineUse use(entry, EngineUse::Compile);
+        hr = onJobEngine(entry, use, [text](EngineUse& u) { return parseJobScript(u.parse(), text); });
+        // Kept while the engine is still held, so that no move in between
+        // gives the job an engine without this text.
+        if (SUCCEEDED(hr)) appendText(entry, kept.release());
+    }
+    if (bound) cache_->unbindAfterCompile(entry->cacheidx, previous);
+    return hr;
 }
 
 STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
@@ -224,7 +305,11 @@ STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
         trace("Tolvera-run: failed to attach pwd to cacheidx %d\n", cacheidxOf(entry->cacheidx));
         return S_FALSE;
     }
-    HRESULT hr = runMain(entry, cookie);
+    HRESULT hr;
+    {
+        EngineUse use(entry, EngineUse::Run);
+        hr = runMain(entry, use, cookie);
+    }
     if (SUCCEEDED(hr)) {
         *ret = 1;
     } else if (cache_->abortFlag(entry->cacheidx)) {
@@ -237,13 +322,14 @@ STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
     return S_OK;
 }
 
-HRESULT CTolvera::runMain(scriptEntry* entry, ULONG cookie) {
-    HRESULT hr = onJobEngine(entry, [](scriptEntry* e) { return e->engine->SetScriptState(SCRIPTSTATE_STARTED); });
+HRESULT CTolvera::runMain(scriptEntry* entry, EngineUse& use, ULONG cookie) {
+    HRESULT hr = onJobEngine(entry, use, [](EngineUse& u) { return u.engine()->SetScriptState(SCRIPTSTATE_STARTED); });
     if (FAILED(hr)) return hr;
     trace("Tolvera-run: running script %x ..\n", cookie);
-    if (FAILED(hr = entry->engine->SetScriptState(SCRIPTSTATE_CONNECTED))) return hr;
+    IActiveScript* engine = use.engine();
+    if (FAILED(hr = engine->SetScriptState(SCRIPTSTATE_CONNECTED))) return hr;
     ComPtr<IDispatch> script;
-    if (FAILED(hr = entry->engine->GetScriptDispatch(nullptr, script.put()))) return hr;
+    if (FAILED(hr = engine->GetScriptDispatch(nullptr, script.put()))) return hr;
     LPOLESTR name = const_cast<LPOLESTR>(L"main");
     DISPID main = DISPID_UNKNOWN;
     if (FAILED(hr = script->GetIDsOfNames(IID_NULL, &name, 1, kLocale, &main))) return hr;
@@ -252,18 +338,47 @@ HRESULT CTolvera::runMain(scriptEntry* entry, ULONG cookie) {
     return script->Invoke(main, IID_NULL, kLocale, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
 }
 
+// stop is the agent's way to end a hung job: a run in progress is asked to
+// end before the engine's script state is closed. The engine's answer to the
+// close is stop's answer.
 STDMETHODIMP CTolvera::stop(ULONG cookie) {
     if (!initialised_) return S_FALSE;
     scriptEntry* entry = findEntry(cookie);
     if (!entry) return S_FALSE;
-    HRESULT hr = onJobEngine(entry, [](scriptEntry* e) { return e->engine->SetScriptState(SCRIPTSTATE_CLOSED); });
+    EngineUse use(entry, EngineUse::Stop);
+    DWORD running;
+    unsigned long runNumber;
+    {
+        Lock guard(entry->lock);
+        running = entry->runThread;
+        runNumber = entry->runNumber;
+    }
+    if (running) askRunToEnd(entry, use, runNumber);
+    HRESULT hr = running == GetCurrentThreadId()
+                     ? kRunningOnThisThread
+                     : onJobEngine(entry, use, [](EngineUse& u) { return u.engine()->SetScriptState(SCRIPTSTATE_CLOSED); });
     if (FAILED(hr)) {
         trace("Tolvera-stop: script <%x> fail with err %x\n", cookie, hr);
         return S_FALSE;
     }
-    entry->stopped = true;
+    {
+        Lock guard(entry->lock);
+        entry->stopped = true;
+    }
     trace("CTolvera-stop: script <%x> has been stopped\n", cookie);
     return S_OK;
+}
+
+// Interrupts the run with the abort marker, which the site does not report;
+// the run ends as a failed one, since nothing marked the job aborted.
+void CTolvera::askRunToEnd(scriptEntry* entry, EngineUse& use, unsigned long runNumber) {
+    EXCEPINFO marker = abortMarker();
+    if (SUCCEEDED(use.engine()->InterruptScriptThread(SCRIPTTHREADID_ALL, &marker, SCRIPTINTERRUPT_RAISEEXCEPTION)))
+        return;
+    // Engines without interruption: the run ends at its next call into
+    // ScpExt. Marked only while that same run is still going, never the next.
+    Lock guard(entry->lock);
+    if (entry->runThread && entry->runNumber == runNumber) cache_->markEnding(entry->cacheidx);
 }
 
 STDMETHODIMP CTolvera::unreg(ULONG cookie) {
@@ -272,7 +387,7 @@ STDMETHODIMP CTolvera::unreg(ULONG cookie) {
     return S_OK;
 }
 
-// --- script entries ---
+// --- the entry list ---
 
 scriptEntry* CTolvera::_add(const vsinfo& cxt) {
     ComPtr<IActiveScript> engine;
@@ -282,41 +397,62 @@ scriptEntry* CTolvera::_add(const vsinfo& cxt) {
         trace("CTolvera-_add: error: %x\n", hr);
         return nullptr;
     }
-    auto* entry = new (std::nothrow) scriptEntry;
-    if (entry)
+    std::unique_ptr<scriptEntry> entry(new (std::nothrow) scriptEntry);
+    if (entry) {
         entry->cacheidx = cache_->add(cxt.jobid, cxt.jobname, reinterpret_cast<ImpJob*>(cxt.jobobj), engine.get());
-    if (!entry || !entry->cacheidx) {
-        delete entry;
+        entry->engine = std::move(engine);
+        entry->parse = std::move(parse);
+        entry->engineThread = GetCurrentThreadId();
+    }
+    bool linked = false;
+    if (entry && entry->cacheidx) {
+        Lock guard(lock_);
+        try {
+            ULONG cookie = newCookie();
+            index_.emplace(cookie, entry.get());
+            entry->cookie = cookie;
+            entry->next = head_;
+            if (head_) head_->prev = entry.get();
+            head_ = entry.get();
+            ++count_;
+            linked = true;
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    if (!linked) {
         trace("CTolvera-_add: fail to alloc ent\n");
-        closeEngine(parse, engine);
+        if (!entry) {
+            closeEngine(parse, engine);
+            return nullptr;
+        }
+        if (entry->cacheidx) cache_->remove(entry->cacheidx);
+        closeEngine(entry->parse, entry->engine);
         return nullptr;
     }
-    entry->engine = engine;
-    entry->parse = parse;
-    entry->engineThread = GetCurrentThreadId();
+    return entry.release();
+}
 
-    Lock guard(lock_);
-    entry->next = head_;
-    if (head_) head_->prev = entry;
-    head_ = entry;
-    ++count_;
-    return entry;
+ULONG CTolvera::newCookie() {
+    for (;;) {
+        ULONG cookie = ++g_lastCookie;
+        if (cookie != 0 && !index_.count(cookie)) return cookie;
+    }
 }
 
 scriptEntry* CTolvera::findEntry(ULONG cookie) {
     Lock guard(lock_);
-    for (scriptEntry* e = head_; e; e = e->next)
-        if (cookieOf(e) == cookie) return e;
-    return nullptr;
+    auto found = index_.find(cookie);
+    return found == index_.end() ? nullptr : found->second;
 }
 
 void CTolvera::removeEntry(ULONG cookie) {
-    scriptEntry* entry = nullptr;
+    scriptEntry* entry;
     {
         Lock guard(lock_);
-        for (scriptEntry* e = head_; e && !entry; e = e->next)
-            if (cookieOf(e) == cookie) entry = e;
-        if (!entry) return;
+        auto found = index_.find(cookie);
+        if (found == index_.end()) return;
+        entry = found->second;
+        index_.erase(found);
         if (entry->prev) entry->prev->next = entry->next;
         if (entry->next) entry->next->prev = entry->prev;
         if (head_ == entry) head_ = entry->next;

@@ -1,29 +1,73 @@
 // CTolvera: the object behind the coclass Tolvera. It owns a template engine,
-// one engine per registered job (its script entries, whose addresses are the
-// cookies), the script site and the extension object shared by all its jobs.
-// The agent drives it through ITolvera from any thread.
+// one engine per registered job (its script entries, found by cookie), the
+// script site and the extension object shared by all its jobs. The agent
+// drives it through ITolvera from any thread.
 #pragma once
 
 #include <windows.h>
 #include <activscp.h>
+
+#include <unordered_map>
 
 #include "owners.h"
 #include "site.h"
 #include "vbcache.h"
 #include "ztolvera.h"
 
-// One registered job: its own engine with its parse interface, its entry in
-// the job-context cache, and the text of its last successful compile, which
-// lets the job move to a fresh engine on another thread.
+// One text a job compiled successfully; a job keeps all of them, oldest
+// first, so that a fresh engine can be given the whole script again.
+struct compiledText {
+    CrtPtr<wchar_t> text;
+    compiledText* next = nullptr;
+};
+
+// One registered job: its own engine with its parse interface and its entry
+// in the job-context cache. The entry's lock guards the engine, its use and
+// the compiled texts; operations on one cookie may overlap on several threads
+// (all but unreg, and but two runs), so each takes its hold on the engine
+// through EngineUse.
 struct scriptEntry {
+    ULONG cookie = 0;
     cacheEntry* cacheidx = nullptr;
+
+    CriticalSection lock;
     ComPtr<IActiveScript> engine;
     ComPtr<IActiveScriptParse> parse;
     DWORD engineThread = 0;         // the thread that gave the engine its site
     bool stopped = false;           // stop closed the engine's script state
-    CrtPtr<wchar_t> text;
+    int users = 0;                  // operations holding the engine now
+    DWORD runThread = 0;            // the thread running main, 0 between runs
+    unsigned long runNumber = 0;    // counts runs, so that stop ends only the one it saw
+    compiledText* texts = nullptr;
+    compiledText* lastText = nullptr;
+
     scriptEntry* prev = nullptr;
     scriptEntry* next = nullptr;
+
+    ~scriptEntry();
+};
+
+// An operation's hold on a job's engine. While any hold lives the engine is
+// in use and stays in place; the holder works on its own references, so an
+// engine never goes away under a call into it.
+class EngineUse {
+public:
+    enum Kind { Compile, Run, Stop };
+    EngineUse(scriptEntry* entry, Kind kind);
+    ~EngineUse();
+    EngineUse(const EngineUse&) = delete;
+    EngineUse& operator=(const EngineUse&) = delete;
+
+    IActiveScript* engine() const { return engine_.get(); }
+    IActiveScriptParse* parse() const { return parse_.get(); }
+    // Takes the entry's engine again, after it moved to a fresh one.
+    void refresh();
+
+private:
+    scriptEntry* entry_;
+    Kind kind_;
+    ComPtr<IActiveScript> engine_;
+    ComPtr<IActiveScriptParse> parse_;
 };
 
 // Parses a job's script text into its engine (visible, persistent).
@@ -65,6 +109,13 @@ private:
     scriptEntry* findEntry(ULONG cookie);
     void removeEntry(ULONG cookie);
     void destroyEntry(scriptEntry* entry);
+    // A cookie no entry of this process has had; under the host lock.
+    ULONG newCookie();
+
+    HRESULT compileText(scriptEntry* entry, const wchar_t* text);
+    HRESULT runMain(scriptEntry* entry, EngineUse& use, ULONG cookie);
+    // Asks the run in progress on another thread (or this one) to end.
+    void askRunToEnd(scriptEntry* entry, EngineUse& use, unsigned long runNumber);
 
     // A job's engine as _add makes it: the template's clone (or, where the
     // engine cannot clone, a fresh one) with the site and the named items.
@@ -72,19 +123,18 @@ private:
     HRESULT cloneTemplate(ComPtr<IActiveScript>& engine);
 
     // Runs one engine step of a job; where the job's engine refuses the
-    // calling thread, moves the job to a fresh engine on this thread first.
+    // calling thread and no other operation holds it, moves the job to a
+    // fresh engine on this thread first.
     template <class Step>
-    HRESULT onJobEngine(scriptEntry* entry, Step&& step);
-    bool refusesCallingThread(const scriptEntry* entry, HRESULT hr) const;
+    HRESULT onJobEngine(scriptEntry* entry, EngineUse& use, Step&& step);
+    bool refusesCallingThread(scriptEntry* entry, HRESULT hr);
     HRESULT moveToCallingThread(scriptEntry* entry);
-
-    HRESULT runMain(scriptEntry* entry, ULONG cookie);
 
     IUnknown* outer_;
     LONG refs_ = 0;
 
     int initialised_ = 0;
-    CriticalSection lock_;          // the entry list and config
+    CriticalSection lock_;          // the entry list, its index and config
     vbcache* cache_ = nullptr;
     CLSID engineClass_ = {};
     ComPtr<IActiveScript> engine_;
@@ -93,12 +143,18 @@ private:
     ComPtr<IScpExt> ext_;
     int count_ = 0;
     scriptEntry* head_ = nullptr;
+    // Beside the list, so that finding a cookie costs the same for ten jobs
+    // as for ten thousand.
+    std::unordered_map<ULONG, scriptEntry*> index_;
 };
 
 template <class Step>
-HRESULT CTolvera::onJobEngine(scriptEntry* entry, Step&& step) {
-    HRESULT hr = step(entry);
+HRESULT CTolvera::onJobEngine(scriptEntry* entry, EngineUse& use, Step&& step) {
+    HRESULT hr = step(use);
     if (!refusesCallingThread(entry, hr)) return hr;
-    hr = moveToCallingThread(entry);
-    return FAILED(hr) ? hr : step(entry);
+    HRESULT moved = moveToCallingThread(entry);
+    if (moved == S_FALSE) return hr;    // held elsewhere: the engine's refusal stands
+    if (FAILED(moved)) return moved;
+    use.refresh();
+    return step(use);
 }

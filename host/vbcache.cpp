@@ -6,6 +6,8 @@
 #include <new>
 #include <string>
 
+#include "memory.h"
+
 namespace {
 // Read on every script-side call, so without a lock; written under the
 // creation lock.
@@ -33,28 +35,40 @@ void vbcache::destroy() {
     delete cache;
 }
 
+namespace {
+void freeEntry(cacheEntry* entry) {
+    std::free(entry->jobname);
+    std::free(entry);
+}
+}  // namespace
+
 vbcache::~vbcache() {
     while (head_) {
         cacheEntry* next = head_->next;
-        std::free(head_->jobname);
-        std::free(head_);
+        freeEntry(head_);
         head_ = next;
     }
 }
 
 cacheEntry* vbcache::add(unsigned long jobid, const wchar_t* jobname, ImpJob* jobobj, IActiveScript* engine) {
-    auto* entry = static_cast<cacheEntry*>(std::calloc(1, sizeof(cacheEntry)));
+    auto* entry = static_cast<cacheEntry*>(memory::allocateZeroed(1, sizeof(cacheEntry)));
     if (!entry) return nullptr;
     entry->engine = engine;
     entry->jobid = jobid;
     entry->jobobj = jobobj;
     entry->thread = GetCurrentThreadId();
-    entry->jobname = _wcsdup(jobname && *jobname ? jobname : L"?");
+    entry->jobname = memory::duplicate(jobname && *jobname ? jobname : L"?");
     if (!entry->jobname) {
-        std::free(entry);
+        freeEntry(entry);
         return nullptr;
     }
     Lock guard(lock_);
+    try {
+        index_.insert(entry);
+    } catch (const std::bad_alloc&) {
+        freeEntry(entry);
+        return nullptr;
+    }
     entry->next = head_;
     if (head_) head_->prev = entry;
     head_ = entry;
@@ -72,10 +86,10 @@ void vbcache::remove(cacheEntry* cacheidx) {
         if (entry->next) entry->next->prev = entry->prev;
         if (head_ == entry) head_ = entry->next;
         --count_;
+        index_.erase(entry);
         if (entry->ending) --ending_;
     }
-    std::free(entry->jobname);
-    std::free(entry);
+    freeEntry(entry);
 }
 
 cacheEntry* vbcache::find(cacheEntry* cacheidx) {
@@ -89,22 +103,13 @@ int vbcache::attach(cacheEntry* cacheidx, unsigned long pwdobj) {
     if (!entry) return 0;
     entry->pwdobj = pwdobj;
     entry->thread = GetCurrentThreadId();
+    entry->running = 1;
     // A new run starts unaborted: a failure in this run is reported as one,
     // even if an earlier run of the job ended itself.
     entry->aborted = 0;
     if (entry->ending) --ending_;
     entry->ending = 0;
-    // Jobs registered later on this thread still carry it; the attached job
-    // must answer lookups here before them, or its calls and errors would go
-    // to another job.
-    if (entry != head_) {
-        entry->prev->next = entry->next;
-        if (entry->next) entry->next->prev = entry->prev;
-        entry->prev = nullptr;
-        entry->next = head_;
-        head_->prev = entry;
-        head_ = entry;
-    }
+    moveToHead(entry);
     return 1;
 }
 
@@ -114,7 +119,25 @@ int vbcache::detach(cacheEntry* cacheidx) {
     if (!entry) return 0;
     entry->pwdobj = 0;
     entry->thread = 0;
+    entry->running = 0;
     return 1;
+}
+
+bool vbcache::bindForCompile(cacheEntry* cacheidx, DWORD& previous) {
+    Lock guard(lock_);
+    cacheEntry* entry = listed(cacheidx);
+    if (!entry || entry->running) return false;
+    previous = entry->thread;
+    entry->thread = GetCurrentThreadId();
+    moveToHead(entry);
+    return true;
+}
+
+void vbcache::unbindAfterCompile(cacheEntry* cacheidx, DWORD previous) {
+    Lock guard(lock_);
+    cacheEntry* entry = listed(cacheidx);
+    // A run attached meanwhile owns the binding now.
+    if (entry && !entry->running && entry->thread == GetCurrentThreadId()) entry->thread = previous;
 }
 
 void vbcache::markCompiled(cacheEntry* cacheidx) {
@@ -171,6 +194,15 @@ void vbcache::markEndingForThread() {
     }
 }
 
+void vbcache::markEnding(cacheEntry* cacheidx) {
+    Lock guard(lock_);
+    cacheEntry* entry = listed(cacheidx);
+    if (entry && entry->running && !entry->ending) {
+        entry->ending = 1;
+        ++ending_;
+    }
+}
+
 int vbcache::endingForThread() {
     // Every call into ScpExt asks; almost always no run anywhere is ending.
     if (ending_.load(std::memory_order_acquire) == 0) return 0;
@@ -191,9 +223,20 @@ int vbcache::count() {
 }
 
 cacheEntry* vbcache::listed(cacheEntry* cacheidx) {
-    for (cacheEntry* e = head_; e; e = e->next)
-        if (e == cacheidx) return e;
-    return nullptr;
+    return index_.count(cacheidx) ? cacheidx : nullptr;
+}
+
+// Jobs registered later on a thread still carry it; the job attached or
+// compiled there must answer lookups before them, or its calls and errors
+// would go to another job.
+void vbcache::moveToHead(cacheEntry* entry) {
+    if (entry == head_) return;
+    entry->prev->next = entry->next;
+    if (entry->next) entry->next->prev = entry->prev;
+    entry->prev = nullptr;
+    entry->next = head_;
+    head_->prev = entry;
+    head_ = entry;
 }
 
 cacheEntry* vbcache::forThread() {

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <string>
+#include <unordered_set>
 
 struct cacheEntry {
     IActiveScript* engine;      // not counted here: the script entry owns it
@@ -21,6 +22,7 @@ struct cacheEntry {
     DWORD thread;               // registering thread, then the running one, 0 after a run
     int compiled;
     int aborted;
+    int running;                // a run is attached (between attach and detach)
     int ending;                 // this run is being ended through its dispatch calls
     cacheEntry* prev;
     cacheEntry* next;
@@ -44,6 +46,13 @@ public:
     cacheEntry* find(cacheEntry* cacheidx);
     int attach(cacheEntry* cacheidx, unsigned long pwdobj);
     int detach(cacheEntry* cacheidx);
+    // Binds the job to the calling thread while its text is parsed, so that a
+    // syntax error reaches it from whichever thread compiles, ahead of jobs
+    // registered later on that thread. A job whose run is attached keeps its
+    // run's binding. False when nothing was bound; `previous` is the thread
+    // to give back when the parse is done.
+    bool bindForCompile(cacheEntry* cacheidx, DWORD& previous);
+    void unbindAfterCompile(cacheEntry* cacheidx, DWORD previous);
     void markCompiled(cacheEntry* cacheidx);
     int abortFlag(cacheEntry* cacheidx);
     // Replaces the engine recorded for a job, when the host had to give the
@@ -58,6 +67,8 @@ public:
     // The run on the calling thread is to end at its next dispatch call: set
     // when its engine could not be interrupted, cleared by attach.
     void markEndingForThread();
+    // The same for the run attached to a job, asked from any thread (stop).
+    void markEnding(cacheEntry* cacheidx);
     int endingForThread();
     int compiledForThread();
 
@@ -68,9 +79,12 @@ private:
     ~vbcache();
     cacheEntry* listed(cacheEntry* cacheidx);   // under the lock
     cacheEntry* forThread();                    // under the lock
+    void moveToHead(cacheEntry* entry);         // under the lock
 
     CriticalSection lock_;
     std::atomic<int> ending_{0};                // entries whose run is ending
     int count_ = 0;
     cacheEntry* head_ = nullptr;
+    // The listed entries, so that a cacheidx is checked without a walk.
+    std::unordered_set<const cacheEntry*> index_;
 };

@@ -1,83 +1,13 @@
 // The engine host end to end: ITolvera driven as the agent drives it, real
 // VBScript in the platform's engine, script calls down to the stand-in core;
 // each test states the exact journal and trace the host produced.
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <cstdio>
-#include <thread>
+#include "host_fixture.h"
 
 #include "module.h"
-#include "owners.h"
-#include "script_probe.h"
-#include "vbcache.h"
-#include "ztolvera.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-std::string hex(unsigned long value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%lx", value);
-    return text;
-}
-
-std::string traceLine(const std::string& text) { return R"({"trace":")" + text + R"("})"; }
-
-std::string probeCall(unsigned long job, unsigned long pwd, const std::string& text) {
-    std::string j = std::to_string(job);
-    return R"({"job":)" + j + R"(,"op":"MSActions","ctx":[)" + j + "," + std::to_string(pwd) + R"(],"args":[0,")" +
-           text + R"(","","","",-1.0,0,null,null]})";
-}
-
-// A job object of the stand-in core, gone with the test.
-class Job {
-public:
-    Job(unsigned long jobno, const wchar_t* script) : job_(standin_newJob(jobno, script)), jobno_(jobno) {}
-    ~Job() { standin_deleteJob(job_); }
-    Job(const Job&) = delete;
-    Job& operator=(const Job&) = delete;
-    vsinfo info(const wchar_t* name = L"test") const {
-        return {jobno_, const_cast<LPWSTR>(name), static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(job_))};
-    }
-
-private:
-    ImpJob* job_;
-    unsigned long jobno_;
-};
-
-struct HostTest : ::testing::Test {
-    void SetUp() override {
-        setUpComForTests();
-        host.attach(createHost());
-        ASSERT_TRUE(host);
-        standin_reset();
-    }
-    ULONG reg(const Job& job, const wchar_t* name = L"test") {
-        ULONG cookie = 0;
-        EXPECT_EQ(host->reg(job.info(name), &cookie), S_OK);
-        return cookie;
-    }
-    HRESULT compile(ULONG cookie, const wchar_t* text = L"NULL") {
-        Bstr script(text);
-        return host->compile(cookie, script.get());
-    }
-    HRESULT run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
-        *ret = -1;
-        return host->run(cookie, pwdobj, ret);
-    }
-    // No job is bound to the calling thread, and no run's pwdobj is left.
-    static void expectDetached() {
-        ImpJob* bound = nullptr;
-        unsigned long pwd = 1;
-        EXPECT_EQ(vbcache::current()->jobRefForThread(&bound, &pwd), 0);
-        EXPECT_EQ(pwd, 0u);
-    }
-    ComPtr<ITolvera> host;
-};
-
-constexpr wchar_t kProbeScript[] = L"Sub main()\n  CVEXT.MSActions 0, \"hello\", \"\", \"\", \"\"\nEnd Sub\n";
+using namespace hostfix;
 
 TEST_F(HostTest, JobCompiledFromItsJobObjectRunsMainWithTheRunsPwdobj) {
     Job job(1, kProbeScript);
@@ -281,6 +211,44 @@ TEST_F(HostTest, StopClosesTheScriptAndLaterRunsFail) {
     host->unreg(cookie);
 }
 
+// A closed engine refuses every thread alike: a job stopped on one thread
+// does not come back to life on a fresh engine when another thread runs it.
+TEST_F(HostTest, AJobStoppedOnOneThreadFailsToRunOnAnother) {
+    Job job(19, kProbeScript);
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie), S_OK);
+    EXPECT_EQ(host->stop(cookie), S_OK);
+    standin_reset();
+    VARIANT_BOOL ret = -1;
+    onThread([&] { EXPECT_EQ(run(cookie, 19001, &ret), S_OK); });
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(calls("MSActions"), Lines{});
+    EXPECT_EQ(allTraces(), Lines{"Tolvera-run: script " + hex(cookie) + " failed to run with err 8000ffff"});
+    host->unreg(cookie);
+}
+
+// Removing the job in the middle of the list leaves the others whole: each
+// is still found, runs with its own context and is removed in its turn.
+TEST_F(HostTest, UnregOfTheMiddleJobLeavesTheOthersWhole) {
+    Job first(41, kProbeScript), middle(42, kProbeScript), last(43, kProbeScript);
+    const int cached = vbcache::current()->count();
+    ULONG a = reg(first), b = reg(middle), c = reg(last);
+    EXPECT_EQ(host->unreg(b), S_OK);
+    for (auto [cookie, jobno] : {std::pair{a, 41ul}, std::pair{c, 43ul}}) {
+        EXPECT_EQ(compile(cookie), S_OK);
+        VARIANT_BOOL ret;
+        EXPECT_EQ(run(cookie, jobno * 1000 + 1, &ret), S_OK);
+        EXPECT_EQ(ret, 1);
+    }
+    EXPECT_EQ(calls("MSActions"), (Lines{probeCall(41, 41001, "hello"), probeCall(43, 43001, "hello")}));
+    EXPECT_EQ(host->unreg(c), S_OK);
+    EXPECT_EQ(host->unreg(a), S_OK);
+    standin_reset();
+    VARIANT_BOOL ret;
+    for (ULONG gone : {a, b, c}) EXPECT_EQ(run(gone, 1, &ret), S_FALSE);
+    EXPECT_EQ(vbcache::current()->count(), cached);
+}
+
 TEST_F(HostTest, ConfigSwitchesToStandAloneOnlyForNonZero) {
     EXPECT_EQ(host->config(0), S_OK);
     EXPECT_EQ(fullJournal(), Lines{});
@@ -402,13 +370,6 @@ TEST_F(HostTest, TwoJobsOnTwoThreadsKeepTheirOwnContexts) {
 TEST_F(HostTest, JobMovesToTheThreadThatCompilesOrRunsIt) {
     Job job(31, L"Dim n\nSub main()\n  n = n + 1\n  CVEXT.MSActions 0, \"n=\" & n, \"\", \"\", \"\"\nEnd Sub\n");
     ULONG cookie = reg(job);
-    auto onThread = [](auto&& step) {
-        std::thread([&] {
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            step();
-            CoUninitialize();
-        }).join();
-    };
     VARIANT_BOOL first = 0, second = 0, third = 0;
     onThread([&] {
         EXPECT_EQ(compile(cookie), S_OK);

@@ -27,6 +27,8 @@ struct State {
     long misreleases = 0;
     volatile LONG recording = 1;
     volatile LONG settings = 0;      // how many answers were set since the reset
+    std::map<std::string, standin_callback> callbacks;
+    volatile LONG hasCallbacks = 0;
 };
 
 State& state() {
@@ -149,6 +151,16 @@ int Call::abortFlag() const {
 
 long Call::finish(long result) {
     if (on_) append("{" + head_ + ",\"args\":[" + args_ + "]}");
+    State& s = state();
+    if (s.hasCallbacks) {
+        standin_callback callback = nullptr;
+        {
+            std::lock_guard<std::mutex> g(s.lock);
+            auto it = s.callbacks.find(op_);
+            if (it != s.callbacks.end()) callback = it->second;
+        }
+        if (callback) callback();
+    }
     return result;
 }
 
@@ -266,6 +278,14 @@ void standin_setAbort(const char* op, int flag) {
     std::lock_guard<std::mutex> g(s.lock);
     s.aborts[op] = flag;
     InterlockedIncrement(&s.settings);
+}
+
+void standin_setCallback(const char* op, standin_callback callback) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    if (callback) s.callbacks[op] = callback;
+    else s.callbacks.erase(op);
+    InterlockedExchange(&s.hasCallbacks, s.callbacks.empty() ? 0 : 1);
 }
 
 void standin_setRecording(int on) { InterlockedExchange(&state().recording, on ? 1 : 0); }

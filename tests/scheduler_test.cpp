@@ -1,0 +1,292 @@
+// The host as an agent's scheduler leans on it: a control thread stops and
+// recompiles jobs while workers run them, jobs move between threads, cookies
+// outlive their jobs, memory runs out inside a script's call, and an aborted
+// script under On Error Resume Next keeps waiting.
+#include "host_fixture.h"
+
+#include <windows.h>
+
+#include "bound_job.h"
+#include "memory.h"
+#include "module.h"
+#include "scpext.h"
+
+namespace {
+
+using namespace hostfix;
+
+// Waits until the core has seen `op` at least `count` times (a few seconds
+// at most).
+bool waitForCalls(const std::string& op, std::size_t count) {
+    for (int i = 0; i < 500; ++i) {
+        if (calls(op).size() >= count) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+bool contains(const Lines& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// A wait loop as monitoring scripts write them, bounded so that a test that
+// fails to end it still ends: `rounds` sleeps of 20 ms, then a last call.
+std::wstring waitLoop(int rounds) {
+    return L"Sub main()\n  Dim n\n  Do While CVEXT.CVSleep(20) = 1\n    n = n + 1\n    If n = " +
+           std::to_wstring(rounds) + L" Then Exit Do\n  Loop\n  CVEXT.MSActions 0, \"loop ended\", \"\", \"\", \"\"\nEnd Sub\n";
+}
+
+// Runs the job on a worker thread of its own until `join`.
+class Worker {
+public:
+    Worker(ITolvera* host, ULONG cookie, ULONG pwdobj) {
+        thread_ = std::thread([this, host, cookie, pwdobj] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            result = host->run(cookie, pwdobj, &ret);
+            CoUninitialize();
+        });
+    }
+    void join() { thread_.join(); }
+    HRESULT result = E_FAIL;
+    VARIANT_BOOL ret = -1;
+
+private:
+    std::thread thread_;
+};
+
+// The agent ends a hung job with stop from its scheduler thread while the
+// run goes on on a worker. The platform's engine cannot be interrupted, so
+// the run ends at its next call into CVEXT, as a failed run (it did not
+// abort itself); the engine, busy on the worker, refuses to be closed from
+// the other thread, and that refusal is stop's answer. Once the run is over
+// stop closes the job, a later run fails on the closed engine, and unreg
+// lets everything go.
+TEST_F(HostTest, StopFromAnotherThreadEndsARunningJob) {
+    Job job(51, waitLoop(400).c_str());
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie), S_OK);
+    const std::string c = hex(cookie);
+    standin_reset();
+    Worker worker(host.get(), cookie, 51001);
+    ASSERT_TRUE(waitForCalls("MCSleep", 1));
+    EXPECT_EQ(host->stop(cookie), S_FALSE);
+    worker.join();
+    EXPECT_EQ(worker.result, S_OK);
+    EXPECT_EQ(worker.ret, 0);
+    EXPECT_LT(calls("MCSleep").size(), 50u);
+    EXPECT_EQ(calls("MSActions"), Lines{});
+    Lines traces = allTraces();
+    EXPECT_TRUE(contains(traces, "Tolvera-stop: script <" + c + "> fail with err 8000ffff"));
+    EXPECT_EQ(traces.back().rfind("Tolvera-run: script " + c + " failed to run with err ", 0), 0u) << traces.back();
+    for (const std::string& line : traces) EXPECT_EQ(line.find("onScriptError"), std::string::npos) << line;
+    expectDetached();
+
+    standin_reset();
+    EXPECT_EQ(host->stop(cookie), S_OK);
+    EXPECT_EQ(host->stop(cookie), S_OK);
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 51002, &ret), S_OK);
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(allTraces(), (Lines{"CTolvera-stop: script <" + c + "> has been stopped",
+                                  "CTolvera-stop: script <" + c + "> has been stopped",
+                                  "Tolvera-run: script " + c + " failed to run with err 8000ffff"}));
+    EXPECT_EQ(host->unreg(cookie), S_OK);
+    host.reset();
+    EXPECT_EQ(moduleLockCount(), 0);
+}
+
+// A job stopped by a thread that is itself running it (the agent reacting
+// inside one of the script's calls): the engine cannot be closed under its
+// own running script, so stop answers that it is busy, and the run ends at
+// the script's next call.
+TEST_F(HostTest, StopFromInsideTheRunEndsItWithoutClosingTheEngine) {
+    Job job(54, L"Sub main()\n  CVEXT.ZTrace \"before\"\n  CVEXT.ZTrace \"after\"\nEnd Sub\n");
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie), S_OK);
+    // The stand-in calls back into the host from inside ZTrace, as an agent may.
+    static ITolvera* t_host;
+    static ULONG t_cookie;
+    static HRESULT t_stopped;
+    t_host = host.get();
+    t_cookie = cookie;
+    t_stopped = E_FAIL;
+    standin_setCallback("ZTrace", [] { t_stopped = t_host->stop(t_cookie); });
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 54001, &ret), S_OK);
+    standin_setCallback("ZTrace", nullptr);
+    EXPECT_EQ(ret, 0);
+    EXPECT_EQ(t_stopped, S_FALSE);
+    EXPECT_EQ(calls("ZTrace").size(), 1u);
+    const std::string c = hex(cookie);
+    Lines traces = allTraces();
+    EXPECT_TRUE(contains(traces, "Tolvera-stop: script <" + c + "> fail with err 800700aa"));
+    // Nothing was closed: the job runs again.
+    standin_reset();
+    EXPECT_EQ(run(cookie, 54002, &ret), S_OK);
+    EXPECT_EQ(ret, 1);
+    EXPECT_EQ(calls("ZTrace").size(), 2u);
+    host->unreg(cookie);
+}
+
+// The scheduler recompiles a job while a worker runs it: the engine is busy
+// on the worker's thread and refuses the other thread; the compile fails
+// with that refusal and the run goes on untouched to its end. Afterwards the
+// same compile works.
+TEST_F(HostTest, CompileFromAnotherThreadDuringARunIsRefusedAndTheRunGoesOn) {
+    Job job(52, waitLoop(15).c_str());
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie), S_OK);
+    const std::string c = hex(cookie);
+    standin_reset();
+    Worker worker(host.get(), cookie, 52001);
+    ASSERT_TRUE(waitForCalls("MCSleep", 1));
+    const wchar_t* extra = L"Sub extra()\nEnd Sub\n";
+    EXPECT_EQ(compile(cookie, extra), S_FALSE);
+    EXPECT_EQ(host->stop(cookie + 1000000), S_FALSE);   // a cookie never issued: nothing happens
+    worker.join();
+    EXPECT_EQ(worker.result, S_OK);
+    EXPECT_EQ(worker.ret, 1);
+    EXPECT_EQ(calls("MCSleep").size(), 15u);
+    EXPECT_EQ(calls("MSActions"), Lines{probeCall(52, 52001, "loop ended")});
+    EXPECT_TRUE(contains(allTraces(), "Tolvera-compile: script <test," + c + "> failed, err=8000ffff"));
+
+    EXPECT_EQ(compile(cookie, extra), S_OK);
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 52002, &ret), S_OK);
+    EXPECT_EQ(ret, 1);
+    host->unreg(cookie);
+}
+
+// A job compiled in pieces on one thread and run on another gets all of its
+// pieces on the fresh engine, in order; a piece that failed to compile is
+// not among them.
+TEST_F(HostTest, EveryCompiledPieceMovesWithTheJob) {
+    Job job(53, nullptr);
+    ULONG cookie = reg(job);
+    onThread([&] {
+        EXPECT_EQ(compile(cookie, L"Function greeting()\n  greeting = \"from piece one\"\nEnd Function\n"), S_OK);
+        EXPECT_EQ(compile(cookie, L"If Then\n"), S_FALSE);
+        EXPECT_EQ(compile(cookie, L"Sub main()\n  CVEXT.MSActions 0, greeting() & \" and two\", \"\", \"\", \"\"\nEnd Sub\n"),
+                  S_OK);
+    });
+    standin_reset();
+    VARIANT_BOOL ret = -1;
+    onThread([&] { EXPECT_EQ(run(cookie, 53001, &ret), S_OK); });
+    EXPECT_EQ(ret, 1);
+    EXPECT_EQ(calls("MSActions"), Lines{probeCall(53, 53001, "from piece one and two")});
+    EXPECT_EQ(probe::scriptErrors().size(), 0u);
+    host->unreg(cookie);
+}
+
+// A cookie that was handed out and removed never names another job, even
+// when the new job's entry takes the old one's place in memory: late
+// operations with it find nothing and leave the new job alone.
+TEST_F(HostTest, StaleCookiesFindNothingAfterTheirJobIsGone) {
+    Job old(55, kProbeScript), fresh(56, kProbeScript);
+    for (int round = 0; round < 10; ++round) {
+        ULONG stale = reg(old);
+        EXPECT_EQ(host->unreg(stale), S_OK);
+        ULONG cookie = reg(fresh);
+        ASSERT_NE(cookie, stale);
+        standin_reset();
+        VARIANT_BOOL ret;
+        EXPECT_EQ(compile(stale), S_OK);
+        EXPECT_EQ(run(stale, 1, &ret), S_FALSE);
+        EXPECT_EQ(host->stop(stale), S_FALSE);
+        EXPECT_EQ(host->unreg(stale), S_OK);
+        EXPECT_EQ(fullJournal(), (Lines{traceLine("Tolvera-compile: cookie " + hex(stale) + " not found"),
+                                        traceLine("Tolvera-run: cookie " + hex(stale) + " not found")}));
+        EXPECT_EQ(compile(cookie), S_OK);
+        EXPECT_EQ(run(cookie, 56001, &ret), S_OK);
+        EXPECT_EQ(ret, 1);
+        EXPECT_EQ(calls("MSActions"), Lines{probeCall(56, 56001, "hello")});
+        host->unreg(cookie);
+    }
+}
+
+// Every allocation of zTolvera's own fails while it lives.
+struct OutOfMemory {
+    OutOfMemory() { memory::setFaultHook([] { return true; }); }
+    ~OutOfMemory() { memory::setFaultHook(nullptr); }
+};
+
+// Out of memory inside a script's call never escapes as an exception: the
+// methods whose texts become standard strings answer S_FALSE with nothing
+// sent to the core and their out-values Empty; an ArgString method still
+// calls the core, with null for the text it could not copy.
+TEST(OutOfMemoryTest, ScriptCallsDegradeInsteadOfThrowing) {
+    setUpComForTests();
+    standin_reset();
+    ComPtr<IScpExt> ext(ScpExt::create());
+    ASSERT_TRUE(ext);
+    BoundJob job(61, 61001);
+    // Longer than any text kept inside a string object itself.
+    Bstr name(L"a dictionary name longer than sixteen characters"), value(L"a value just as long as the name");
+    long code = -7;
+    Variant out, tuples;
+    HRESULT insert, retrieve, remove, pattern, xml;
+    {
+        OutOfMemory none;
+        insert = ext->DictionaryInsertValue(name.get(), value.get(), &code);
+        retrieve = ext->DictionaryRetrieveValue(name.get(), &out, &code);
+        remove = ext->DictionaryRemoveValue(name.get(), &code);
+        pattern = ext->DictionaryRetrieveByPattern(name.get(), &tuples, &code);
+        xml = ext->EventXMLToPlainText(name.get(), &out, &code);
+    }
+    EXPECT_EQ(insert, S_FALSE);
+    EXPECT_EQ(retrieve, S_FALSE);
+    EXPECT_EQ(remove, S_FALSE);
+    EXPECT_EQ(pattern, S_FALSE);
+    EXPECT_EQ(xml, S_FALSE);
+    EXPECT_EQ(code, -7);
+    EXPECT_EQ(V_VT(&out), VT_EMPTY);
+    EXPECT_EQ(V_VT(&tuples), VT_EMPTY);
+    EXPECT_EQ(journal(), Lines{});
+
+    Bstr message(L"hello");
+    {
+        OutOfMemory none;
+        EXPECT_EQ(ext->MSActions(0, message.get(), message.get(), message.get(), message.get(), 1.5), S_OK);
+    }
+    EXPECT_EQ(journal(), Lines{probe::call("MSActions", "0,null,null,null,null,1.5,0,null,null", 61, 61001)});
+}
+
+// CPU time the calling thread has used, in seconds.
+double threadSeconds() {
+    FILETIME created, exited, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return double((ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+// Under On Error Resume Next the platform's engine swallows the abort
+// marker, and the script goes on past every refused call. Its wait loop must
+// still wait: each CVSleep of the ended run takes its interval (without
+// reaching the core) instead of returning at once into a busy spin.
+TEST(AbortedRunTest, AWaitLoopAfterAnAbortTakesItsIntervals) {
+    setUpComForTests();
+    standin_reset();
+    const std::wstring body =
+        L"  On Error Resume Next\n"
+        L"  CVEXT.AbortScript \"obj\", \"giving up\"\n"
+        L"  t = Timer\n"
+        L"  Do While Timer - t < 1\n"
+        L"    CVEXT.CVSleep 100\n"
+        L"  Loop\n"
+        L"  CVEXT.ZTrace \"after the loop\"\n";
+    ULONGLONG wallStart = GetTickCount64();
+    double cpuStart = threadSeconds();
+    ScriptResult r = probe::runMain(body, 62, 62001);
+    double cpu = threadSeconds() - cpuStart;
+    double wall = double(GetTickCount64() - wallStart) / 1000;
+    EXPECT_EQ(r.ret, 1);
+    EXPECT_GE(wall, 0.9);
+    EXPECT_LT(cpu, 0.25 * wall) << "cpu " << cpu << " s in " << wall << " s";
+    EXPECT_EQ(calls("MCAbort").size(), 1u);
+    EXPECT_EQ(calls("MCSleep"), Lines{});
+    EXPECT_EQ(calls("ZTrace"), Lines{});
+}
+
+}  // namespace
