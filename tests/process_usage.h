@@ -6,6 +6,8 @@
 #define PSAPI_VERSION 2   // GetProcessMemoryInfo from kernel32, no psapi import
 #include <psapi.h>
 
+#include <malloc.h>
+
 #include <vector>
 
 struct ProcessUsage {
@@ -17,19 +19,28 @@ struct ProcessUsage {
 // Private bytes grow in steps when a heap commits another region, which
 // concurrent work can cause at any round without any leak; the bytes in use
 // in the heaps show a leak to the byte. Call it with no other thread at work.
+inline SIZE_T bytesInUse(HANDLE heap) {
+    SIZE_T total = 0;
+    if (!HeapLock(heap)) return 0;
+    PROCESS_HEAP_ENTRY entry = {};
+    while (HeapWalk(heap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) total += entry.cbData;
+    HeapUnlock(heap);
+    return total;
+}
+
 inline SIZE_T heapBytesInUse() {
     std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
     heaps.resize(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
     SIZE_T total = 0;
-    for (HANDLE heap : heaps) {
-        if (!HeapLock(heap)) continue;
-        PROCESS_HEAP_ENTRY entry = {};
-        while (HeapWalk(heap, &entry))
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) total += entry.cbData;
-        HeapUnlock(heap);
-    }
+    for (HANDLE heap : heaps) total += bytesInUse(heap);
     return total;
 }
+
+// The C runtime's heap alone: zTolvera's blocks and the stand-in core's live
+// there, the script engine's do not, so what the engine keeps by itself does
+// not blur this figure.
+inline SIZE_T crtHeapBytesInUse() { return bytesInUse(reinterpret_cast<HANDLE>(_get_heap_handle())); }
 
 // Wine 8 leaves PrivateUsage at 0 and GetProcessHandleCount answers 0, so
 // each figure falls back where the platform gives none: the page-file usage

@@ -1,0 +1,40 @@
+// A script engine for fault injection: it wraps the platform's VBScript
+// engine, passes every call through, and fails the N-th of the counted calls
+// (engine creation, Clone, InitNew, SetScriptSite, AddNamedItem,
+// ParseScriptText, SetScriptState, GetScriptDispatch, the script dispatch's
+// GetIDsOfNames and Invoke, Close) with a chosen HRESULT instead of making
+// it. It counts its live objects, so a leaked engine or script dispatch
+// shows. The host takes it through setEngineFactory.
+#pragma once
+
+#include <windows.h>
+#include <activscp.h>
+
+#include <atomic>
+
+namespace faults {
+
+enum class Op {
+    Create, Clone, InitNew, SetScriptSite, AddNamedItem, ParseScriptText, SetScriptState,
+    GetScriptDispatch, GetIDsOfNames, Invoke, Close,
+};
+const char* nameOf(Op op);
+
+// Which counted call fails, and how. Set between lifecycles, from one thread.
+struct Plan {
+    long failAt = 0;                // 1-based; 0 fails nothing
+    HRESULT hr = E_FAIL;
+    bool clones = false;            // answer Clone as an engine that has it
+    std::atomic<long> calls{0};     // counted calls so far
+    std::atomic<bool> hit{false};   // the failure was injected
+    Op failed = Op::Create;         // ... into this call
+};
+Plan& plan();
+
+// Wrappers alive now (engines and script dispatches).
+long liveObjects();
+
+// An EngineFactory: the platform's engine of `engineClass`, wrapped.
+HRESULT createFaultyEngine(REFCLSID engineClass, IActiveScript** engine);
+
+}  // namespace faults
