@@ -13,6 +13,8 @@
 namespace standin {
 namespace {
 
+constexpr LONG kTestWaitLimit = 50;
+
 struct State {
     std::mutex lock;
     unsigned long seq = 0;
@@ -27,6 +29,9 @@ struct State {
     long misreleases = 0;
     volatile LONG recording = 1;
     volatile LONG settings = 0;      // how many answers were set since the reset
+    volatile LONG waitLimit = kTestWaitLimit;
+    standin_listener listener = nullptr;
+    void* listenerContext = nullptr;
 };
 
 State& state() {
@@ -148,11 +153,13 @@ int Call::abortFlag() const {
 }
 
 long Call::finish(long result) {
-    if (on_) append("{" + head_ + ",\"args\":[" + args_ + "]}");
+    if (on_) append("{" + head_ + ",\"args\":[" + args_ + "]}", &result);
     return result;
 }
 
-void append(const std::string& json) {
+long waitLimit() { return state().waitLimit; }
+
+void append(const std::string& json, const long* result) {
     State& s = state();
     if (!s.recording) return;
     std::lock_guard<std::mutex> g(s.lock);
@@ -161,8 +168,9 @@ void append(const std::string& json) {
     if (open == std::string::npos) return;
     body.erase(0, open + 1);
     while (!body.empty() && (body[0] == ' ')) body.erase(0, 1);
-    s.journal += "{\"seq\":" + std::to_string(++s.seq) + (body.empty() || body[0] == '}' ? "" : ",") +
-                 body + "\n";
+    std::string line = "{\"seq\":" + std::to_string(++s.seq) + (body.empty() || body[0] == '}' ? "" : ",") + body;
+    s.journal += line + "\n";
+    if (s.listener) s.listener(line.c_str(), result, s.listenerContext);
 }
 
 void writeBuffer(char* buffer, std::size_t size, const std::string& text) {
@@ -242,6 +250,9 @@ void standin_reset(void) {
         s.misreleases = 0;
         s.recording = 1;
         s.settings = 0;
+        s.waitLimit = kTestWaitLimit;
+        s.listener = nullptr;
+        s.listenerContext = nullptr;
         s.handedOut.clear();
     }
     resetStores();
@@ -266,6 +277,15 @@ void standin_setAbort(const char* op, int flag) {
     std::lock_guard<std::mutex> g(s.lock);
     s.aborts[op] = flag;
     InterlockedIncrement(&s.settings);
+}
+
+void standin_setWaitLimit(long ms) { InterlockedExchange(&state().waitLimit, ms < 0 ? -1 : ms); }
+
+void standin_setListener(standin_listener listener, void* context) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.listener = listener;
+    s.listenerContext = context;
 }
 
 void standin_setRecording(int on) { InterlockedExchange(&state().recording, on ? 1 : 0); }
