@@ -323,7 +323,7 @@ TEST(RunnerAuthors, SummaryNamesEachErrorWithItsRunsLineAndReason) {
 TEST(RunnerAuthors, CallsLogShowsEveryCallWithArgumentsAndResult) {
     std::wstring script = writeFile(L"calls.vbs",
         "Sub main()\r\n"
-        "  CVEXT.CreateEvent 25, \"disk \"\"C:\"\" full\", \"NULL\", \"C:\", 1.5, \"a\\b\", \"NULL\", 0, 0\r\n"
+        "  CVEXT.CreateEvent 25, \"disk \"\"C:\"\" full\", \"NULL\", \"C:\", 1.5, \"a\\b caf\xC3\xA9\", \"NULL\", 0, 0\r\n"
         "  CVEXT.GetMachName\r\n"
         "  Dim p, v, d\r\n"
         "  CVEXT.GetAgentInfo p, v, d\r\n"
@@ -335,7 +335,8 @@ TEST(RunnerAuthors, CallsLogShowsEveryCallWithArgumentsAndResult) {
     EXPECT_EQ(o.status, 1u) << o.err;
     std::vector<std::string> calls = author::callsLogged(o.out);
     ASSERT_EQ(calls.size(), 6u) << o.out;
-    EXPECT_EQ(calls[0], R"(job 1 run 1: MSActions(25, "disk \"C:\" full", null, "C:", "a\\b", 1.5, 0, null, null) = 1)");
+    EXPECT_EQ(calls[0], "job 1 run 1: MSActions(25, \"disk \\\"C:\\\" full\", null, \"C:\", \"a\\\\b caf\xC3\xA9\", 1.5, 0, "
+                        "null, null) = 1");
     EXPECT_EQ(calls[1], R"(job 1 run 1: GetMachName("web01") = 1)");
     // Made without the job's context: the run is the calling thread's.
     EXPECT_EQ(calls[2], R"(job 1 run 1: GetAgentInfo("StandInAgent", "1.0.0", "C:\\agent") = 1)");

@@ -29,7 +29,9 @@ enum Status { AllSucceeded = 0, SomeFailed = 1, UsageError = 2, Hung = 3 };
 
 // What the core's waits really take with --fast: the stand-in's test limit.
 constexpr long kFastWaitMs = 50;
-// Without a console, a status line at most this often.
+// A status line once the jobs have taken this long (quick sessions need
+// none), and without a console at most this often.
+constexpr double kStatusAfterSeconds = 1;
 constexpr double kPlainStatusSeconds = 5;
 
 void say(std::FILE* to, const std::wstring& text) {
@@ -91,6 +93,7 @@ public:
 
     void tick() {
         double now = session_.now();
+        if (now < kStatusAfterSeconds) return;
         unsigned done = progress_.done;
         std::string text = "ztolvera-run: " + std::to_string(jobs_) + (jobs_ == 1 ? " job, " : " jobs, ") +
                            std::to_string(done) + (endless_ ? "" : " of " + std::to_string(progress_.planned.load())) +
@@ -200,7 +203,7 @@ int wmain(int argc, wchar_t** argv) {
     Progress progress;
     bool endless = options.everySeconds > 0 && !options.runsGiven;
     StatusLine status(console, session, progress, jobs.size(), endless);
-    bool showStatus = !options.quiet && (options.everySeconds > 0 || options.runs * jobs.size() >= 10);
+    bool showStatus = !options.quiet;
     Drive drive;
     drive.host = host.get();
     drive.session = &session;
