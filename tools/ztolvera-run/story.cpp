@@ -73,8 +73,8 @@ public:
     Teller(JobStory& story, const std::vector<std::string>& lines) : story_(story), lines_(lines) {}
 
     void call(const std::string& op, const JsonValue& args, double at, unsigned run) {
-        if (op == "MSActions") event(op, at, run, args, static_cast<long>(num(args, 0)), str(args, 1), str(args, 3), str(args, 4));
-        else if (op == "MSLongActions") event(op, at, run, args, static_cast<long>(num(args, 0)), str(args, 1), str(args, 3), inFile(args, 4));
+        if (op == "MSActions") event(op, at, run, static_cast<long>(num(args, 0)), str(args, 1), str(args, 3), str(args, 4));
+        else if (op == "MSLongActions") event(op, at, run, static_cast<long>(num(args, 0)), str(args, 1), str(args, 3), inFile(args, 4));
         else if (op == "RaiseEvent") raised(args, at, run);
         else if (op == "MCAbort") aborted(args, at, run);
         else if (op == "DynaCollectData") collected(args, at, run);
@@ -99,7 +99,7 @@ public:
     }
 
 private:
-    void event(const std::string& op, double at, unsigned run, const JsonValue&, long sev, const std::string& message,
+    void event(const std::string& op, double at, unsigned run, long sev, const std::string& message,
                const std::string& objects, const std::string& detail) {
         story_.events.push_back(EventStory{at, run, op, sev, message, objects, detail});
     }
@@ -115,14 +115,14 @@ private:
             std::string detail = str(args, 7);
             detail += std::string(detail.empty() ? "" : " ") + "(event " + str(args, 0) + ", condition " +
                       (c ? c->text : std::string("?")) + ")";
-            event("RaiseEvent", at, run, args, severities->items[i].integer(),
+            event("RaiseEvent", at, run, severities->items[i].integer(),
                   m && m->kind == JsonValue::String ? m->text : std::string(), str(args, 4), detail);
         }
     }
 
     void aborted(const JsonValue& args, double at, unsigned run) {
         if (num(args, 3) != 0)  // the event flag: the abort is reported as an event
-            event("MCAbort", at, run, args, static_cast<long>(num(args, 0)), str(args, 2), str(args, 1),
+            event("MCAbort", at, run, static_cast<long>(num(args, 0)), str(args, 2), str(args, 1),
                   "the job ended itself");
         for (RunStory& r : story_.runs)
             if (r.run == run) r.abortedItself = true;
