@@ -13,7 +13,7 @@ PACKAGES := wine wine32:i386 g++-mingw-w64-i686 mingw-w64-tools libwine-dev \
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 APT := DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get -y -q
 
-.PHONY: setup configure build test run bench stress fuzz clean
+.PHONY: setup configure build test run report bench stress fuzz clean
 
 # Installs only what is missing; apt-get update only when something is.
 setup:
@@ -43,12 +43,40 @@ test: setup
 	$(MAKE) build
 	ctest --test-dir $(BUILD) --output-on-failure
 
+# What the stand-in core tells the examples: three watched services, all stopped.
+EXAMPLE_SETTINGS := --set MCGetVirDataItem.text=Spooler,W32Time,RpcSs --set GetContextEx.text=Stopped
+
 run: setup
 	$(MAKE) build
 	@echo "== ztolvera-run examples/*.vbs (journal: $(BUILD)/run-journal.jsonl)"
 	@$(WINE_RUN) $(BUILD)/bin/ztolvera-run.exe --journal $(BUILD)/run-journal.jsonl \
-	  --set MCGetVirDataItem.text=Spooler,W32Time,RpcSs --set GetContextEx.text=Stopped \
-	  examples/*.vbs
+	  $(EXAMPLE_SETTINGS) examples/*.vbs
+
+# The examples ten times each into $(BUILD)/report.html, and what a browser
+# shows of it: a screenshot by headless Chromium, $(BUILD)/report.png
+# (Chromium is installed when missing; make test never needs it).
+REPORT_SHOT_SIZE ?= 1280,2600
+comma := ,
+report: setup
+	$(MAKE) build
+	@dpkg -s chromium >/dev/null 2>&1 || { echo "report: installing chromium"; $(APT) update && $(APT) install chromium; }
+	rm -f $(BUILD)/report.html $(BUILD)/report.png
+	$(WINE_RUN) $(BUILD)/bin/ztolvera-run.exe --runs 10 --fast --report $(BUILD)/report.html \
+	  $(EXAMPLE_SETTINGS) examples/*.vbs
+	@set -e; profile=$$(mktemp -d); \
+	chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+	  --disable-background-networking --disable-component-update --disable-sync \
+	  --user-data-dir=$$profile --hide-scrollbars --window-size=$(REPORT_SHOT_SIZE) \
+	  --screenshot=$(CURDIR)/$(BUILD)/report.png file://$(CURDIR)/$(BUILD)/report.html \
+	  >$(BUILD)/report-chromium.log 2>&1 || { cat $(BUILD)/report-chromium.log; rm -rf $$profile; exit 1; }; \
+	rm -rf $$profile
+	@# A PNG of the requested size, with more in it than a blank page.
+	@set -e; png=$(BUILD)/report.png; \
+	[ "$$(od -An -tx1 -N8 $$png | tr -d ' \n')" = 89504e470d0a1a0a ] || { echo "report: $$png is no PNG"; exit 1; }; \
+	width=$$(od -An -tu1 -j16 -N4 $$png | awk '{print $$1*16777216+$$2*65536+$$3*256+$$4}'); \
+	[ "$$width" = "$(firstword $(subst $(comma), ,$(REPORT_SHOT_SIZE)))" ] || { echo "report: $$png is $$width pixels wide"; exit 1; }; \
+	[ $$(stat -c %s $$png) -gt 40000 ] || { echo "report: $$png looks blank"; exit 1; }; \
+	echo "report: $(BUILD)/report.html, screenshot $$png ($${width} px wide, $$(stat -c %s $$png) bytes)"
 
 # The benchmarks: each figure a ratio of two rates measured side by side,
 # printed and written to bench/results.json. Not part of make test.

@@ -44,6 +44,19 @@ RAVLIN_API void standin_setCallback(const char* op, standin_callback callback);
 // reset). Benchmarks turn it off so that they time zTolvera, not the journal.
 RAVLIN_API void standin_setRecording(int on);
 
+// Longest time in milliseconds that MCSleep and the MCWaitFor operations
+// really wait: 50 after a reset, so that tests stay fast; -1 for no limit,
+// so that a script waits as long as it asked.
+RAVLIN_API void standin_setWaitLimit(long ms);
+
+// Called with every journal line as it is appended (seq included, line end not),
+// on the thread whose call caused it, in seq order. `result` points to the
+// integer result of a core call and is null for every other line. It runs
+// under the journal's lock and must not call back into the stand-in. Null
+// stops it; a reset stops it too.
+typedef void (*standin_listener)(const char* line, const long* result, void* context);
+RAVLIN_API void standin_setListener(standin_listener listener, void* context);
+
 // Appends a line of the caller's: a JSON object without its braces' seq,
 // for example "{\"job\":1,\"host\":\"reg\",\"hr\":0}".
 RAVLIN_API void standin_note(const char* json);

@@ -1,7 +1,8 @@
 ' Disk-space check. For each volume in VOLUMES it logs the free space in
 ' percent to the "Free disk space" data stream, with the volume as the
-' stream's object, and raises a critical event when the free space is below
-' LIMIT_PERCENT. The sizes come from the platform's file system object.
+' stream's dynamic legend and object and LIMIT_PERCENT as its low water mark,
+' and raises a critical event when the free space is below that mark. The
+' sizes come from the platform's file system object.
 Option Explicit
 
 Const VOLUMES = "C:;Z:"
@@ -19,7 +20,8 @@ Sub main()
             Set drive = fso.GetDrive(volume)
             freePercent = Round(100 * drive.FreeSpace / drive.TotalSize, 1)
             detail = volume & " has " & CStr(Round(drive.FreeSpace / 1048576)) & " MB free"
-            CVEXT.CreateData "Free disk space", "Free space (%)", volume, volume, freePercent, detail, 0
+            CVEXT.CreateData "Free disk space", "Free space (%)", volume, volume, freePercent, detail, 0, _
+                "NULL", -1, LIMIT_PERCENT
             If freePercent < LIMIT_PERCENT Then
                 CVEXT.CreateEvent SEV_CRITICAL, "Low disk space on " & volume, "NULL", volume, _
                     freePercent, detail, "NULL", 0, MSG_EVENT

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,16 @@ TEST(RunnerOptions, ReadsEveryOption) {
     EXPECT_EQ(o.settings[2].kind, CoreSetting::Abort);
     EXPECT_EQ(o.settings[2].value, 1);
     EXPECT_EQ(o.scripts, (std::vector<std::wstring>{L"a.vbs", L"--b.vbs"}));
+
+    Options every;
+    ASSERT_TRUE(parse({L"--every", L"0.25", L"--fast", L"--calls", L"--report", L"r.html", L"a.vbs", L"b.vbs"}, every,
+                      error)) << error.c_str();
+    EXPECT_EQ(every.everySeconds, 0.25);
+    EXPECT_TRUE(every.fast && every.calls && every.hasReport);
+    EXPECT_EQ(every.report, L"r.html");
+    // Until interrupted, and each job on a worker of its own.
+    EXPECT_EQ(every.runs, kMaxRuns);
+    EXPECT_EQ(every.threads, 2u);
 }
 
 TEST(RunnerOptions, RejectsBadCommandLines) {
@@ -61,6 +72,11 @@ TEST(RunnerOptions, RejectsBadCommandLines) {
         {L"--set", L"MCSleep.size=1", L"a.vbs"},
         {L"--set", L"MC Sleep=1", L"a.vbs"},
         {L"--journal", L"", L"a.vbs"},
+        {L"--every", L"0", L"a.vbs"},
+        {L"--every", L"-1", L"a.vbs"},
+        {L"--every", L"1e3", L"a.vbs"},
+        {L"--every", L"90000", L"a.vbs"},
+        {L"--report", L"", L"a.vbs"},
     };
     for (const auto& args : bad) {
         Options o;
@@ -189,6 +205,7 @@ TEST(RunnerProgram, UnreadableFileAndUsageErrorsGiveStatusTwo) {
     EXPECT_EQ(o.status, 2u);
     EXPECT_NE(o.err.find("cannot read"), std::string::npos) << o.err;
     EXPECT_NE(o.err.find("missing.vbs"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.back(), '\n');
     EXPECT_TRUE(o.out.empty());
 
     for (const wchar_t* args : {L"", L"--runs", L"--threads 0 a.vbs", L"--frobnicate a.vbs"}) {
@@ -199,3 +216,214 @@ TEST(RunnerProgram, UnreadableFileAndUsageErrorsGiveStatusTwo) {
 }
 
 }  // namespace
+
+// ---- what a script author reads --------------------------------------------
+
+namespace author {
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+// The calls log's line of `call` without its time in front: "job 1 run 1: ...".
+std::vector<std::string> callsLogged(const std::string& out) {
+    std::vector<std::string> calls;
+    for (const std::string& line : linesOf(out))
+        if (std::size_t at = line.find(" job "); at != std::string::npos && line.find(": ") != std::string::npos &&
+                                                  line.rfind("job ", 0) != 0)
+            calls.push_back(line.substr(at + 1));
+    return calls;
+}
+
+bool startsWith(const std::string& s, const std::string& head) { return s.rfind(head, 0) == 0; }
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string reportOf(const std::wstring& args, Outcome& o) {
+    std::wstring path = scratch() + L"report.html";
+    DeleteFileW(path.c_str());
+    o = runRunner(L"--report \"" + path + L"\" " + args);
+    return runner::readFile(path);
+}
+
+// Tags nest and close, attributes are quoted, and nothing is left half
+// open: enough to prove the report parses as the HTML it was meant to be.
+std::string wellFormedProblem(const std::string& html) {
+    static const char* const kVoid[] = {"meta", "br", "hr", "img", "input", "link", "col"};
+    std::vector<std::string> open;
+    for (std::size_t at = html.find('<'); at != std::string::npos; at = html.find('<', at + 1)) {
+        if (html.compare(at, 9, "<!DOCTYPE") == 0) continue;
+        std::size_t end = html.find('>', at);
+        if (end == std::string::npos) return "unclosed tag at " + std::to_string(at);
+        std::string tag = html.substr(at + 1, end - at - 1);
+        if (tag.find('<') != std::string::npos) return "'<' inside a tag at " + std::to_string(at);
+        if (std::count(tag.begin(), tag.end(), '"') % 2) return "unbalanced quotes in <" + tag + ">";
+        bool closing = tag[0] == '/', selfClosing = tag.back() == '/';
+        std::string name = tag.substr(closing, tag.find_first_of(" />", closing) - closing);
+        if (closing) {
+            if (open.empty() || open.back() != name) return "</" + name + "> closes <" + (open.empty() ? "" : open.back()) + ">";
+            open.pop_back();
+        } else if (!selfClosing && std::find(std::begin(kVoid), std::end(kVoid), name) == std::end(kVoid)) {
+            open.push_back(name);
+        }
+        at = end;
+    }
+    return open.empty() ? "" : "<" + open.back() + "> never closed";
+}
+
+// Every attribute value that names something to load or follow.
+std::vector<std::string> references(const std::string& html) {
+    std::vector<std::string> refs;
+    for (const char* key : {"href=\"", "src=\"", "srcset=\"", "action=\"", "xlink:href=\""})
+        for (std::size_t at = html.find(key); at != std::string::npos; at = html.find(key, at + 1)) {
+            std::size_t start = at + std::strlen(key);
+            refs.push_back(html.substr(start, html.find('"', start) - start));
+        }
+    return refs;
+}
+
+std::size_t countOf(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace author
+
+// The engine's own words for an error change (they are not ours); what the
+// runner adds around them must not: job, runs, the line and its text.
+TEST(RunnerAuthors, SummaryNamesEachErrorWithItsRunsLineAndReason) {
+    std::wstring err = writeFile(L"err.vbs", "Sub main()\r\n  Dim x\r\n  x = 1 / 0\r\nEnd Sub\r\n");
+    std::wstring noMain = writeFile(L"nomain.vbs", "Sub other()\r\nEnd Sub\r\n");
+    std::wstring syntax = writeFile(L"syntax.vbs", "Sub main()\r\n  x = = 1\r\nEnd Sub\r\n");
+    std::wstring fine = writeFile(L"fine.vbs", "Sub main()\r\nEnd Sub\r\n");
+    Outcome o = runRunner(L"--runs 2 \"" + err + L"\" \"" + noMain + L"\" \"" + syntax + L"\" \"" + fine + L"\"");
+    EXPECT_EQ(o.status, 1u);
+    EXPECT_EQ(o.out, "job 1 err.vbs: compiled, runs 2, succeeded 0, script errors 2, core calls 0\n"
+                     "job 2 nomain.vbs: compiled, runs 2, succeeded 0, script errors 0, core calls 0\n"
+                     "job 3 syntax.vbs: not compiled, runs 0, succeeded 0, script errors 1, core calls 0\n"
+                     "job 4 fine.vbs: compiled, runs 2, succeeded 2, script errors 0, core calls 0\n");
+    std::vector<std::string> err_ = author::linesOf(o.err);
+    ASSERT_EQ(err_.size(), 3u) << o.err;
+    EXPECT_TRUE(author::startsWith(err_[0], "job 1 runs 1-2: script error \"") &&
+                author::endsWith(err_[0], "\" at line 3: x = 1 / 0")) << err_[0];
+    EXPECT_NE(err_[0].find("[Line: 2]"), std::string::npos) << "the site's own text is shown: " << err_[0];
+    EXPECT_EQ(err_[1], "job 2 runs 1-2: failed: the script has no Sub main (nothing named main to run)");
+    EXPECT_TRUE(author::startsWith(err_[2], "job 3 compile: script error \"") &&
+                author::endsWith(err_[2], "\" at line 2: x = = 1")) << err_[2];
+}
+
+TEST(RunnerAuthors, CallsLogShowsEveryCallWithArgumentsAndResult) {
+    std::wstring script = writeFile(L"calls.vbs",
+        "Sub main()\r\n"
+        "  CVEXT.CreateEvent 25, \"disk \"\"C:\"\" full\", \"NULL\", \"C:\", 1.5, \"a\\b caf\xC3\xA9\", \"NULL\", 0, 0\r\n"
+        "  CVEXT.GetMachName\r\n"
+        "  Dim p, v, d\r\n"
+        "  CVEXT.GetAgentInfo p, v, d\r\n"
+        "  CVEXT.CVSleep 300\r\n"
+        "  CVEXT.DictionaryInsertValue \"colour\", \"blue\"\r\n"
+        "  CVEXT.ZTrace 1 / 0\r\n"
+        "End Sub\r\n");
+    Outcome o = runRunner(L"--calls --set GetMachName.text=web01 --set MCSleep=0 \"" + script + L"\"");
+    EXPECT_EQ(o.status, 1u) << o.err;
+    std::vector<std::string> calls = author::callsLogged(o.out);
+    ASSERT_EQ(calls.size(), 6u) << o.out;
+    EXPECT_EQ(calls[0], "job 1 run 1: MSActions(25, \"disk \\\"C:\\\" full\", null, \"C:\", \"a\\\\b caf\xC3\xA9\", 1.5, 0, "
+                        "null, null) = 1");
+    EXPECT_EQ(calls[1], R"(job 1 run 1: GetMachName("web01") = 1)");
+    // Made without the job's context: the run is the calling thread's.
+    EXPECT_EQ(calls[2], R"(job 1 run 1: GetAgentInfo("StandInAgent", "1.0.0", "C:\\agent") = 1)");
+    EXPECT_TRUE(author::startsWith(calls[3], "job 1 run 1: MCSleep(300, 0") && author::endsWith(calls[3], ") = 0"))
+        << calls[3];
+    EXPECT_EQ(calls[4], R"(job 1 run 1: DictionaryInsertValue("colour", "blue") = 1)");
+    EXPECT_TRUE(author::startsWith(calls[5], "job 1 run 1: sendScpException(\"") && author::endsWith(calls[5], ", 1)"))
+        << calls[5];
+    // Times in front; without --fast the wait takes the time it asked for.
+    std::vector<std::string> lines = author::linesOf(o.out);
+    EXPECT_GE(std::stod(lines[3]) - std::stod(lines[2]), 0.299);
+    EXPECT_EQ(lines.back(), "job 1 calls.vbs: compiled, runs 1, succeeded 0, script errors 1, core calls 4");
+}
+
+TEST(RunnerAuthors, ReportHoldsEveryPointAndEventEscapedAndSelfContained) {
+    std::wstring script = writeFile(L"report.vbs",
+        "Sub main()\r\n"
+        "  CVEXT.LongDataHeader \"Latency (ms)\", 0, \"latency\", -1, 0, 0, 100, 0, 90, 10\r\n"
+        "  CVEXT.DataLog \"latency\", 12.5, \"sample one\"\r\n"
+        "  CVEXT.DataLog \"latency\", 97.25, \"sample <two>\"\r\n"
+        "  CVEXT.DynaDataLog 7, \"C:\", 3, \"numbered\"\r\n"
+        "  CVEXT.CreateData \"Free\", \"Free (%)\", \"D:\", \"D:\", 44, \"d free\", 0\r\n"
+        "  CVEXT.CreateEvent 25, \"<script>alert('x')</script>\", \"NULL\", \"srv&1\", 0, \"<img src=x onerror=y>\", \"NULL\", 0, 0\r\n"
+        "  CVEXT.RaiseEvent \"id\", 2, Array(1, 0), Array(15, 5), Array(\"high\", \"normal\"), Array(\"a\", \"b\"), \"obj\", 1, 0, \"why\", \"NULL\", False\r\n"
+        "  CVEXT.ZTrace 1 / 0\r\n"
+        "End Sub\r\n");
+    Outcome o;
+    std::string html = author::reportOf(L"--runs 2 --fast \"" + script + L"\"", o);
+    EXPECT_EQ(o.status, 1u) << o.err;
+    ASSERT_FALSE(html.empty());
+    EXPECT_EQ(author::wellFormedProblem(html), "");
+
+    // Two runs of four points and three events each.
+    EXPECT_EQ(author::countOf(html, "<tr class=\"point\">"), 8u);
+    EXPECT_EQ(author::countOf(html, "<tr class=\"event\">"), 6u);
+    EXPECT_EQ(author::countOf(html, "<tr class=\"script-error\">"), 2u);
+    for (const char* shown : {"<td class=\"num\">12.5</td><td>sample one</td>",
+                              "<td class=\"num\">97.25</td><td>sample &lt;two&gt;</td>",
+                              "<td>C:</td><td class=\"num\">3</td><td>numbered</td>",
+                              "<td>D:</td><td class=\"num\">44</td><td>d free</td>",
+                              "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;", "srv&amp;1",
+                              "&lt;img src=x onerror=y&gt;", ">high</div>", ">normal</div>", "why (event id, condition 1)",
+                              "high water mark 90", "low water mark 10", ">latency <span>&#8212; Latency (ms)</span>",
+                              ">#7<", ">Free <span>"})
+        EXPECT_NE(html.find(shown), std::string::npos) << shown;
+    EXPECT_EQ(author::countOf(html, "<svg "), 3u);
+
+    // Nothing a script says becomes markup, and nothing is fetched.
+    EXPECT_EQ(html.find("<script"), std::string::npos);
+    EXPECT_EQ(html.find("<img"), std::string::npos);
+    for (const char* outside : {"http:", "https:", "file:", "//", "url(", "@import"})
+        EXPECT_EQ(html.find(outside), std::string::npos) << outside;
+    for (const std::string& ref : author::references(html)) EXPECT_EQ(ref.rfind("#job-", 0), 0u) << ref;
+}
+
+// Run k of each job starts no earlier than (k-1) intervals after the start,
+// runs of one job never overlap, and jobs take turns rather than one
+// running all its runs first.
+TEST(RunnerAuthors, EveryStartsEachRunOnItsSchedule) {
+    std::wstring a = writeFile(L"a.vbs", "Sub main()\r\n  CVEXT.CVSleep 1000\r\nEnd Sub\r\n");
+    std::wstring b = writeFile(L"b.vbs", "Sub main()\r\nEnd Sub\r\n");
+    Outcome o;
+    std::string html = author::reportOf(L"--every 0.2 --runs 3 --threads 1 --fast \"" + a + L"\" \"" + b + L"\"", o);
+    EXPECT_EQ(o.status, 0u) << o.err;
+    struct Run { int job, run; long start, end; };
+    std::vector<Run> runs;
+    int job = 0;
+    for (std::size_t at = 0; (at = html.find("<tr", at)) != std::string::npos; ++at) {
+        if (html.compare(at, 14, "<tr><th>job</t") == 0) continue;
+        if (std::size_t section = html.rfind("id=\"job-", at); section != std::string::npos)
+            job = std::stoi(html.substr(section + 8));
+        if (html.compare(at, 16, "<tr class=\"run\" ") != 0) continue;
+        auto attr = [&](const char* name) {
+            std::size_t p = html.find(name, at) + std::strlen(name) + 2;
+            return std::stol(html.substr(p));
+        };
+        runs.push_back(Run{job, static_cast<int>(attr("data-run")), attr("data-start-ms"), attr("data-end-ms")});
+    }
+    ASSERT_EQ(runs.size(), 6u) << html;
+    // --fast: job 1's CVSleep 1000 is cut short.
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_LT(runs[i].end - runs[i].start, 1000);
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_GE(runs[i].start, (runs[i].run - 1) * 200) << "job " << runs[i].job << " run " << runs[i].run;
+        if (i % 3) {
+            EXPECT_GE(runs[i].start, runs[i - 1].end) << "job " << runs[i].job << " run " << runs[i].run;
+        }
+    }
+    // Job 2's first run comes before job 1's second.
+    EXPECT_LT(runs[3].start, runs[1].start);
+}

@@ -13,6 +13,8 @@
 namespace standin {
 namespace {
 
+constexpr LONG kTestWaitLimit = 50;
+
 struct State {
     std::mutex lock;
     unsigned long seq = 0;
@@ -29,6 +31,9 @@ struct State {
     volatile LONG settings = 0;      // how many answers were set since the reset
     std::map<std::string, standin_callback> callbacks;
     volatile LONG hasCallbacks = 0;
+    volatile LONG waitLimit = kTestWaitLimit;
+    standin_listener listener = nullptr;
+    void* listenerContext = nullptr;
 };
 
 State& state() {
@@ -150,7 +155,7 @@ int Call::abortFlag() const {
 }
 
 long Call::finish(long result) {
-    if (on_) append("{" + head_ + ",\"args\":[" + args_ + "]}");
+    if (on_) append("{" + head_ + ",\"args\":[" + args_ + "]}", &result);
     State& s = state();
     if (s.hasCallbacks) {
         standin_callback callback = nullptr;
@@ -164,7 +169,9 @@ long Call::finish(long result) {
     return result;
 }
 
-void append(const std::string& json) {
+long waitLimit() { return state().waitLimit; }
+
+void append(const std::string& json, const long* result) {
     State& s = state();
     if (!s.recording) return;
     std::lock_guard<std::mutex> g(s.lock);
@@ -173,8 +180,9 @@ void append(const std::string& json) {
     if (open == std::string::npos) return;
     body.erase(0, open + 1);
     while (!body.empty() && (body[0] == ' ')) body.erase(0, 1);
-    s.journal += "{\"seq\":" + std::to_string(++s.seq) + (body.empty() || body[0] == '}' ? "" : ",") +
-                 body + "\n";
+    std::string line = "{\"seq\":" + std::to_string(++s.seq) + (body.empty() || body[0] == '}' ? "" : ",") + body;
+    s.journal += line + "\n";
+    if (s.listener) s.listener(line.c_str(), result, s.listenerContext);
 }
 
 void writeBuffer(char* buffer, std::size_t size, const std::string& text) {
@@ -254,6 +262,9 @@ void standin_reset(void) {
         s.misreleases = 0;
         s.recording = 1;
         s.settings = 0;
+        s.waitLimit = kTestWaitLimit;
+        s.listener = nullptr;
+        s.listenerContext = nullptr;
         s.handedOut.clear();
     }
     resetStores();
@@ -286,6 +297,15 @@ void standin_setCallback(const char* op, standin_callback callback) {
     if (callback) s.callbacks[op] = callback;
     else s.callbacks.erase(op);
     InterlockedExchange(&s.hasCallbacks, s.callbacks.empty() ? 0 : 1);
+}
+
+void standin_setWaitLimit(long ms) { InterlockedExchange(&state().waitLimit, ms < 0 ? -1 : ms); }
+
+void standin_setListener(standin_listener listener, void* context) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.listener = listener;
+    s.listenerContext = context;
 }
 
 void standin_setRecording(int on) { InterlockedExchange(&state().recording, on ? 1 : 0); }

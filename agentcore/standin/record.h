@@ -60,7 +60,11 @@ private:
 };
 
 // Appends a line: `json` is an object; seq is put in front of its members.
-void append(const std::string& json);
+// `result` is the integer result of the core call the line records, if any.
+void append(const std::string& json, const long* result = nullptr);
+
+// How long the waits really sleep at most, in ms; negative for no limit.
+long waitLimit();
 
 // Copies `text` into a caller's buffer of `size` bytes, cut to fit and
 // terminated, the way the agent core fills its fixed-size buffers.

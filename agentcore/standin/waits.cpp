@@ -1,7 +1,7 @@
 // Waiting, the jobs' critical section and counted locks.
 //
 // Waits sleep for their interval in milliseconds, capped at 50 ms so tests
-// stay fast, and report the abort flag set for the operation. The critical
+// stay fast unless standin_setWaitLimit says otherwise, and report the abort flag set for the operation. The critical
 // section is a real one, reentrant for the thread inside: a second job
 // entering it waits until the first leaves. Entering is journaled once inside
 // and leaving before the section is given up, so the journal's order of
@@ -12,6 +12,7 @@
 #include "record.h"
 
 #include <algorithm>
+#include <climits>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -20,7 +21,10 @@ using namespace standin;
 
 namespace {
 
-void sleepCapped(long ms) { Sleep(static_cast<DWORD>(std::clamp(ms, 0L, 50L))); }
+void sleepCapped(long ms) {
+    long limit = waitLimit();
+    Sleep(static_cast<DWORD>(std::clamp(ms, 0L, limit < 0 ? LONG_MAX : limit)));
+}
 
 struct JobsSection {
     std::mutex lock;

@@ -3,65 +3,131 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
 #include "journal.h"
 #include "owners.h"
+#include "session.h"
 
 namespace {
+
+const char* nameOf(Step step) {
+    switch (step) {
+    case Step::Reg: return "reg";
+    case Step::Compile: return "compile";
+    case Step::Run: return "run";
+    case Step::Stop: return "stop";
+    case Step::Unreg: return "unreg";
+    default: return "";
+    }
+}
 
 // What one worker is doing, read by the hang watch on the main thread.
 struct Worker {
     std::mutex lock;
     Job* job = nullptr;
-    const char* step = "";
+    Step step = Step::None;
     unsigned run = 0;
     DWORD since = 0;
 
-    void enter(Job* j, const char* s, unsigned r = 0) {
+    void enter(Job* j, Step s, unsigned r = 0) {
+        Session::setDoing(Doing{j->jobno, s, r});
         std::lock_guard<std::mutex> g(lock);
         job = j, step = s, run = r, since = GetTickCount();
     }
     void leave() {
+        Session::setDoing(Doing{});
         std::lock_guard<std::mutex> g(lock);
         job = nullptr;
     }
 };
 
+using Clock = std::chrono::steady_clock;
+
 struct Shared {
-    ITolvera* host = nullptr;
+    const Drive* drive = nullptr;
     std::vector<Job>* jobs = nullptr;
-    unsigned runs = 0;
+    const Options* options = nullptr;
+    unsigned workers = 1;
+    Clock::time_point origin;            // when run 1 of every job is due, with --every
     std::atomic<std::size_t> next{0};
+
+    // Waits until `due` or until stopped; true when stopped.
+    bool stopped(Clock::time_point due = Clock::time_point()) const {
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
+        DWORD ms = wait > 0 ? static_cast<DWORD>(wait) : 0;
+        return drive->stop && WaitForSingleObject(drive->stop, ms) == WAIT_OBJECT_0;
+    }
 };
 
-void driveJob(ITolvera* host, Job& job, unsigned runs, Worker& worker) {
+void compileJob(Shared& shared, Job& job, Worker& worker) {
     // "NULL": the host takes the text from the job object, as for the agent.
     Bstr fromJob(L"NULL");
-    worker.enter(&job, "compile");
-    HRESULT hr = host->compile(job.cookie, fromJob.get());
+    worker.enter(&job, Step::Compile);
+    HRESULT hr = shared.drive->host->compile(job.cookie, fromJob.get());
     noteHost(job.jobno, "compile", hr);
     job.compiled = hr == S_OK;
     // A job whose script did not compile has no main to run.
-    for (unsigned k = 1; job.compiled && k <= runs; ++k) {
-        VARIANT_BOOL ret = 0;
-        worker.enter(&job, "run", k);
-        hr = host->run(job.cookie, pwdobjOf(job.jobno, k), &ret);
-        noteRun(job.jobno, hr, ret);
-        ++job.runs;
-        if (hr == S_OK && ret) ++job.succeeded;
-    }
-    worker.enter(&job, "stop");
-    noteHost(job.jobno, "stop", host->stop(job.cookie));
-    worker.enter(&job, "unreg");
-    noteHost(job.jobno, "unreg", host->unreg(job.cookie));
+    if (!job.compiled && shared.drive->progress) shared.drive->progress->planned -= shared.options->runs;
+}
+
+void runJob(Shared& shared, Job& job, Worker& worker) {
+    unsigned k = job.runs + 1;
+    VARIANT_BOOL ret = 0;
+    worker.enter(&job, Step::Run, k);
+    shared.drive->session->runStarted(job.jobno, k);
+    HRESULT hr = shared.drive->host->run(job.cookie, pwdobjOf(job.jobno, k), &ret);
+    noteRun(job.jobno, hr, ret);
+    shared.drive->session->runEnded(job.jobno, k, hr, ret);
+    ++job.runs;
+    if (hr == S_OK && ret) ++job.succeeded;
+    if (shared.drive->progress) ++shared.drive->progress->done;
+}
+
+void finishJob(Shared& shared, Job& job, Worker& worker) {
+    worker.enter(&job, Step::Stop);
+    noteHost(job.jobno, "stop", shared.drive->host->stop(job.cookie));
+    worker.enter(&job, Step::Unreg);
+    noteHost(job.jobno, "unreg", shared.drive->host->unreg(job.cookie));
     worker.leave();
+}
+
+// Runs back to back; stopping leaves the rest of the runs out.
+void driveJob(Shared& shared, Job& job, Worker& worker) {
+    compileJob(shared, job, worker);
+    while (job.compiled && job.runs < shared.options->runs && !shared.stopped()) runJob(shared, job, worker);
+    finishJob(shared, job, worker);
+}
+
+// This worker's jobs on their schedule: always the job whose next run is
+// due first, so that a run that overran only delays what came after it.
+void driveScheduled(Shared& shared, unsigned self, Worker& worker) {
+    std::vector<Job*> mine;
+    for (std::size_t i = self; i < shared.jobs->size(); i += shared.workers)
+        if ((*shared.jobs)[i].registered) mine.push_back(&(*shared.jobs)[i]);
+    for (Job* job : mine) compileJob(shared, *job, worker);
+    worker.leave();
+    const auto every = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(shared.options->everySeconds));
+    for (;;) {
+        Job* next = nullptr;
+        Clock::time_point due;
+        for (Job* job : mine) {
+            if (!job->compiled || job->runs >= shared.options->runs) continue;
+            Clock::time_point at = shared.origin + every * job->runs;
+            if (!next || at < due) next = job, due = at;
+        }
+        if (!next || shared.stopped(due)) break;
+        runJob(shared, *next, worker);
+        worker.leave();
+    }
+    for (Job* job : mine) finishJob(shared, *job, worker);
 }
 
 struct WorkerThread {
     Shared* shared;
+    unsigned index;
     Worker worker;
 };
 
@@ -69,9 +135,13 @@ DWORD WINAPI workerMain(void* param) {
     auto* self = static_cast<WorkerThread*>(param);
     Shared& shared = *self->shared;
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    for (std::size_t i; (i = shared.next++) < shared.jobs->size();) {
-        Job& job = (*shared.jobs)[i];
-        if (job.registered) driveJob(shared.host, job, shared.runs, self->worker);
+    if (shared.options->everySeconds > 0) {
+        driveScheduled(shared, self->index, self->worker);
+    } else {
+        for (std::size_t i; (i = shared.next++) < shared.jobs->size();) {
+            Job& job = (*shared.jobs)[i];
+            if (job.registered) driveJob(shared, job, self->worker);
+        }
     }
     CoUninitialize();
     return 0;
@@ -83,7 +153,7 @@ bool findHang(std::vector<std::unique_ptr<WorkerThread>>& threads, DWORD limit, 
         Worker& w = t->worker;
         std::lock_guard<std::mutex> g(w.lock);
         if (w.job && GetTickCount() - w.since > limit) {
-            hang = Hang{w.job->jobno, w.job->name, w.step, w.run};
+            hang = Hang{w.job->jobno, w.job->name, nameOf(w.step), w.run};
             return true;
         }
     }
@@ -92,26 +162,32 @@ bool findHang(std::vector<std::unique_ptr<WorkerThread>>& threads, DWORD limit, 
 
 }  // namespace
 
-bool driveJobs(ITolvera* host, std::vector<Job>& jobs, const Options& options, Hang& hang) {
+bool driveJobs(const Drive& drive, std::vector<Job>& jobs, const Options& options, Hang& hang) {
     for (Job& job : jobs) {
         vsinfo info = {job.jobno, job.name.data(), static_cast<ULONG>(reinterpret_cast<UINT_PTR>(job.object))};
-        HRESULT hr = host->reg(info, &job.cookie);
+        Session::setDoing(Doing{job.jobno, Step::Reg, 0});
+        HRESULT hr = drive.host->reg(info, &job.cookie);
         noteHost(job.jobno, "reg", hr);
         job.registered = hr == S_OK;
+        if (job.registered && drive.progress) drive.progress->planned += options.runs;
     }
+    Session::setDoing(Doing{});
 
     // Owned here until a hang: then the workers keep using it until the
     // process ends.
     auto shared = std::make_unique<Shared>();
-    shared->host = host;
+    shared->drive = &drive;
     shared->jobs = &jobs;
-    shared->runs = options.runs;
+    shared->options = &options;
+    shared->workers = options.threads;
+    shared->origin = Clock::now();
     std::vector<std::unique_ptr<WorkerThread>> threads;
     std::vector<HANDLE> handles;
     for (unsigned i = 0; i < options.threads; ++i) {
         threads.push_back(std::make_unique<WorkerThread>());
         threads.back()->shared = shared.get();
-        HANDLE h = CreateThread(nullptr, 0, workerMain, threads.back().get(), 0, nullptr);
+        threads.back()->index = i;
+        HANDLE h = CreateThread(nullptr, 0, workerMain, threads.back().get(), CREATE_SUSPENDED, nullptr);
         if (!h) {
             threads.pop_back();
             break;
@@ -120,18 +196,22 @@ bool driveJobs(ITolvera* host, std::vector<Job>& jobs, const Options& options, H
     }
     // Without any worker the jobs still run, on this thread.
     if (handles.empty()) {
-        WorkerThread self{shared.get(), {}};
+        shared->workers = 1;
+        WorkerThread self{shared.get(), 0, {}};
         workerMain(&self);
         return true;
     }
+    // Jobs are dealt to the workers that exist.
+    shared->workers = static_cast<unsigned>(handles.size());
+    for (HANDLE h : handles) ResumeThread(h);
 
     DWORD limit = options.timeoutSeconds * 1000;
     bool finished = false;
     while (!finished) {
-        DWORD wait = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE,
-                                            limit ? 100 : INFINITE);
+        DWORD wait = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, 100);
         finished = wait != WAIT_TIMEOUT;
-        if (!finished && findHang(threads, limit, hang)) {
+        if (drive.tick) drive.tick();
+        if (!finished && limit && findHang(threads, limit, hang)) {
             // The hung thread cannot be stopped: the engine offers no way to
             // interrupt a script that never calls back into the host.
             for (auto& t : threads) t.release();

@@ -12,15 +12,27 @@
 #include <vector>
 
 #include "agent.h"
+#include "calls.h"
+#include "console.h"
 #include "journal.h"
 #include "options.h"
+#include "report.h"
 #include "script.h"
+#include "session.h"
 #include "standin.h"
+#include "story.h"
 #include "tolvera.h"
 
 namespace {
 
 enum Status { AllSucceeded = 0, SomeFailed = 1, UsageError = 2, Hung = 3 };
+
+// What the core's waits really take with --fast: the stand-in's test limit.
+constexpr long kFastWaitMs = 50;
+// A status line once the jobs have taken this long (quick sessions need
+// none), and without a console at most this often.
+constexpr double kStatusAfterSeconds = 1;
+constexpr double kPlainStatusSeconds = 5;
 
 void say(std::FILE* to, const std::wstring& text) {
     std::string bytes = utf8(text);
@@ -40,16 +52,80 @@ void applySettings(const std::vector<CoreSetting>& settings) {
     }
 }
 
-std::wstring summary(const Job& job, const JobCounts& counts) {
-    const wchar_t* state = !job.registered ? L"not registered" : job.compiled ? L"compiled" : L"not compiled";
-    return L"job " + std::to_wstring(job.jobno) + L" " + job.name + L": " + state + L", runs " +
-           std::to_wstring(job.runs) + L", succeeded " + std::to_wstring(job.succeeded) + L", script errors " +
-           std::to_wstring(counts.scriptErrors) + L", core calls " + std::to_wstring(counts.coreCalls) + L"\n";
+std::string summary(const Job& job, const JobCounts& counts) {
+    const char* state = !job.registered ? "not registered" : job.compiled ? "compiled" : "not compiled";
+    return "job " + std::to_string(job.jobno) + " " + utf8(job.name) + ": " + state + ", runs " +
+           std::to_string(job.runs) + ", succeeded " + std::to_string(job.succeeded) + ", script errors " +
+           std::to_string(counts.scriptErrors) + ", core calls " + std::to_string(counts.coreCalls) + "\n";
 }
 
 bool writeJournal(JournalTarget& journal, const Options& options) {
     if (journal.write(currentJournal())) return true;
     complain(L"cannot write the journal " + options.journal);
+    return false;
+}
+
+// Ctrl-C: the first lets the runs in progress end and the runner write its
+// journal and report; the second ends the process at once (the default).
+HANDLE gStop = nullptr;
+Console* gConsole = nullptr;
+
+BOOL WINAPI onControl(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    if (WaitForSingleObject(gStop, 0) == WAIT_OBJECT_0) return FALSE;
+    SetEvent(gStop);
+    if (gConsole) gConsole->message("ztolvera-run: stopping after the runs in progress (Ctrl-C again ends at once)\n");
+    return TRUE;
+}
+
+std::string clock(double seconds) {
+    unsigned long s = static_cast<unsigned long>(seconds);
+    char text[32];
+    if (s >= 3600) std::snprintf(text, sizeof text, "%lu:%02lu:%02lu", s / 3600, s / 60 % 60, s % 60);
+    else std::snprintf(text, sizeof text, "%lu:%02lu", s / 60, s % 60);
+    return text;
+}
+
+class StatusLine {
+public:
+    StatusLine(Console& console, const Session& session, const Progress& progress, std::size_t jobs, bool endless)
+        : console_(console), session_(session), progress_(progress), jobs_(jobs), endless_(endless) {}
+
+    void tick() {
+        double now = session_.now();
+        if (now < kStatusAfterSeconds) return;
+        unsigned done = progress_.done;
+        std::string text = "ztolvera-run: " + std::to_string(jobs_) + (jobs_ == 1 ? " job, " : " jobs, ") +
+                           std::to_string(done) + (endless_ ? "" : " of " + std::to_string(progress_.planned.load())) +
+                           " runs done, " + clock(now) + " elapsed" + (endless_ ? ", Ctrl-C ends" : "");
+        if (console_.terminal()) {
+            console_.status(text);
+        } else if (done != lastDone_ && now - lastPlain_ >= kPlainStatusSeconds) {
+            console_.status(text);
+            lastDone_ = done;
+            lastPlain_ = now;
+        }
+    }
+
+private:
+    Console& console_;
+    const Session& session_;
+    const Progress& progress_;
+    std::size_t jobs_;
+    bool endless_;
+    unsigned lastDone_ = 0;
+    double lastPlain_ = 0;
+};
+
+std::wstring commandLine(int argc, wchar_t** argv) {
+    std::wstring line = L"ztolvera-run";
+    for (int i = 1; i < argc; ++i) line += L" " + std::wstring(argv[i]);
+    return line;
+}
+
+bool writeReport(JournalTarget& target, const Options& options, const ReportFacts& facts) {
+    if (target.write(reportHtml(facts))) return true;
+    complain(L"cannot write the report " + options.report);
     return false;
 }
 
@@ -86,17 +162,34 @@ int wmain(int argc, wchar_t** argv) {
         job.name = jobNameOf(path);
         jobs.push_back(std::move(job));
     }
-    JournalTarget journal;
+    // Both files are opened now, so that an unwritable one is a usage error
+    // before any job runs.
+    JournalTarget journal, report;
     if (options.hasJournal && !journal.open(options.journal, error)) {
         complain(L"cannot write the journal " + options.journal + L": " + error);
         return UsageError;
     }
+    if (options.hasReport && !report.open(options.report, error)) {
+        complain(L"cannot write the report " + options.report + L": " + error);
+        return UsageError;
+    }
     // With the journal on standard output, the summaries step aside.
-    std::FILE* summaries = journal.toStandardOutput() ? stderr : stdout;
+    Console console(journal.toStandardOutput());
+    gConsole = &console;
+    gStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(onControl, TRUE);
 
+    Session session;
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     standin_reset();
     applySettings(options.settings);
+    standin_setWaitLimit(options.fast ? kFastWaitMs : -1);
+    std::function<void(const Seen&)> eachLine;
+    if (options.calls)
+        eachLine = [&console](const Seen& seen) {
+            if (std::string line = callLine(seen); !line.empty()) console.summary(line);
+        };
+    session.listen(eachLine);
     for (std::size_t i = 0; i < jobs.size(); ++i) jobs[i].object = standin_newJob(jobs[i].jobno, texts[i].c_str());
 
     ComPtr<ITolvera> host;
@@ -107,28 +200,56 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (options.standalone) host->config(1);
 
+    Progress progress;
+    bool endless = options.everySeconds > 0 && !options.runsGiven;
+    StatusLine status(console, session, progress, jobs.size(), endless);
+    bool showStatus = !options.quiet;
+    Drive drive;
+    drive.host = host.get();
+    drive.session = &session;
+    drive.progress = &progress;
+    drive.stop = gStop;
+    if (showStatus) drive.tick = [&status] { status.tick(); };
+
+    ReportFacts facts;
+    facts.commandLine = utf8(commandLine(argc, argv));
+    facts.began = session.began();
     Hang hang;
-    if (!driveJobs(host.get(), jobs, options, hang)) {
+    if (!driveJobs(drive, jobs, options, hang)) {
+        console.clearStatus();
         std::wstring step = hang.step == std::string("run") ? L"run " + std::to_wstring(hang.run)
                                                             : std::wstring(hang.step, hang.step + std::strlen(hang.step));
         complain(L"job " + std::to_wstring(hang.jobno) + L" (" + hang.name + L") hung: " + step +
                  L" still going after " + std::to_wstring(options.timeoutSeconds) + L" s");
         writeJournal(journal, options);
+        if (options.hasReport) {
+            facts.seconds = session.now();
+            facts.jobs = tellStories(jobs, texts, session);
+            writeReport(report, options, facts);
+        }
         // A worker is still inside the engine: nothing may be released.
         TerminateProcess(GetCurrentProcess(), Hung);
         return Hung;
     }
+    console.clearStatus();
     // The host goes first, so that its teardown is in the journal too.
     host.reset();
     for (Job& job : jobs) standin_deleteJob(job.object);
+    facts.seconds = session.now();
 
     bool ok = writeJournal(journal, options);
     auto counts = countByJob(currentJournal());
-    Status status = ok ? AllSucceeded : SomeFailed;
-    for (const Job& job : jobs) {
-        if (!job.compiled || job.succeeded != options.runs) status = SomeFailed;
-        if (!options.quiet) say(summaries, summary(job, counts[job.jobno]));
+    facts.jobs = tellStories(jobs, texts, session);
+    Status result = ok ? AllSucceeded : SomeFailed;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const Job& job = jobs[i];
+        if (!job.compiled || job.succeeded != job.runs) result = SomeFailed;
+        if (options.quiet) continue;
+        console.summary(summary(job, counts[job.jobno]));
+        for (const std::string& line : problemLines(facts.jobs[i])) console.message(line);
     }
+    if (options.hasReport && !writeReport(report, options, facts)) result = SomeFailed;
+    standin_setListener(nullptr, nullptr);
     CoUninitialize();
-    return status;
+    return result;
 }

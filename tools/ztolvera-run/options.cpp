@@ -2,19 +2,29 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 
 const wchar_t kUsage[] =
     L"usage: ztolvera-run [options] script.vbs...\n"
-    L"  --runs N            run each job N times (0-999, default 1)\n"
-    L"  --threads N         compile and run the jobs on N worker threads (1-32, default 1)\n"
+    L"  --runs N            run each job N times (0-999, default 1; with --every,\n"
+    L"                      until Ctrl-C, at most 999)\n"
+    L"  --every SECONDS     start a job's runs SECONDS apart, as the agent does with a\n"
+    L"                      job's interval (0.01-86400, decimals allowed)\n"
+    L"  --fast              cut the core's waits (CVSleep and the like) to 50 ms\n"
+    L"  --threads N         compile and run the jobs on N worker threads (1-32, default 1;\n"
+    L"                      with --every, one per job)\n"
     L"  --timeout SECONDS   report a run still going after SECONDS as hung (exit 3)\n"
     L"  --standalone        put the host into stand-alone mode (config 1)\n"
     L"  --set OP=INT        integer result of core operation OP\n"
     L"  --set OP.text=TEXT  text that OP writes or returns\n"
     L"  --set OP.abort=N    abort flag that the wait OP reports\n"
+    L"  --calls             log every core call as it happens: job, run, operation,\n"
+    L"                      arguments, result\n"
     L"  --journal FILE      write the journal (JSON Lines) to FILE, - for standard output\n"
-    L"  --quiet             no summary lines\n"
+    L"  --report FILE.html  write a report with the runs, errors, events and a chart\n"
+    L"                      of each data stream, one self-contained HTML file\n"
+    L"  --quiet             no summary lines, no status line\n"
     L"Exit status: 0 all compiled and every run succeeded, 1 otherwise, 2 usage or\n"
     L"unreadable file, 3 a run hung.\n";
 
@@ -27,6 +37,18 @@ bool parseNumber(const std::wstring& text, long low, long high, long& value) {
     long long v = std::wcstoll(text.c_str(), &end, 10);
     if (*end || iswspace(text[0]) || v < low || v > high) return false;
     value = static_cast<long>(v);
+    return true;
+}
+
+// A whole-string decimal number of seconds within [low, high].
+bool parseSeconds(const std::wstring& text, double low, double high, double& value) {
+    if (text.empty() || text.size() > 16 || iswspace(text[0])) return false;
+    for (wchar_t c : text)
+        if (!iswdigit(c) && c != L'.') return false;
+    wchar_t* end = nullptr;
+    double v = std::wcstod(text.c_str(), &end);
+    if (*end || !(v >= low && v <= high)) return false;
+    value = v;
     return true;
 }
 
@@ -100,8 +122,10 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
         if (arg == L"--help" || arg == L"-h") { options.help = true; return true; }
         if (arg == L"--standalone") { options.standalone = true; continue; }
         if (arg == L"--quiet") { options.quiet = true; continue; }
+        if (arg == L"--fast") { options.fast = true; continue; }
+        if (arg == L"--calls") { options.calls = true; continue; }
 
-        bool takesValue = arg == L"--set" || arg == L"--journal";
+        bool takesValue = arg == L"--set" || arg == L"--journal" || arg == L"--report" || arg == L"--every";
         for (const Count& c : counts) takesValue |= arg == c.name;
         if (!takesValue) {
             error = L"unknown option " + arg;
@@ -116,6 +140,15 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
             if (value.empty()) { error = L"--journal needs a file name"; return false; }
             options.hasJournal = true;
             options.journal = value;
+        } else if (arg == L"--report") {
+            if (value.empty()) { error = L"--report needs a file name"; return false; }
+            options.hasReport = true;
+            options.report = value;
+        } else if (arg == L"--every") {
+            if (!parseSeconds(value, kMinEvery, kMaxEvery, options.everySeconds)) {
+                error = L"--every takes seconds from 0.01 to 86400, not \"" + value + L"\"";
+                return false;
+            }
         } else if (arg == L"--set") {
             CoreSetting setting;
             if (!parseSetting(value, setting, error)) return false;
@@ -130,6 +163,8 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
                     return false;
                 }
                 *c.target = static_cast<unsigned>(v);
+                if (c.target == &options.runs) options.runsGiven = true;
+                if (c.target == &options.threads) options.threadsGiven = true;
             }
         }
     }
@@ -137,5 +172,8 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
         error = L"no script file given";
         return false;
     }
+    if (options.everySeconds > 0 && !options.runsGiven) options.runs = kMaxRuns;
+    if (options.everySeconds > 0 && !options.threadsGiven)
+        options.threads = static_cast<unsigned>(std::min<std::size_t>(options.scripts.size(), kMaxThreads));
     return true;
 }

@@ -18,11 +18,18 @@ struct Options {
     unsigned runs = 1;
     unsigned threads = 1;
     unsigned timeoutSeconds = 0;    // 0: no limit
+    bool runsGiven = false;
+    bool threadsGiven = false;
+    double everySeconds = 0;        // 0: each job's runs back to back
+    bool fast = false;              // waits of the core cut short
+    bool calls = false;             // the calls log
     bool standalone = false;
     bool quiet = false;
     bool help = false;
     bool hasJournal = false;
     std::wstring journal;           // L"-": standard output
+    bool hasReport = false;
+    std::wstring report;
     std::vector<CoreSetting> settings;
     std::vector<std::wstring> scripts;
 };
@@ -32,8 +39,13 @@ struct Options {
 constexpr unsigned kMaxRuns = 999;
 constexpr unsigned kMaxThreads = 32;
 constexpr unsigned kMaxTimeout = 86400;
+constexpr double kMinEvery = 0.01;
+constexpr double kMaxEvery = 86400;
 
-// Parses argv[1..]; false with a message in `error` on a usage error.
+// Parses argv[1..]; false with a message in `error` on a usage error. With
+// --every and no --runs, runs is kMaxRuns: the jobs run until interrupted;
+// with --every and no --threads, each job has a worker of its own (up to
+// kMaxThreads), so that one job's runs do not hold back another's.
 bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::wstring& error);
 
 extern const wchar_t kUsage[];

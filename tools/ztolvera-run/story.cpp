@@ -1,0 +1,376 @@
+#include "story.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <tuple>
+
+#include "journal.h"
+#include "json.h"
+
+namespace {
+
+constexpr long kNoMain = static_cast<long>(0x80020006);     // DISP_E_UNKNOWNNAME: no routine "main"
+constexpr double kNoWaterMark = -1.0;                       // what a left-out lowm or hiwm arrives as
+
+std::vector<std::string> scriptLines(const std::wstring& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(L'\n', start);
+        std::wstring line = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        if (!line.empty() && line.back() == L'\r') line.pop_back();
+        lines.push_back(utf8(line));
+        if (end == std::wstring::npos) break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string trimmed(const std::string& s) {
+    std::size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
+    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+// The engine counts lines from 0 and the site passes the number on as it
+// is ("[Line: N]"); a person counts them from 1.
+unsigned scriptLineOf(const std::string& report) {
+    const char key[] = "[Line: ";
+    std::size_t at = report.find(key);
+    if (at == std::string::npos) return 0;
+    char* end = nullptr;
+    long n = std::strtol(report.c_str() + at + sizeof key - 1, &end, 10);
+    return n >= 0 && end && *end == ']' ? static_cast<unsigned>(n) + 1 : 0;
+}
+
+const std::string& str(const JsonValue& args, std::size_t i) {
+    static const std::string none;
+    const JsonValue* v = args.at(i);
+    return v && v->kind == JsonValue::String ? v->text : none;
+}
+bool isNull(const JsonValue& args, std::size_t i) {
+    const JsonValue* v = args.at(i);
+    return !v || v->kind == JsonValue::Null;
+}
+double num(const JsonValue& args, std::size_t i) {
+    const JsonValue* v = args.at(i);
+    return v ? v->number() : 0;
+}
+
+// A stream named by a kind (0 number, 1 name) and the number or name.
+std::string streamKey(const JsonValue& args, std::size_t kindAt) {
+    if (num(args, kindAt) == 0) return "#" + (args.at(kindAt + 1) ? args.at(kindAt + 1)->text : std::string("?"));
+    return isNull(args, kindAt + 1) ? std::string("(no name)") : str(args, kindAt + 1);
+}
+
+std::string inFile(const JsonValue& args, std::size_t i) {
+    return isNull(args, i) ? std::string() : "(in the file " + str(args, i) + ")";
+}
+
+class Teller {
+public:
+    Teller(JobStory& story, const std::vector<std::string>& lines) : story_(story), lines_(lines) {}
+
+    void call(const std::string& op, const JsonValue& args, double at, unsigned run) {
+        if (op == "MSActions") event(op, at, run, static_cast<long>(num(args, 0)), str(args, 1), str(args, 3), str(args, 4));
+        else if (op == "MSLongActions") event(op, at, run, static_cast<long>(num(args, 0)), str(args, 1), str(args, 3), inFile(args, 4));
+        else if (op == "RaiseEvent") raised(args, at, run);
+        else if (op == "MCAbort") aborted(args, at, run);
+        else if (op == "DynaCollectData") collected(args, at, run);
+        else if (op == "DataHeader") stream(streamKey(args, 0)).legend = str(args, 2);
+        else if (op == "LongDataHeader") header(args);
+        else if (op == "DataLog") point(streamKey(args, 0), "", at, run, num(args, 2), str(args, 3));
+        else if (op == "LongDataLog") point(streamKey(args, 0), "", at, run, num(args, 2), inFile(args, 3));
+        else if (op == "DynaDataLog") point(streamKey(args, 0), str(args, 2), at, run, num(args, 3), str(args, 4));
+        else if (op == "LongDynaDataLog") point(streamKey(args, 0), str(args, 2), at, run, num(args, 3), inFile(args, 4));
+    }
+
+    void scriptError(Step step, unsigned run, double at, const std::string& text) {
+        ScriptErrorStory e;
+        e.step = step;
+        e.run = run;
+        e.at = at;
+        e.text = text;
+        e.line = scriptLineOf(text);
+        if (e.line && e.line <= lines_.size()) e.source = trimmed(lines_[e.line - 1]);
+        else e.line = 0;
+        story_.errors.push_back(e);
+    }
+
+private:
+    void event(const std::string& op, double at, unsigned run, long sev, const std::string& message,
+               const std::string& objects, const std::string& detail) {
+        story_.events.push_back(EventStory{at, run, op, sev, message, objects, detail});
+    }
+
+    void raised(const JsonValue& args, double at, unsigned run) {
+        const JsonValue* conditions = args.at(2);
+        const JsonValue* severities = args.at(3);
+        const JsonValue* messages = args.at(6);
+        std::size_t n = severities ? severities->items.size() : 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const JsonValue* m = messages ? messages->at(i) : nullptr;
+            const JsonValue* c = conditions ? conditions->at(i) : nullptr;
+            std::string detail = str(args, 7);
+            detail += std::string(detail.empty() ? "" : " ") + "(event " + str(args, 0) + ", condition " +
+                      (c ? c->text : std::string("?")) + ")";
+            event("RaiseEvent", at, run, severities->items[i].integer(),
+                  m && m->kind == JsonValue::String ? m->text : std::string(), str(args, 4), detail);
+        }
+    }
+
+    void aborted(const JsonValue& args, double at, unsigned run) {
+        if (num(args, 3) != 0)  // the event flag: the abort is reported as an event
+            event("MCAbort", at, run, static_cast<long>(num(args, 0)), str(args, 2), str(args, 1),
+                  "the job ended itself");
+        for (RunStory& r : story_.runs)
+            if (r.run == run) r.abortedItself = true;
+    }
+
+    void collected(const JsonValue& args, double at, unsigned run) {
+        std::string key = isNull(args, 0) ? std::string("(no name)") : str(args, 0);
+        StreamStory& s = stream(key);
+        if (!isNull(args, 1)) s.legend = str(args, 1);
+        waterMarks(s, num(args, 4), num(args, 3));
+        point(key, str(args, 5), at, run, num(args, 8), str(args, 9));
+    }
+
+    void header(const JsonValue& args) {
+        StreamStory& s = stream(streamKey(args, 0));
+        s.legend = str(args, 2);
+        waterMarks(s, num(args, 9), num(args, 10));
+    }
+
+    static void waterMarks(StreamStory& s, double high, double low) {
+        if (high != kNoWaterMark) s.hasHigh = true, s.high = high;
+        if (low != kNoWaterMark) s.hasLow = true, s.low = low;
+    }
+
+    StreamStory& stream(const std::string& name) {
+        for (StreamStory& s : story_.streams)
+            if (s.name == name) return s;
+        story_.streams.emplace_back();
+        story_.streams.back().name = name;
+        return story_.streams.back();
+    }
+
+    void point(const std::string& key, const std::string& series, double at, unsigned run, double value,
+               const std::string& detail) {
+        StreamStory& s = stream(key);
+        auto it = std::find_if(s.series.begin(), s.series.end(), [&](const SeriesStory& x) { return x.name == series; });
+        if (it == s.series.end()) {
+            s.series.push_back(SeriesStory{series, {}});
+            it = s.series.end() - 1;
+        }
+        it->points.push_back(PointStory{at, run, value, detail});
+    }
+
+    JobStory& story_;
+    const std::vector<std::string>& lines_;
+};
+
+// "Tolvera-run: script %x failed to run with err %x" and its compile twin
+// carry the engine's HRESULT after their last "err".
+bool traceHresult(const std::string& trace, const char* prefix, long& hr) {
+    if (trace.rfind(prefix, 0) != 0) return false;
+    std::size_t at = trace.rfind("err");
+    if (at == std::string::npos) return false;
+    const char* p = trace.c_str() + at + 3;
+    while (*p == ' ' || *p == '=') ++p;
+    char* end = nullptr;
+    hr = static_cast<long>(std::strtoul(p, &end, 16));
+    return end != p;
+}
+
+// Why a step failed, from the host's trace lines of that step.
+std::string reasonFor(Step step, const std::vector<std::string>& traces, long hr, int ret) {
+    long engine = 0;
+    for (const std::string& t : traces) {
+        if (step == Step::Run && traceHresult(t, "Tolvera-run: script", engine)) {
+            if (engine == kNoMain) return "the script has no Sub main (nothing named main to run)";
+            return "the engine refused to run it: " + describeHresult(engine);
+        }
+        if (step == Step::Compile && traceHresult(t, "Tolvera-compile: script", engine))
+            return "the engine refused the script text: " + describeHresult(engine);
+    }
+    // Any other complaint of the host about this step, in its own words.
+    for (const std::string& t : traces)
+        if (t.find("fail") != std::string::npos || t.find("not found") != std::string::npos ||
+            t.find("error") != std::string::npos)
+            return "the host says \"" + t + "\"";
+    const char* name = step == Step::Reg ? "reg" : step == Step::Compile ? "compile" : "run";
+    std::string answer = std::string(name) + " answered " + describeHresult(hr);
+    if (step == Step::Run) answer += " and ret " + std::to_string(ret);
+    return answer;
+}
+
+std::string runList(const std::vector<unsigned>& runs) {
+    std::string out = runs.size() == 1 ? "run " : "runs ";
+    for (std::size_t i = 0; i < runs.size();) {
+        std::size_t j = i;
+        while (j + 1 < runs.size() && runs[j + 1] == runs[j] + 1) ++j;
+        if (i) out += ", ";
+        out += std::to_string(runs[i]);
+        if (j > i) out += "-" + std::to_string(runs[j]);
+        i = j + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string describeHresult(long hr) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lx", static_cast<unsigned long>(hr));
+    wchar_t* text = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring words = n && text ? std::wstring(text, n) : L"";
+    LocalFree(text);
+    while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' ' || words.back() == L'.'))
+        words.pop_back();
+    return words.empty() ? std::string(hex) : std::string(hex) + " (" + utf8(words) + ")";
+}
+
+std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vector<std::wstring>& texts,
+                                  const Session& session) {
+    std::vector<JobStory> stories(jobs.size());
+    std::vector<std::vector<std::string>> lines(jobs.size());
+    std::map<unsigned long, std::size_t> index;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        JobStory& s = stories[i];
+        s.jobno = jobs[i].jobno;
+        s.name = utf8(jobs[i].name);
+        s.state = !jobs[i].registered ? "not registered" : jobs[i].compiled ? "compiled" : "not compiled";
+        s.succeeded = jobs[i].succeeded;
+        lines[i] = scriptLines(i < texts.size() ? texts[i] : std::wstring());
+        index[s.jobno] = i;
+    }
+    // The host's answers per step, and the runs with their times.
+    std::map<std::pair<unsigned long, unsigned>, RunTimes> runTimes;
+    for (const RunTimes& r : session.runs()) {
+        runTimes[{r.job, r.run}] = r;
+        auto it = index.find(r.job);
+        if (it == index.end()) continue;
+        RunStory run;
+        run.run = r.run;
+        run.start = r.start;
+        run.end = r.end;
+        run.succeeded = r.end >= 0 && r.hr == S_OK && r.ret;
+        stories[it->second].runs.push_back(run);
+    }
+
+    std::vector<Teller> tellers;
+    for (std::size_t i = 0; i < jobs.size(); ++i) tellers.emplace_back(stories[i], lines[i]);
+    // Trace lines of each job's steps, for the reasons of failures.
+    std::map<std::tuple<unsigned long, Step, unsigned>, std::vector<std::string>> traces;
+    std::map<std::tuple<unsigned long, Step, unsigned>, long> hostAnswers;
+    for (const Seen& seen : session.lines()) {
+        JsonValue line;
+        if (!parseJson(seen.line, line)) continue;
+        const JsonValue* op = line.member("op");
+        const JsonValue* job = line.member("job");
+        unsigned long jobno = job ? static_cast<unsigned long>(job->integer()) : 0;
+        if (const JsonValue* trace = line.member("trace")) {
+            traces[{seen.doing.job, seen.doing.step, seen.doing.run}].push_back(trace->text);
+            continue;
+        }
+        if (line.member("host")) {
+            const JsonValue* hr = line.member("hr");
+            hostAnswers[{jobno, seen.doing.step, seen.doing.run}] = hr ? hr->integer() : 0;
+            continue;
+        }
+        if (!op) continue;
+        // Calls without a job context belong to the job of the calling thread.
+        bool withContext = jobno != 0;
+        if (!withContext) jobno = seen.doing.job;
+        auto it = index.find(jobno);
+        if (it == index.end()) continue;
+        JobStory& story = stories[it->second];
+        unsigned run = seen.doing.job == jobno && seen.doing.step == Step::Run ? seen.doing.run : 0;
+        if (const JsonValue* ctx = line.member("ctx"); ctx && ctx->at(1)) {
+            long pwd = ctx->at(1)->integer() - static_cast<long>(jobno) * 1000;
+            if (pwd >= 1 && pwd <= 999) run = static_cast<unsigned>(pwd);
+        }
+        const JsonValue* args = line.member("args");
+        static const JsonValue noArgs;
+        if (op->text == "sendScpException") {
+            Step step = seen.doing.job == jobno ? seen.doing.step : Step::None;
+            tellers[it->second].scriptError(step, run, seen.at, args && args->at(0) ? args->at(0)->text : "");
+            continue;
+        }
+        OpCount& count = story.calls[op->text];
+        ++(withContext ? count.withContext : count.withoutContext);
+        tellers[it->second].call(op->text, args ? *args : noArgs, seen.at, run);
+    }
+
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        JobStory& s = stories[i];
+        const Job& job = jobs[i];
+        auto hasError = [&](Step step, unsigned run) {
+            return std::any_of(s.errors.begin(), s.errors.end(),
+                               [&](const ScriptErrorStory& e) { return e.step == step && e.run == run; });
+        };
+        auto explain = [&](Step step, unsigned run, long hr, int ret) {
+            auto t = traces.find({job.jobno, step, run});
+            static const std::vector<std::string> none;
+            s.failures.push_back(FailureStory{step, run, reasonFor(step, t == traces.end() ? none : t->second, hr, ret)});
+        };
+        if (!job.registered) {
+            explain(Step::Reg, 0, hostAnswers[{job.jobno, Step::Reg, 0}], 0);
+        } else if (!job.compiled) {
+            if (!hasError(Step::Compile, 0)) explain(Step::Compile, 0, hostAnswers[{job.jobno, Step::Compile, 0}], 0);
+        }
+        for (RunStory& r : s.runs) {
+            if (r.end < 0) {
+                r.result = "hung: still going when the runner ended";
+                continue;
+            }
+            if (r.succeeded) {
+                r.result = r.abortedItself ? "succeeded: ended itself with an abort" : "succeeded";
+                continue;
+            }
+            if (hasError(Step::Run, r.run)) {
+                r.result = "script error";
+                continue;
+            }
+            const RunTimes& t = runTimes[{job.jobno, r.run}];
+            explain(Step::Run, r.run, t.hr, t.ret);
+            r.result = "failed: " + s.failures.back().reason;
+        }
+    }
+    return stories;
+}
+
+std::vector<std::string> problemLines(const JobStory& story) {
+    // Messages in the order they first came, each with the runs it came in.
+    struct Group {
+        Step step;
+        std::string message;
+        std::vector<unsigned> runs;
+    };
+    std::vector<Group> groups;
+    auto add = [&](Step step, unsigned run, const std::string& message) {
+        for (Group& g : groups)
+            if (g.step == step && g.message == message) {
+                if (std::find(g.runs.begin(), g.runs.end(), run) == g.runs.end()) g.runs.push_back(run);
+                return;
+            }
+        groups.push_back(Group{step, message, {run}});
+    };
+    for (const ScriptErrorStory& e : story.errors) {
+        std::string message = "script error \"" + e.text + "\"";
+        if (e.line) message += " at line " + std::to_string(e.line) + ": " + e.source;
+        add(e.step == Step::Run ? Step::Run : Step::Compile, e.run, message);
+    }
+    for (const FailureStory& f : story.failures) add(f.step, f.run, "failed: " + f.reason);
+
+    std::vector<std::string> out;
+    for (Group& g : groups) {
+        std::sort(g.runs.begin(), g.runs.end());
+        std::string where = g.step == Step::Run ? runList(g.runs) : g.step == Step::Reg ? "reg" : "compile";
+        out.push_back("job " + std::to_string(story.jobno) + " " + where + ": " + g.message + "\n");
+    }
+    return out;
+}
