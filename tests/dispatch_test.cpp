@@ -2,6 +2,7 @@
 // library, and a first round trip from VBScript down to the agent core.
 #include <gtest/gtest.h>
 
+#include "bound_job.h"
 #include "owners.h"
 #include "scpext.h"
 #include "script_fixture.h"
@@ -156,8 +157,12 @@ TEST_F(DispatchTest, ScriptCallsReachTheCoreWithTheJobContextOfTheirThread) {
 TEST_F(DispatchTest, ArgumentsLeftOutBetweenOthersArriveWithTheirDefaults) {
     struct Case { const wchar_t* call; const char* line; };
     const Case cases[] = {
-        // A real parameter without a stored default gets -1.0, not the bits
-        // of the marker the engine passes for "left out".
+        // A real parameter gets its default -1.0, not the bits of the marker
+        // the engine passes for "left out".
+        // One argument too many, itself left out: the platform passes the
+        // declared parameters and ignores what lies beyond them.
+        {L"CVEXT.MSActions 1, \"a\", \"b\", \"c\", \"d\", , 5",
+         R"({"job":4,"op":"MSActions","ctx":[4,4001],"args":[1,"a","b","c","d",-1.0,0,null,null]})"},
         {L"CVEXT.CreateProxyEvent 3, \"ev\", \"a\", \"o\", , \"p\", \"s\", 1, 2",
          R"({"job":4,"op":"MSLongActions","ctx":[4,4001],"args":[3,"ev","a","o","p",-1,-1.0,1,null,null]})"},
         {L"CVEXT.CreateData \"s\", \"l\", \"d\", \"o\", 1, \"m\", 0, \"sch\", 5, , 7",
@@ -174,6 +179,41 @@ TEST_F(DispatchTest, ArgumentsLeftOutBetweenOthersArriveWithTheirDefaults) {
         EXPECT_EQ(r.run, S_OK) << c.line;
         EXPECT_EQ(journal(), std::vector<std::string>{c.line});
     }
+}
+
+// A call that leaves out a required argument is answered as for any method,
+// with the engine's "wrong number of arguments" (450), and reaches no core.
+TEST_F(DispatchTest, LeftOutRequiredArgumentsAreTheEnginesError) {
+    runScript(L"Sub main()\nCVEXT.MSActions 1, \"a\"\nEnd Sub\n", 4, 4001);
+    const std::string text = "Microsoft VBScript runtime error [Line: 1] Wrong number of arguments or invalid property assignment";
+    EXPECT_EQ(journal(), (std::vector<std::string>{R"({"trace":"onScriptError: )" + text + R"("})",
+                                                   R"({"job":4,"op":"sendScpException","args":[")" + text + R"(",1]})"}));
+}
+
+// Clients other than VBScript name their arguments; the real default still
+// applies to the one they leave out, and a left-out required one is refused.
+TEST_F(DispatchTest, NamedArgumentsGetTheRealDefaultToo) {
+    BoundJob job(4, 4001);
+    const wchar_t* names[] = {L"MSActions", L"agtmsg", L"objlist", L"akp", L"evtmsg", L"sev", L"value"};
+    DISPID ids[7] = {};
+    ASSERT_EQ(ext->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names), 7, 0x409, ids), S_OK);
+    EXPECT_EQ(ids[0], 47);
+    Variant args[5];
+    const wchar_t* texts[] = {L"m", L"o", L"a", L"e"};
+    for (int i = 0; i < 4; ++i) {
+        V_VT(&args[i]) = VT_BSTR;
+        V_BSTR(&args[i]) = SysAllocString(texts[i]);
+    }
+    V_VT(&args[4]) = VT_I4;
+    V_I4(&args[4]) = 2;
+    DISPPARAMS params = {args, ids + 1, 5, 5};
+    EXPECT_EQ(ext->Invoke(47, IID_NULL, 0x409, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+    // Without sev: refused before the core.
+    DISPPARAMS missing = {args, ids + 1, 4, 4};
+    UINT argErr = 0;
+    EXPECT_EQ(ext->Invoke(47, IID_NULL, 0x409, DISPATCH_METHOD, &missing, nullptr, nullptr, &argErr), DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(journal(), (std::vector<std::string>{
+        R"({"job":4,"op":"MSActions","ctx":[4,4001],"args":[2,"e","a","o","m",-1.0,0,null,null]})"}));
 }
 
 TEST_F(DispatchTest, CallsOnAThreadWithoutAJobReturnWithoutReachingTheCore) {
