@@ -7,6 +7,7 @@
 #include <string>
 
 #include "args.h"
+#include "errortext.h"
 #include "module.h"
 #include "trace.h"
 #include "vbcache.h"
@@ -156,6 +157,7 @@ STDMETHODIMP CActiveScriptSite::OnScriptError(IActiveScriptError* error) {
 
     // The abort methods end a script with this marker; it is no error.
     if (excep.wCode == kAbortCode && excep.scode == kAbortStatus) return S_OK;
+    completeErrorText(excep.wCode, excep.scode, source, description);
 
     char text[kScriptErrorBufferSize] = {};
     formatScriptError(text, source.get(), static_cast<long>(line), description.get());
