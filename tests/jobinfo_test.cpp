@@ -137,7 +137,7 @@ TEST_F(JobInfoTest, SecurityContextAsksUnderFixedLabelNamesAndAnswersOne) {
         L"If r Then CVEXT.ZTrace \"true\"\n"
         L"CVEXT.ZTrace CStr(CInt(r)) & \" \" & v"));
     EXPECT_EQ(calls("GetContextEx"),
-              Lines{call("GetContextEx", R"("label","ops","sub-label",null,1,["password"])")});
+              Lines{call("GetContextEx", R"("label","ops","sub-label",null,1,["password"],"context-value")")});
     EXPECT_EQ(probe::reports(), (Lines{"true", "1 context-value"}));
     EXPECT_EQ(standin_misreleases(), 0);
 
@@ -162,9 +162,9 @@ TEST_F(JobInfoTest, ContextValuesReachTheScriptAndGoBackThroughFreeMem) {
         L"CVEXT.GetSecurityContext \"a\", \"b\", \"c\", v\n"
         L"CVEXT.ZTrace v"));
     EXPECT_EQ(calls("GetContextEx"), (Lines{
-        call("GetContextEx", R"("site","east",null,"",1,["user"])"),
-        call("GetContextEx", R"("site","east","rack","4",1,["user"])"),
-        call("GetContextEx", R"("label","a","sub-label","b",1,["c"])"),
+        call("GetContextEx", R"("site","east",null,"",1,["user"],"s3cret")"),
+        call("GetContextEx", R"("site","east","rack","4",1,["user"],"s3cret")"),
+        call("GetContextEx", R"("label","a","sub-label","b",1,["c"],"s3cret")"),
     }));
     EXPECT_EQ(probe::reports(), (Lines{"s3cret", "s3cret"}));
     EXPECT_EQ(standin_misreleases(), 0);

@@ -20,6 +20,7 @@ struct State {
     std::map<std::string, long> results;
     std::map<std::string, std::string> texts;
     std::map<std::string, int> aborts;
+    std::set<std::string> unterminated;                  // operations that fill buffers to the brim
     std::map<const void*, unsigned long> jobs;       // data pointer -> job number
     // Strings meant for freeMem. A multiset: one wrongly given to free may
     // come back from malloc for the next string and must still be counted.
@@ -116,6 +117,13 @@ Call& Call::uints(const unsigned long* v, std::size_t n) {
     return raw(a + "]");
 }
 
+Call& Call::strings(const std::vector<std::string>& v) {
+    if (!on_) return *this;
+    std::string a = "[";
+    for (std::size_t i = 0; i < v.size(); ++i) a += (i ? "," : "") + jsonString(v[i].c_str());
+    return raw(a + "]");
+}
+
 Call& Call::strings(char* const* v, std::size_t n) {
     if (!on_) return *this;
     std::string a = "[";
@@ -147,6 +155,26 @@ int Call::abortFlag() const {
     return it == s.aborts.end() ? 0 : it->second;
 }
 
+std::string Call::fill(char* buffer, std::size_t size, const std::string& text) const {
+    if (!buffer || size == 0) return "";
+    bool brim = false;
+    State& s = state();
+    if (s.settings) {
+        std::lock_guard<std::mutex> g(s.lock);
+        brim = s.unterminated.count(op_) != 0;
+    }
+    std::string written;
+    if (brim && !text.empty()) {
+        while (written.size() < size) written += text;
+        written.resize(size);
+        std::memcpy(buffer, written.data(), size);
+        return written;
+    }
+    written = text.substr(0, size - 1);
+    std::memcpy(buffer, written.c_str(), written.size() + 1);
+    return written;
+}
+
 long Call::finish(long result) {
     if (on_) append("{" + head_ + ",\"args\":[" + args_ + "]}");
     return result;
@@ -163,13 +191,6 @@ void append(const std::string& json) {
     while (!body.empty() && (body[0] == ' ')) body.erase(0, 1);
     s.journal += "{\"seq\":" + std::to_string(++s.seq) + (body.empty() || body[0] == '}' ? "" : ",") +
                  body + "\n";
-}
-
-void writeBuffer(char* buffer, std::size_t size, const std::string& text) {
-    if (!buffer || size == 0) return;
-    std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
-    std::memcpy(buffer, text.data(), n);
-    buffer[n] = '\0';
 }
 
 char* handOut(const std::string& text, Release how) {
@@ -239,6 +260,7 @@ void standin_reset(void) {
         s.results.clear();
         s.texts.clear();
         s.aborts.clear();
+        s.unterminated.clear();
         s.misreleases = 0;
         s.recording = 1;
         s.settings = 0;
@@ -265,6 +287,14 @@ void standin_setAbort(const char* op, int flag) {
     State& s = state();
     std::lock_guard<std::mutex> g(s.lock);
     s.aborts[op] = flag;
+    InterlockedIncrement(&s.settings);
+}
+
+void standin_setUnterminated(const char* op, int on) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    if (on) s.unterminated.insert(op);
+    else s.unterminated.erase(op);
     InterlockedIncrement(&s.settings);
 }
 
