@@ -59,26 +59,47 @@ TEST_F(JobInfoTest, NumericGettersGiveZeroForAllBitsSetOrWithoutAJob) {
 }
 
 // Each fixed-size buffer holds a text one shorter than itself whole; a
-// longer text is cut by the core to what the buffer holds.
+// longer text is cut by the core to what the buffer holds, and a core that
+// fills the buffer to its last byte without a NUL still gives the script a
+// text of that length, not one read past the buffer.
 TEST_F(JobInfoTest, CoreTextsFillTheirFixedBuffersWhole) {
-    struct Case { const char* op; const wchar_t* expr; std::size_t room; };
+    struct Case { const char* op; const wchar_t* statement; std::size_t room; long result; };
     const Case cases[] = {
-        {"GetMachName", L"CVEXT.GetMachName", 255},
-        {"MCGetMOID", L"CVEXT.MCGetMOID(\"prog\", \"1\")", 79},
-        {"MCGetMOID", L"CVEXT.GetProgID(\"prog\", \"1\")", 79},
-        {"MCVersion", L"v", 39},
+        {"GetMachName", L"v = CVEXT.GetMachName", 255, 1},
+        {"MCGetMOID", L"v = CVEXT.MCGetMOID(\"prog\", \"1\")", 79, 1},
+        {"MCGetMOID", L"v = CVEXT.GetProgID(\"prog\", \"1\")", 79, 1},
+        {"MCVersion", L"CVEXT.MCVersion \"comp\", v", 39, 1},
+        {"MCVersion", L"CVEXT.GetVersion \"comp\", v", 39, 1},
+        {"IsActionAllow", L"CVEXT.IsActionAllow 1, 2, v", 511, 0},
+        {"MCSetBlackOut", L"CVEXT.MCSetBlackOut \"rsc\", v", 511, 0},
     };
+    const std::string alphabet = "abcdefghijklmnopqrstuvwxyz";
     for (const Case& c : cases) {
-        for (std::size_t length : {c.room, c.room + 20}) {
+        std::string full;
+        while (full.size() < c.room + 20) full += alphabet;
+        struct Fill { std::size_t length; bool brim; };
+        for (Fill f : {Fill{c.room, false}, Fill{c.room + 20, false}, Fill{alphabet.size(), true}}) {
             standin_reset();
-            std::string text;
-            for (std::size_t i = 0; i < length; ++i) text += static_cast<char>('a' + i % 26);
-            standin_setText(c.op, text.c_str());
-            std::wstring script = L"Dim v\nCVEXT.MCVersion \"comp\", v\nCVEXT.ZTrace " + std::wstring(c.expr);
-            expectRan(runMain(script));
-            EXPECT_EQ(probe::reports(), Lines{text.substr(0, c.room)}) << c.op << " " << length;
+            standin_setResult(c.op, c.result);
+            standin_setText(c.op, full.substr(0, f.length).c_str());
+            standin_setUnterminated(c.op, f.brim);
+            expectRan(runMain(L"Dim v\n" + std::wstring(c.statement) + L"\nCVEXT.ZTrace v"));
+            EXPECT_EQ(probe::reports(), Lines{full.substr(0, c.room)}) << c.op << " " << f.length << (f.brim ? " to the brim" : "");
         }
     }
+    // The key update's 256-byte reply, which no script engine here can take
+    // by reference, directly.
+    standin_reset();
+    standin_setText("MCUpdateKey", alphabet.c_str());
+    standin_setUnterminated("MCUpdateKey", 1);
+    Bstr key(L"key"), password(L"pw"), reply;
+    VARIANT_BOOL ret = 0;
+    EXPECT_EQ(ext->MCUpdateKey(key.get(), password.get(), reply.put(), &ret), S_OK);
+    std::string expected;
+    while (expected.size() < 255) expected += alphabet;
+    expected.resize(255);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(std::string(reply.get(), reply.get() + SysStringLen(reply.get())), expected);
 }
 
 TEST_F(JobInfoTest, StringGettersFailToAnEmptyOrKeptValue) {
