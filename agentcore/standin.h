@@ -56,6 +56,7 @@ RAVLIN_API void standin_free(void* p);
 
 // Number of releases that went through the wrong function (a string of
 // GetContextEx or MCGetVirDataItem given to free, or one of GetAgentInfo
-// given to freeMem), and of strings never released.
+// given to freeMem), and of strings never released: for GetAgentInfo's,
+// those still allocated and unchanged on the C runtime heap now.
 RAVLIN_API long standin_misreleases(void);
 }

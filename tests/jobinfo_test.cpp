@@ -2,6 +2,7 @@
 // the stand-in core received, and back to the script through ZTrace.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -219,6 +220,19 @@ TEST_F(JobInfoTest, AgentInfoNeedsNoJobAndReleasesThroughFree) {
     EXPECT_EQ(ext->GetAgentInfo(&a, &b, &c), S_FALSE);
     EXPECT_EQ(V_VT(&a), VT_I4);
     EXPECT_STREQ(V_BSTR(&c), L"C:\\agent");
+
+    // The count sees each of the three strings that is still held (leaked)
+    // or that went to freeMem.
+    standin_reset();
+    ravlinapi core(0);
+    char *type = nullptr, *version = nullptr, *dir = nullptr;
+    ASSERT_EQ(core.GetAgentInfo(&type, &version, &dir), 1);
+    EXPECT_EQ(standin_misreleases(), 3);
+    std::free(type);
+    core.freeMem(version);
+    EXPECT_EQ(standin_misreleases(), 2);
+    std::free(dir);
+    EXPECT_EQ(standin_misreleases(), 1);
 }
 
 TEST_F(JobInfoTest, TempFileNamesComeFromThePlatformWithoutAJob) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <map>
 #include <mutex>
 #include <set>
@@ -25,6 +26,8 @@ struct State {
     // Strings meant for freeMem. A multiset: one wrongly given to free may
     // come back from malloc for the next string and must still be counted.
     std::multiset<void*> handedOut;
+    // Strings meant for the C runtime's free, with the text each was given.
+    std::vector<std::pair<void*, std::string>> handedOutForFree;
     long misreleases = 0;
     volatile LONG recording = 1;
     volatile LONG settings = 0;      // how many answers were set since the reset
@@ -197,12 +200,21 @@ char* handOut(const std::string& text, Release how) {
     char* p = static_cast<char*>(std::malloc(text.size() + 1));
     if (!p) return nullptr;
     std::memcpy(p, text.c_str(), text.size() + 1);
-    if (how == Release::FreeMem) {
-        State& s = state();
-        std::lock_guard<std::mutex> g(s.lock);
-        s.handedOut.insert(p);
-    }
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    if (how == Release::FreeMem) s.handedOut.insert(p);
+    else s.handedOutForFree.emplace_back(p, text);
     return p;
+}
+
+// Whether a string handed out for free is still allocated and unchanged: a
+// block that was freed is either free now or holds someone else's data.
+static bool stillHeld(void* p, const std::string& text) {
+    _HEAPINFO entry = {};
+    while (_heapwalk(&entry) == _HEAPOK)
+        if (entry._pentry == p)
+            return entry._useflag == _USEDENTRY && std::memcmp(p, text.c_str(), text.size() + 1) == 0;
+    return false;
 }
 
 void takeBackFreeMem(void* p) {
@@ -265,6 +277,7 @@ void standin_reset(void) {
         s.recording = 1;
         s.settings = 0;
         s.handedOut.clear();
+        s.handedOutForFree.clear();
     }
     resetStores();
 }
@@ -317,6 +330,8 @@ void standin_free(void* p) { std::free(p); }
 long standin_misreleases(void) {
     State& s = state();
     std::lock_guard<std::mutex> g(s.lock);
-    return s.misreleases + static_cast<long>(s.handedOut.size());
+    long leaked = 0;
+    for (auto& [p, text] : s.handedOutForFree) leaked += stillHeld(p, text) ? 1 : 0;
+    return s.misreleases + static_cast<long>(s.handedOut.size()) + leaked;
 }
 }
