@@ -6,6 +6,7 @@
 #include "owners.h"
 #include "scpext.h"
 #include "script_fixture.h"
+#include "vbcache.h"
 
 namespace {
 
@@ -221,6 +222,47 @@ TEST_F(DispatchTest, CallsOnAThreadWithoutAJobReturnWithoutReachingTheCore) {
     EXPECT_EQ(ext->MSActions(1, msg.get(), msg.get(), msg.get(), msg.get(), 1.0), S_FALSE);
     EXPECT_EQ(ext->setStandAlone(), S_OK);
     EXPECT_EQ(journal(), std::vector<std::string>{R"({"op":"setStandAlone","args":[]})"});
+}
+
+// A job registered without a job object has no job context: its script
+// runs, but every call that needs a job returns S_FALSE before the core.
+TEST_F(DispatchTest, AJobWithoutAJobObjectNeverReachesTheCore) {
+    ComPtr<ITolvera> host;
+    host.attach(createHost());
+    ASSERT_TRUE(host);
+    wchar_t name[] = L"orphan";
+    vsinfo info = {9, name, 0};
+    ULONG cookie = 0;
+    ASSERT_EQ(host->reg(info, &cookie), S_OK);
+    Bstr script(L"Sub main()\n"
+                L"  CVEXT.MSActions 1, \"a\", \"b\", \"c\", \"d\"\n"
+                L"  CVEXT.ZTrace \"hello\"\n"
+                L"  CVEXT.DataLog 1, 2.5, \"m\"\n"
+                L"  n = CVEXT.CVSleep(5)\n"
+                L"  Err.Raise 1000, \"probe\", CVEXT.GetJobID() & \"|\" & n & \"|\" & CVEXT.GetMachName() & \"|\" & CVEXT.DictionaryInsertValue(\"k\", \"v\")\n"
+                L"End Sub\n");
+    standin_reset();
+    VARIANT_BOOL ret = 0;
+    EXPECT_EQ(host->compile(cookie, script.get()), S_OK);
+    host->run(cookie, 9001, &ret);
+    host->unreg(cookie);
+    // No core call; the script's error, with what it saw, goes to no job.
+    EXPECT_EQ(journal(), (std::vector<std::string>{R"({"trace":"onScriptError: probe [Line: 5] 0|0||0"})",
+                                                   R"({"trace":"onScriptError: failed to locate job ref"})"}));
+
+    // The same calls made directly answer S_FALSE.
+    vbcache* cache = vbcache::acquire();
+    cacheEntry* entry = cache->add(9, L"orphan", nullptr, nullptr);
+    cache->attach(entry, 9001);
+    Bstr text(L"t");
+    long n = 5;
+    EXPECT_EQ(ext->MSActions(1, text.get(), text.get(), text.get(), text.get(), 1.0), S_FALSE);
+    EXPECT_EQ(ext->ZTrace(text.get()), S_FALSE);
+    EXPECT_EQ(ext->CVSleep(5, VARIANT_FALSE, &n), S_FALSE);
+    EXPECT_EQ(ext->DictionaryInsertValue(text.get(), text.get(), &n), S_FALSE);
+    cache->detach(entry);
+    cache->remove(entry);
+    EXPECT_EQ(journal().size(), 2u);
 }
 
 }  // namespace
