@@ -11,9 +11,13 @@
 //   runner notes  whatever standin_note was given, with seq put in front
 // J is the job number given to standin_newJob; the first word of a job
 // context is shown as the number of the job whose data pointer it carries.
-// Arguments appear in the core's parameter order: integers, doubles (always
-// with a decimal point), strings (null for null pointers), arrays as arrays,
-// out-buffers as the text the core wrote into them.
+// Arguments appear in the core's parameter order, every one of them:
+// integers, doubles (always with a decimal point), strings (null for null
+// pointers), arrays and filled vectors as arrays, out-buffers as the text the
+// core wrote into them ("" when it wrote none), out-integers such as abort
+// flags as the value they hold when the call returns (null for a null
+// pointer), result pointers as the text the core gave (null for a null
+// pointer or when it gave none).
 #pragma once
 
 #include "ravlin.h"
@@ -33,6 +37,10 @@ RAVLIN_API void standin_reset(void);
 RAVLIN_API void standin_setResult(const char* op, long result);
 RAVLIN_API void standin_setText(const char* op, const char* text);
 RAVLIN_API void standin_setAbort(const char* op, int flag);
+// Whether `op` fills its fixed-size answer buffer to the last byte, its text
+// repeated, without a terminating NUL (off after a reset), as a core may
+// that writes exactly the buffer's size.
+RAVLIN_API void standin_setUnterminated(const char* op, int on);
 
 // A function of the caller's that operation `op` calls once it has done its
 // work, on the calling thread, as an agent that reacts inside a script's call
@@ -67,6 +75,7 @@ RAVLIN_API void standin_free(void* p);
 
 // Number of releases that went through the wrong function (a string of
 // GetContextEx or MCGetVirDataItem given to free, or one of GetAgentInfo
-// given to freeMem), and of strings never released.
+// given to freeMem), and of strings never released: for GetAgentInfo's,
+// those still allocated and unchanged on the C runtime heap now.
 RAVLIN_API long standin_misreleases(void);
 }

@@ -127,7 +127,7 @@ STDMETHODIMP ScpExt::FetchDataSources(long type, VARIANT* dataSources) {
     if (!cxt) return S_FALSE;
     std::vector<std::string> sources;
     if (!core_->GetDataSources(&*cxt, static_cast<unsigned long>(type), sources)) return S_OK;
-    return setStringArray(dataSources, sources) ? S_OK : S_FALSE;
+    return setStringArray(dataSources, sources, PartialList::Refused) ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP ScpExt::CreateDataEx(BSTR KBid, BSTR MetadataXml, BSTR stream, BSTR legend, BSTR dynaleg, BSTR objlist, double value, BSTR agtmsg, long msgtype, BSTR schema, long loglimit, double lowm, double hiwm, VARIANT_BOOL deletefile, VARIANT_BOOL logOnHeaderCreate, long logtime) {

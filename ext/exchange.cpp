@@ -27,7 +27,8 @@ void setAnsiString(VARIANT* target, const std::string& text) {
 
 // The core's pairs as the script sees them: one flat array name, value,
 // name, value, ... in the core's order. The method's answer does not depend
-// on the array: an array that cannot be made leaves `tuples` Empty.
+// on the array: an array that cannot be made leaves `tuples` Empty, and an
+// element that cannot be made stays Empty among the others.
 void setTuples(VARIANT* tuples, const StringPairs& pairs) {
     std::vector<std::string> flat;
     flat.reserve(2 * pairs.size());
@@ -35,7 +36,7 @@ void setTuples(VARIANT* tuples, const StringPairs& pairs) {
         flat.push_back(name);
         flat.push_back(value);
     }
-    setStringArray(tuples, flat);
+    setStringArray(tuples, flat, PartialList::KeepsTheRest);
 }
 
 // The two pair-list queries: tuples is emptied first, so that it is Empty on

@@ -27,10 +27,10 @@ wchar_t* duplicate(const wchar_t* text) {
     return copy;
 }
 
-BSTR allocBstr(const wchar_t* text) { return allocationFails() ? nullptr : SysAllocString(text); }
+BSTR allocBstr(const wchar_t* text) { return allocationFails(Allocation::Bstr) ? nullptr : SysAllocString(text); }
 
 BSTR allocBstrLen(const wchar_t* text, UINT length) {
-    return allocationFails() ? nullptr : SysAllocStringLen(text, length);
+    return allocationFails(Allocation::Bstr) ? nullptr : SysAllocStringLen(text, length);
 }
 
 }  // namespace memory

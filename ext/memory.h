@@ -13,16 +13,20 @@
 
 namespace memory {
 
+// What is being allocated: a block of the C runtime's heap (standard
+// containers and strings included), or a BSTR.
+enum class Allocation { Heap, Bstr };
+
 // Answers whether the allocation about to be made is to fail.
-using FaultHook = bool (*)();
+using FaultHook = bool (*)(Allocation what);
 
 namespace detail {
 extern std::atomic<FaultHook> faultHook;
 }
 
-inline bool allocationFails() {
+inline bool allocationFails(Allocation what = Allocation::Heap) {
     FaultHook hook = detail::faultHook.load(std::memory_order_relaxed);
-    return hook && hook();
+    return hook && hook(what);
 }
 
 // Tests only: null puts allocation back to normal.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "args.h"
+#include "errortext.h"
 #include "memory.h"
 #include "module.h"
 #include "trace.h"
@@ -160,6 +161,7 @@ STDMETHODIMP CActiveScriptSite::OnScriptError(IActiveScriptError* error) {
 
     char text[kScriptErrorBufferSize] = {};
     try {
+        completeErrorText(excep.wCode, excep.scode, source, description);
         formatScriptError(text, source.get(), static_cast<long>(line), description.get());
     } catch (...) {
         // No memory to convert the texts: the job still learns of the error

@@ -137,12 +137,13 @@ TEST_F(DataStreamsTest, FetchDataSourcesGivesTheScriptAnArrayOfNames) {
         long result;
         const char* text;
         const char* seen;
+        const char* filled;    // the vector as the core filled it
     };
     const SourceCase cases[] = {
-        {1, "cpu,memory,disk C:", "Variant():0:2:cpu:memory:disk C:"},
-        {1, "only", "Variant():0:0:only"},
-        {1, "", "Variant():0:-1"},
-        {0, "cpu", "Empty"},
+        {1, "cpu,memory,disk C:", "Variant():0:2:cpu:memory:disk C:", R"(["cpu","memory","disk C:"])"},
+        {1, "only", "Variant():0:0:only", R"(["only"])"},
+        {1, "", "Variant():0:-1", "[]"},
+        {0, "cpu", "Empty", "[]"},
     };
     for (const SourceCase& c : cases) {
         standin_reset();
@@ -150,7 +151,7 @@ TEST_F(DataStreamsTest, FetchDataSourcesGivesTheScriptAnArrayOfNames) {
         standin_setText("GetDataSources", c.text);
         ScriptResult r = runMain(kFetch);
         EXPECT_EQ(r.ret, 1) << c.text;
-        EXPECT_EQ(journal(), (Lines{call("GetDataSources", "2"),
+        EXPECT_EQ(journal(), (Lines{call("GetDataSources", std::string("2,") + c.filled),
                                     call("MSActions", std::string("0,\"") + c.seen + "\",\"\",\"\",\"\",-1.0,0,null,null")}))
             << c.text;
     }

@@ -2,9 +2,11 @@
 // library, and a first round trip from VBScript down to the agent core.
 #include <gtest/gtest.h>
 
+#include "bound_job.h"
 #include "owners.h"
 #include "scpext.h"
 #include "script_fixture.h"
+#include "vbcache.h"
 
 namespace {
 
@@ -156,8 +158,12 @@ TEST_F(DispatchTest, ScriptCallsReachTheCoreWithTheJobContextOfTheirThread) {
 TEST_F(DispatchTest, ArgumentsLeftOutBetweenOthersArriveWithTheirDefaults) {
     struct Case { const wchar_t* call; const char* line; };
     const Case cases[] = {
-        // A real parameter without a stored default gets -1.0, not the bits
-        // of the marker the engine passes for "left out".
+        // A real parameter gets its default -1.0, not the bits of the marker
+        // the engine passes for "left out".
+        // One argument too many, itself left out: the platform passes the
+        // declared parameters and ignores what lies beyond them.
+        {L"CVEXT.MSActions 1, \"a\", \"b\", \"c\", \"d\", , 5",
+         R"({"job":4,"op":"MSActions","ctx":[4,4001],"args":[1,"a","b","c","d",-1.0,0,null,null]})"},
         {L"CVEXT.CreateProxyEvent 3, \"ev\", \"a\", \"o\", , \"p\", \"s\", 1, 2",
          R"({"job":4,"op":"MSLongActions","ctx":[4,4001],"args":[3,"ev","a","o","p",-1,-1.0,1,null,null]})"},
         {L"CVEXT.CreateData \"s\", \"l\", \"d\", \"o\", 1, \"m\", 0, \"sch\", 5, , 7",
@@ -176,11 +182,87 @@ TEST_F(DispatchTest, ArgumentsLeftOutBetweenOthersArriveWithTheirDefaults) {
     }
 }
 
+// A call that leaves out a required argument is answered as for any method,
+// with the engine's "wrong number of arguments" (450), and reaches no core.
+TEST_F(DispatchTest, LeftOutRequiredArgumentsAreTheEnginesError) {
+    runScript(L"Sub main()\nCVEXT.MSActions 1, \"a\"\nEnd Sub\n", 4, 4001);
+    const std::string text = "Microsoft VBScript runtime error [Line: 1] Wrong number of arguments or invalid property assignment";
+    EXPECT_EQ(journal(), (std::vector<std::string>{R"({"trace":"onScriptError: )" + text + R"("})",
+                                                   R"({"job":4,"op":"sendScpException","args":[")" + text + R"(",1]})"}));
+}
+
+// Clients other than VBScript name their arguments; the real default still
+// applies to the one they leave out, and a left-out required one is refused.
+TEST_F(DispatchTest, NamedArgumentsGetTheRealDefaultToo) {
+    BoundJob job(4, 4001);
+    const wchar_t* names[] = {L"MSActions", L"agtmsg", L"objlist", L"akp", L"evtmsg", L"sev", L"value"};
+    DISPID ids[7] = {};
+    ASSERT_EQ(ext->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names), 7, 0x409, ids), S_OK);
+    EXPECT_EQ(ids[0], 47);
+    Variant args[5];
+    const wchar_t* texts[] = {L"m", L"o", L"a", L"e"};
+    for (int i = 0; i < 4; ++i) {
+        V_VT(&args[i]) = VT_BSTR;
+        V_BSTR(&args[i]) = SysAllocString(texts[i]);
+    }
+    V_VT(&args[4]) = VT_I4;
+    V_I4(&args[4]) = 2;
+    DISPPARAMS params = {args, ids + 1, 5, 5};
+    EXPECT_EQ(ext->Invoke(47, IID_NULL, 0x409, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+    // Without sev: refused before the core.
+    DISPPARAMS missing = {args, ids + 1, 4, 4};
+    UINT argErr = 0;
+    EXPECT_EQ(ext->Invoke(47, IID_NULL, 0x409, DISPATCH_METHOD, &missing, nullptr, nullptr, &argErr), DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(journal(), (std::vector<std::string>{
+        R"({"job":4,"op":"MSActions","ctx":[4,4001],"args":[2,"e","a","o","m",-1.0,0,null,null]})"}));
+}
+
 TEST_F(DispatchTest, CallsOnAThreadWithoutAJobReturnWithoutReachingTheCore) {
     Bstr msg(L"m");
     EXPECT_EQ(ext->MSActions(1, msg.get(), msg.get(), msg.get(), msg.get(), 1.0), S_FALSE);
     EXPECT_EQ(ext->setStandAlone(), S_OK);
     EXPECT_EQ(journal(), std::vector<std::string>{R"({"op":"setStandAlone","args":[]})"});
+}
+
+// A job registered without a job object has no job context: its script
+// runs, but every call that needs a job returns S_FALSE before the core.
+TEST_F(DispatchTest, AJobWithoutAJobObjectNeverReachesTheCore) {
+    ComPtr<ITolvera> host;
+    host.attach(createHost());
+    ASSERT_TRUE(host);
+    wchar_t name[] = L"orphan";
+    vsinfo info = {9, name, 0};
+    ULONG cookie = 0;
+    ASSERT_EQ(host->reg(info, &cookie), S_OK);
+    Bstr script(L"Sub main()\n"
+                L"  CVEXT.MSActions 1, \"a\", \"b\", \"c\", \"d\"\n"
+                L"  CVEXT.ZTrace \"hello\"\n"
+                L"  CVEXT.DataLog 1, 2.5, \"m\"\n"
+                L"  n = CVEXT.CVSleep(5)\n"
+                L"  Err.Raise 1000, \"probe\", CVEXT.GetJobID() & \"|\" & n & \"|\" & CVEXT.GetMachName() & \"|\" & CVEXT.DictionaryInsertValue(\"k\", \"v\")\n"
+                L"End Sub\n");
+    standin_reset();
+    VARIANT_BOOL ret = 0;
+    EXPECT_EQ(host->compile(cookie, script.get()), S_OK);
+    host->run(cookie, 9001, &ret);
+    host->unreg(cookie);
+    // No core call; the script's error, with what it saw, goes to no job.
+    EXPECT_EQ(journal(), (std::vector<std::string>{R"({"trace":"onScriptError: probe [Line: 5] 0|0||0"})",
+                                                   R"({"trace":"onScriptError: failed to locate job ref"})"}));
+
+    // The same calls made directly answer S_FALSE.
+    vbcache* cache = vbcache::acquire();
+    cacheEntry* entry = cache->add(9, L"orphan", nullptr, nullptr);
+    cache->attach(entry, 9001);
+    Bstr text(L"t");
+    long n = 5;
+    EXPECT_EQ(ext->MSActions(1, text.get(), text.get(), text.get(), text.get(), 1.0), S_FALSE);
+    EXPECT_EQ(ext->ZTrace(text.get()), S_FALSE);
+    EXPECT_EQ(ext->CVSleep(5, VARIANT_FALSE, &n), S_FALSE);
+    EXPECT_EQ(ext->DictionaryInsertValue(text.get(), text.get(), &n), S_FALSE);
+    cache->detach(entry);
+    cache->remove(entry);
+    EXPECT_EQ(journal().size(), 2u);
 }
 
 }  // namespace

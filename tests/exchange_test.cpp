@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "arrays.h"
+#include "memory.h"
+#include "bound_job.h"
 #include "script_probe.h"
 
 namespace {
@@ -198,6 +201,67 @@ TEST_F(ExchangeTest, NullPatternAndMissingJobLeaveTheOutValuesAsTheRulesSay) {
     EXPECT_EQ(ret, VARIANT_FALSE);
     EXPECT_EQ(ext->DictionaryRetrieveAllValues(nullptr, &n), S_FALSE);
     EXPECT_EQ(journal(), Lines{});
+}
+
+// The texts of an array, "<Empty>" for an element that holds nothing.
+Lines elements(const VARIANT& v) {
+    Lines out;
+    if (V_VT(&v) != (VT_ARRAY | VT_VARIANT)) return {"not an array"};
+    SafeArrayData data(V_ARRAY(&v));
+    for (ULONG i = 0; i < V_ARRAY(&v)->rgsabound[0].cElements; ++i) {
+        const VARIANT& e = data.as<VARIANT>()[i];
+        out.push_back(V_VT(&e) == VT_BSTR ? std::string(V_BSTR(&e), V_BSTR(&e) + SysStringLen(V_BSTR(&e)))
+                                          : V_VT(&e) == VT_EMPTY ? "<Empty>" : "vt" + std::to_string(V_VT(&e)));
+    }
+    return out;
+}
+
+// While it lives, the second BSTR that zTolvera allocates cannot be made: the
+// second element of an array of texts.
+struct SecondBstrFails {
+    SecondBstrFails() {
+        made = 0;
+        memory::setFaultHook([](memory::Allocation what) { return what == memory::Allocation::Bstr && ++made == 2; });
+    }
+    ~SecondBstrFails() { memory::setFaultHook(nullptr); }
+    static inline int made = 0;
+};
+
+// An element that cannot be made stays Empty and the pair queries still
+// return the rest; the data sources, on the other hand, come whole or not
+// at all.
+TEST_F(ExchangeTest, AnElementThatCannotBeMadeStaysEmptyAmongTheRest) {
+    BoundJob job(probe::kJob, probe::kPwd);
+    long rc = 0;
+    for (const wchar_t* name : {L"a", L"b"}) {
+        Bstr key(name), value(L"v");
+        ASSERT_EQ(ext->DictionaryInsertValue(key.get(), value.get(), &rc), S_OK);
+    }
+    Variant all, matching, sources;
+    long n = 0, m = 0;
+    Bstr pattern(L"*");
+    HRESULT allHr, matchingHr, sourcesHr;
+    {
+        SecondBstrFails once;
+        allHr = ext->DictionaryRetrieveAllValues(&all, &n);
+    }
+    {
+        SecondBstrFails once;
+        matchingHr = ext->DictionaryRetrieveByPattern(pattern.get(), &matching, &m);
+    }
+    {
+        SecondBstrFails once;
+        sourcesHr = ext->FetchDataSources(0, &sources);
+    }
+
+    EXPECT_EQ(allHr, S_OK);
+    EXPECT_EQ(n, 2);
+    EXPECT_EQ(elements(all), (Lines{"a", "<Empty>", "b", "v"}));
+    EXPECT_EQ(matchingHr, S_OK);
+    EXPECT_EQ(m, 2);
+    EXPECT_EQ(elements(matching), (Lines{"a", "<Empty>", "b", "v"}));
+    EXPECT_EQ(sourcesHr, S_FALSE);
+    EXPECT_EQ(V_VT(&sources), VT_EMPTY);
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ struct AllocationPlan {
 AllocationPlan g_allocations;
 thread_local bool t_armed = false;
 
-bool allocationFault() {
+bool allocationFault(memory::Allocation) {
     if (!t_armed) return false;
     long n = ++g_allocations.count;
     if (g_allocations.failAt == 0 || n != g_allocations.failAt) return false;

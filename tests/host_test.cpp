@@ -60,8 +60,8 @@ TEST_F(HostTest, JobObjectWithoutTextIsNothingToCompile) {
 }
 
 // Script errors reach the job with the compiled flag as indicator: 0 for a
-// syntax error while the job was never compiled, 1 afterwards. The source
-// and description are the engine's; the line number is as the engine counts.
+// syntax error while the job was never compiled, 1 afterwards. The line
+// number is as the engine counts.
 TEST_F(HostTest, ScriptErrorsReachTheJobWithTheCompiledFlag) {
     Job job(4, L"Sub main(\n");
     ULONG cookie = reg(job);
@@ -69,7 +69,7 @@ TEST_F(HostTest, ScriptErrorsReachTheJobWithTheCompiledFlag) {
     EXPECT_EQ(compile(cookie), S_FALSE);
     std::vector<probe::ScriptError> got = probe::scriptErrors();
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_TRUE(probe::endsWith(got[0].text, " [Line: 0] (null)")) << got[0].text;
+    EXPECT_TRUE(probe::endsWith(got[0].text, " [Line: 0] Syntax error")) << got[0].text;
     EXPECT_EQ(got[0].indicator, 0);
     EXPECT_EQ(allTraces(), (Lines{"onScriptError: " + got[0].text,
                                   "Tolvera-compile: script <test," + hex(cookie) + "> failed, err=80020101"}));

@@ -2,6 +2,7 @@
 // the stand-in core received, and back to the script through ZTrace.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -59,26 +60,47 @@ TEST_F(JobInfoTest, NumericGettersGiveZeroForAllBitsSetOrWithoutAJob) {
 }
 
 // Each fixed-size buffer holds a text one shorter than itself whole; a
-// longer text is cut by the core to what the buffer holds.
+// longer text is cut by the core to what the buffer holds, and a core that
+// fills the buffer to its last byte without a NUL still gives the script a
+// text of that length, not one read past the buffer.
 TEST_F(JobInfoTest, CoreTextsFillTheirFixedBuffersWhole) {
-    struct Case { const char* op; const wchar_t* expr; std::size_t room; };
+    struct Case { const char* op; const wchar_t* statement; std::size_t room; long result; };
     const Case cases[] = {
-        {"GetMachName", L"CVEXT.GetMachName", 255},
-        {"MCGetMOID", L"CVEXT.MCGetMOID(\"prog\", \"1\")", 79},
-        {"MCGetMOID", L"CVEXT.GetProgID(\"prog\", \"1\")", 79},
-        {"MCVersion", L"v", 39},
+        {"GetMachName", L"v = CVEXT.GetMachName", 255, 1},
+        {"MCGetMOID", L"v = CVEXT.MCGetMOID(\"prog\", \"1\")", 79, 1},
+        {"MCGetMOID", L"v = CVEXT.GetProgID(\"prog\", \"1\")", 79, 1},
+        {"MCVersion", L"CVEXT.MCVersion \"comp\", v", 39, 1},
+        {"MCVersion", L"CVEXT.GetVersion \"comp\", v", 39, 1},
+        {"IsActionAllow", L"CVEXT.IsActionAllow 1, 2, v", 511, 0},
+        {"MCSetBlackOut", L"CVEXT.MCSetBlackOut \"rsc\", v", 511, 0},
     };
+    const std::string alphabet = "abcdefghijklmnopqrstuvwxyz";
     for (const Case& c : cases) {
-        for (std::size_t length : {c.room, c.room + 20}) {
+        std::string full;
+        while (full.size() < c.room + 20) full += alphabet;
+        struct Fill { std::size_t length; bool brim; };
+        for (Fill f : {Fill{c.room, false}, Fill{c.room + 20, false}, Fill{alphabet.size(), true}}) {
             standin_reset();
-            std::string text;
-            for (std::size_t i = 0; i < length; ++i) text += static_cast<char>('a' + i % 26);
-            standin_setText(c.op, text.c_str());
-            std::wstring script = L"Dim v\nCVEXT.MCVersion \"comp\", v\nCVEXT.ZTrace " + std::wstring(c.expr);
-            expectRan(runMain(script));
-            EXPECT_EQ(probe::reports(), Lines{text.substr(0, c.room)}) << c.op << " " << length;
+            standin_setResult(c.op, c.result);
+            standin_setText(c.op, full.substr(0, f.length).c_str());
+            standin_setUnterminated(c.op, f.brim);
+            expectRan(runMain(L"Dim v\n" + std::wstring(c.statement) + L"\nCVEXT.ZTrace v"));
+            EXPECT_EQ(probe::reports(), Lines{full.substr(0, c.room)}) << c.op << " " << f.length << (f.brim ? " to the brim" : "");
         }
     }
+    // The key update's 256-byte reply, which no script engine here can take
+    // by reference, directly.
+    standin_reset();
+    standin_setText("MCUpdateKey", alphabet.c_str());
+    standin_setUnterminated("MCUpdateKey", 1);
+    Bstr key(L"key"), password(L"pw"), reply;
+    VARIANT_BOOL ret = 0;
+    EXPECT_EQ(ext->MCUpdateKey(key.get(), password.get(), reply.put(), &ret), S_OK);
+    std::string expected;
+    while (expected.size() < 255) expected += alphabet;
+    expected.resize(255);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(std::string(reply.get(), reply.get() + SysStringLen(reply.get())), expected);
 }
 
 TEST_F(JobInfoTest, StringGettersFailToAnEmptyOrKeptValue) {
@@ -137,7 +159,7 @@ TEST_F(JobInfoTest, SecurityContextAsksUnderFixedLabelNamesAndAnswersOne) {
         L"If r Then CVEXT.ZTrace \"true\"\n"
         L"CVEXT.ZTrace CStr(CInt(r)) & \" \" & v"));
     EXPECT_EQ(calls("GetContextEx"),
-              Lines{call("GetContextEx", R"("label","ops","sub-label",null,1,["password"])")});
+              Lines{call("GetContextEx", R"("label","ops","sub-label",null,1,["password"],"context-value")")});
     EXPECT_EQ(probe::reports(), (Lines{"true", "1 context-value"}));
     EXPECT_EQ(standin_misreleases(), 0);
 
@@ -162,9 +184,9 @@ TEST_F(JobInfoTest, ContextValuesReachTheScriptAndGoBackThroughFreeMem) {
         L"CVEXT.GetSecurityContext \"a\", \"b\", \"c\", v\n"
         L"CVEXT.ZTrace v"));
     EXPECT_EQ(calls("GetContextEx"), (Lines{
-        call("GetContextEx", R"("site","east",null,"",1,["user"])"),
-        call("GetContextEx", R"("site","east","rack","4",1,["user"])"),
-        call("GetContextEx", R"("label","a","sub-label","b",1,["c"])"),
+        call("GetContextEx", R"("site","east",null,"",1,["user"],"s3cret")"),
+        call("GetContextEx", R"("site","east","rack","4",1,["user"],"s3cret")"),
+        call("GetContextEx", R"("label","a","sub-label","b",1,["c"],"s3cret")"),
     }));
     EXPECT_EQ(probe::reports(), (Lines{"s3cret", "s3cret"}));
     EXPECT_EQ(standin_misreleases(), 0);
@@ -198,6 +220,19 @@ TEST_F(JobInfoTest, AgentInfoNeedsNoJobAndReleasesThroughFree) {
     EXPECT_EQ(ext->GetAgentInfo(&a, &b, &c), S_FALSE);
     EXPECT_EQ(V_VT(&a), VT_I4);
     EXPECT_STREQ(V_BSTR(&c), L"C:\\agent");
+
+    // The count sees each of the three strings that is still held (leaked)
+    // or that went to freeMem.
+    standin_reset();
+    ravlinapi core(0);
+    char *type = nullptr, *version = nullptr, *dir = nullptr;
+    ASSERT_EQ(core.GetAgentInfo(&type, &version, &dir), 1);
+    EXPECT_EQ(standin_misreleases(), 3);
+    std::free(type);
+    core.freeMem(version);
+    EXPECT_EQ(standin_misreleases(), 2);
+    std::free(dir);
+    EXPECT_EQ(standin_misreleases(), 1);
 }
 
 TEST_F(JobInfoTest, TempFileNamesComeFromThePlatformWithoutAJob) {

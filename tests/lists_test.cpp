@@ -79,14 +79,19 @@ TEST_F(ListsTest, ListMethodsWorkWithoutAJobAndReportMissingItems) {
         {nullptr, 1, L",", S_FALSE, nullptr, 0},
         {L"a,b", 1, nullptr, S_FALSE, nullptr, 0},
     };
+    // What the caller's variable held before: a missing item must not leave
+    // it there for a caller that reads its result after S_FALSE.
+    static wchar_t stale[] = L"stale";
     for (const Case& c : cases) {
         Bstr list(c.list), delim(c.delim), item;
-        EXPECT_EQ(ext->Item(list.get(), c.idx, delim.get(), item.put()), c.hr) << c.idx;
+        BSTR out = stale;
+        EXPECT_EQ(ext->Item(list.get(), c.idx, delim.get(), &out), c.hr) << c.idx;
+        if (out != stale) item.reset(out);
         if (c.item) {
             ASSERT_TRUE(item);
             EXPECT_STREQ(item.get(), c.item);
         } else {
-            EXPECT_FALSE(item);
+            EXPECT_EQ(out, nullptr) << c.idx;
         }
         long count = -5;
         EXPECT_EQ(ext->ItemCount(list.get(), delim.get(), &count), S_OK);

@@ -206,7 +206,7 @@ TEST_F(HostTest, StaleCookiesFindNothingAfterTheirJobIsGone) {
 
 // Every allocation of zTolvera's own fails while it lives.
 struct OutOfMemory {
-    OutOfMemory() { memory::setFaultHook([] { return true; }); }
+    OutOfMemory() { memory::setFaultHook([](memory::Allocation) { return true; }); }
     ~OutOfMemory() { memory::setFaultHook(nullptr); }
 };
 

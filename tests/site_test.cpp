@@ -9,6 +9,7 @@
 #include "owners.h"
 #include "scpext.h"
 #include "script_fixture.h"
+#include "script_probe.h"
 #include "site.h"
 
 namespace {
@@ -189,6 +190,83 @@ TEST_F(SiteTest, LongErrorsAreCutAt1023Bytes) {
     ASSERT_EQ(text.size(), 1023u);
     EXPECT_EQ(journal(), (Lines{R"({"trace":"onScriptError: )" + text + R"("})",
                                 R"({"job":42,"op":"sendScpException","args":[")" + text + R"(",0]})"}));
+}
+
+}  // namespace
+
+namespace {
+
+std::string systemText(HRESULT hr) {
+    char text[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(hr), 0, text,
+                   sizeof text, nullptr);
+    std::string s = text;
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    return s.empty() ? "(no system text)" : s;
+}
+
+// Where the engine leaves out source or description, the report names the
+// kind of error and says what it was, from the error's code.
+TEST_F(SiteTest, ErrorsWithoutTextAreDescribedFromTheirCode) {
+    struct Case {
+        WORD code;
+        SCODE status;
+        const wchar_t* source;
+        const wchar_t* description;
+        std::string report;
+    };
+    const std::string runtime = "Microsoft VBScript runtime error [Line: 7] ";
+    const std::string compilation = "Microsoft VBScript compilation error [Line: 7] ";
+    const Case cases[] = {
+        {0, static_cast<SCODE>(0x800A000B), nullptr, nullptr, runtime + "Division by zero"},
+        {0, DISP_E_DIVBYZERO, nullptr, nullptr, runtime + "Division by zero"},
+        {0, DISP_E_BADPARAMCOUNT, nullptr, nullptr, runtime + "Wrong number of arguments or invalid property assignment"},
+        {13, 0, nullptr, nullptr, runtime + "Type mismatch"},
+        {0, static_cast<SCODE>(0x800A03EA), nullptr, nullptr, compilation + "Syntax error"},
+        {0, static_cast<SCODE>(0x800A0401), nullptr, nullptr, compilation + "Expected end of statement"},
+        // A compilation error without a number of the engine's.
+        {0, E_FAIL, L"Microsoft VBScript compilation error", nullptr, compilation + "Syntax error"},
+        // Other results in the system's words ("Unspecified error" on some
+        // systems, "Call failed." on others).
+        {0, E_FAIL, nullptr, nullptr, runtime + systemText(E_FAIL)},
+        {0, static_cast<SCODE>(0x800A3039), nullptr, nullptr, runtime + "Error 12345"},
+        {0, static_cast<SCODE>(0x8FFF1234), nullptr, L"", runtime + "Error 0x8FFF1234"},
+        // What the engine gave is kept.
+        {0, static_cast<SCODE>(0x800A000B), L"mine", nullptr, "mine [Line: 7] Division by zero"},
+        {0, static_cast<SCODE>(0x800A03E8), nullptr, L"my own words", runtime + "my own words"},
+    };
+    for (const Case& c : cases) {
+        standin_reset();
+        FakeError error(c.code, c.status, c.source, c.description, 7);
+        BoundJob job(40, 4001);
+        EXPECT_EQ(site->OnScriptError(&error), S_OK);
+        EXPECT_EQ(probe::scriptErrors().size(), 1u);
+        if (!probe::scriptErrors().empty()) {
+            EXPECT_EQ(probe::scriptErrors()[0].text, c.report) << std::hex << c.status;
+        }
+    }
+}
+
+// The platform's engine reports these three without (all of) their text.
+TEST_F(SiteTest, ScriptErrorsReachTheJobReadable) {
+    struct Case {
+        const wchar_t* script;
+        std::string report;
+        int indicator;
+    };
+    const Case cases[] = {
+        {L"Sub main()\nDim x\nx = 1 / 0\nEnd Sub\n", "Microsoft VBScript runtime error [Line: 2] Division by zero", 1},
+        {L"Sub main()\nx = (1\nEnd Sub\n", "Microsoft VBScript compilation error [Line: 1] Syntax error", 0},
+        {L"Sub main()\nErr.Raise 1000, \"inventory\", \"no disks found\"\nEnd Sub\n", "inventory [Line: 1] no disks found", 1},
+    };
+    for (const Case& c : cases) {
+        standin_reset();
+        runScript(c.script, 5, 5001);
+        auto errors = probe::scriptErrors();
+        ASSERT_EQ(errors.size(), 1u) << c.report;
+        EXPECT_EQ(errors[0].text, c.report);
+        EXPECT_EQ(errors[0].indicator, c.indicator) << c.report;
+    }
 }
 
 }  // namespace

@@ -38,9 +38,11 @@ TEST_F(WaitsTest, WaitResultsMapToWhatTheScriptSees) {
                                  L"CVEXT.ZTrace CStr(CVEXT.WaitForObjectEx(13, 40))");
         ASSERT_EQ(r.run, S_OK) << c.core;
         EXPECT_EQ(reports(), (Lines{c.seen, c.seen})) << c.core << " abort " << c.abort;
-        // The interval comes before the handle; only WaitForObject passes the trailing 0.
-        EXPECT_EQ(calls("MCWaitForObject"), (Lines{call("MCWaitForObject", "30,12,-1,0")}));
-        EXPECT_EQ(calls("MCWaitForObjectOffline"), (Lines{call("MCWaitForObjectOffline", "40,13,0")}));
+        // The interval comes before the handle, the abort flag after the
+        // noabort flag; only WaitForObject passes the trailing 0.
+        const std::string flag = std::to_string(c.abort);
+        EXPECT_EQ(calls("MCWaitForObject"), (Lines{call("MCWaitForObject", "30,12,-1," + flag + ",0")}));
+        EXPECT_EQ(calls("MCWaitForObjectOffline"), (Lines{call("MCWaitForObjectOffline", "40,13,0," + flag)}));
     }
 }
 
@@ -78,12 +80,14 @@ TEST_F(WaitsTest, SleepReportsAFullSleepOrAnAbort) {
                              L"CVEXT.ZTrace CStr(CVEXT.CVSleep(5, True))");
     ASSERT_EQ(r.run, S_OK);
     EXPECT_EQ(reports(), (Lines{"1", "1"}));
-    EXPECT_EQ(calls("MCSleep"), (Lines{call("MCSleep", "20,0"), call("MCSleep", "5,-1")}));
+    EXPECT_EQ(calls("MCSleep"), (Lines{call("MCSleep", "20,0,0"), call("MCSleep", "5,-1,0")}));
 
     standin_reset();
     standin_setAbort("MCSleep", 1);
-    r = runMain(L"CVEXT.ZTrace CStr(CVEXT.CVSleep(1000))");
+    r = runMain(L"CVEXT.ZTrace CStr(CVEXT.CVSleep(1000))\nCVEXT.CVSleep 10");
     EXPECT_EQ(reports(), (Lines{"-1"}));
+    // The abort flag as the core left it.
+    EXPECT_EQ(calls("MCSleep"), (Lines{call("MCSleep", "1000,0,1"), call("MCSleep", "10,0,1")}));
 
     long ret = 99;
     EXPECT_EQ(ext->CVSleep(10, VARIANT_FALSE, &ret), S_FALSE);
@@ -106,7 +110,7 @@ TEST_F(WaitsTest, EnterCriticalSectionAnswers) {
         long ret = 99;
         EXPECT_EQ(ext->MCEnterCS(&ret), c.hr) << c.core << " abort " << c.abort;
         EXPECT_EQ(ret, c.ret) << c.core << " abort " << c.abort;
-        EXPECT_EQ(journal(), (Lines{call("MCEnterCS", "", 4, 4004)}));
+        EXPECT_EQ(journal(), (Lines{call("MCEnterCS", std::to_string(c.abort), 4, 4004)}));
     }
     standin_reset();
     long ret = 99;

@@ -11,12 +11,11 @@ namespace {
 // Stands for "no text set": no real setting starts with a NUL.
 const std::string kNoText("\0none", 5);
 
-const char* explainFailure(Call& c, long r, char* errmsg) {
+std::string explainFailure(Call& c, long r, char* errmsg) {
     if (r) return "";
     std::string text = c.text(kNoText);
     if (text == kNoText) return "";
-    writeBuffer(errmsg, 512, text);
-    return errmsg;
+    return c.fill(errmsg, 512, text);
 }
 
 long withError(Call& c, char* errmsg) {
@@ -125,7 +124,6 @@ int ravlinapi::MCUpdateKey(char* keyfile, char* password, char* reply) {
     Call c("MCUpdateKey");
     c.arg(keyfile).arg(password ? "***" : nullptr);
     long r = c.result(1);
-    writeBuffer(reply, 256, c.text(r ? "key updated" : "key update failed"));
-    c.arg(reply);
+    c.arg(c.fill(reply, 256, c.text(r ? "key updated" : "key update failed")));
     return c.finish(r);
 }

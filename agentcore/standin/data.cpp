@@ -87,5 +87,6 @@ int ravlinapi::GetDataSources(_zjobcxt* cxt, unsigned long type, std::vector<std
             start = comma + 1;
         }
     }
+    c.strings(sources);
     return c.finish(r);
 }

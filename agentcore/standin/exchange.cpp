@@ -79,7 +79,7 @@ int ravlinapi::MCExport(_zjobcxt* cxt, char* vname, VARIANT* val, char* msg) {
             s.exports[vname] = copy;
         }
     }
-    if (!r) writeBuffer(msg, 512, c.text(""));
+    if (!r) c.fill(msg, 512, c.text(""));
     return c.finish(r);
 }
 
@@ -94,7 +94,7 @@ int ravlinapi::MCImport(_zjobcxt* cxt, char* vname, VARIANT* val, char* msg) {
         if (it == s.exports.end()) r = 0;
         else if (val) VariantCopy(val, &it->second);
     }
-    if (!r) writeBuffer(msg, 512, c.text(""));
+    if (!r) c.fill(msg, 512, c.text(""));
     return c.finish(r);
 }
 

@@ -8,13 +8,14 @@ using namespace standin;
 int ravlinapi::GetAgentInfo(char** prodtype, char** verstr, char** idir) {
     Call c("GetAgentInfo");
     long r = c.result(1);
-    if (r) {
-        // The three strings come from the C runtime heap and go back through free.
-        *prodtype = handOut("StandInAgent", Release::CrtFree);
-        *verstr = handOut(c.text("1.0.0"), Release::CrtFree);
-        *idir = handOut("C:\\agent", Release::CrtFree);
+    // The three strings come from the C runtime heap and go back through free.
+    const std::string texts[] = {"StandInAgent", c.text("1.0.0"), "C:\\agent"};
+    char** out[] = {prodtype, verstr, idir};
+    for (int i = 0; i < 3; ++i) {
+        char* given = r && out[i] ? handOut(texts[i], Release::CrtFree) : nullptr;
+        if (given) *out[i] = given;
+        c.arg(given);
     }
-    c.arg(*prodtype).arg(*verstr).arg(*idir);
     return c.finish(r);
 }
 
@@ -36,24 +37,21 @@ unsigned long ravlinapi::IterationCount(_zjobcxt* cxt) {
 int ravlinapi::GetMachName(_zjobcxt* cxt, char* name) {
     Call c("GetMachName", cxt);
     long r = c.result(1);
-    if (r) writeBuffer(name, 256, c.text("STANDIN-HOST"));
-    c.arg(name);
+    c.arg(r ? c.fill(name, 256, c.text("STANDIN-HOST")) : "");
     return c.finish(r);
 }
 
 int ravlinapi::MCVersion(_zjobcxt* cxt, char* component, char* version, int fullpath) {
     Call c("MCVersion", cxt);
     long r = c.result(1);
-    if (r) writeBuffer(version, 40, c.text("1.0.0.0"));
-    c.arg(component).arg(version).arg(fullpath);
+    c.arg(component).arg(r ? c.fill(version, 40, c.text("1.0.0.0")) : "").arg(fullpath);
     return c.finish(r);
 }
 
 int ravlinapi::MCGetMOID(_zjobcxt* cxt, char* progid, char* ver, char* id) {
     Call c("MCGetMOID", cxt);
     long r = c.result(1);
-    if (r) writeBuffer(id, 80, c.text("MOID-0001"));
-    c.arg(progid).arg(ver).arg(id);
+    c.arg(progid).arg(ver).arg(r ? c.fill(id, 80, c.text("MOID-0001")) : "");
     return c.finish(r);
 }
 
@@ -62,7 +60,9 @@ int ravlinapi::GetContextEx(_zjobcxt* cxt, char* label, char* labval, char* subl
     Call c("GetContextEx", cxt);
     long r = c.result(1);
     c.arg(label).arg(labval).arg(sublab).arg(subval).arg(count).strings(names, names ? count : 0);
-    if (r && result) *result = handOut(c.text("context-value"), Release::FreeMem);
+    char* given = r && result ? handOut(c.text("context-value"), Release::FreeMem) : nullptr;
+    if (given) *result = given;
+    c.arg(given);
     return c.finish(r);
 }
 

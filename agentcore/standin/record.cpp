@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <map>
 #include <mutex>
 #include <set>
@@ -22,10 +23,13 @@ struct State {
     std::map<std::string, long> results;
     std::map<std::string, std::string> texts;
     std::map<std::string, int> aborts;
+    std::set<std::string> unterminated;                  // operations that fill buffers to the brim
     std::map<const void*, unsigned long> jobs;       // data pointer -> job number
     // Strings meant for freeMem. A multiset: one wrongly given to free may
     // come back from malloc for the next string and must still be counted.
     std::multiset<void*> handedOut;
+    // Strings meant for the C runtime's free, with the text each was given.
+    std::vector<std::pair<void*, std::string>> handedOutForFree;
     long misreleases = 0;
     volatile LONG recording = 1;
     volatile LONG settings = 0;      // how many answers were set since the reset
@@ -123,6 +127,13 @@ Call& Call::uints(const unsigned long* v, std::size_t n) {
     return raw(a + "]");
 }
 
+Call& Call::strings(const std::vector<std::string>& v) {
+    if (!on_) return *this;
+    std::string a = "[";
+    for (std::size_t i = 0; i < v.size(); ++i) a += (i ? "," : "") + jsonString(v[i].c_str());
+    return raw(a + "]");
+}
+
 Call& Call::strings(char* const* v, std::size_t n) {
     if (!on_) return *this;
     std::string a = "[";
@@ -152,6 +163,26 @@ int Call::abortFlag() const {
     std::lock_guard<std::mutex> g(s.lock);
     auto it = s.aborts.find(op_);
     return it == s.aborts.end() ? 0 : it->second;
+}
+
+std::string Call::fill(char* buffer, std::size_t size, const std::string& text) const {
+    if (!buffer || size == 0) return "";
+    bool brim = false;
+    State& s = state();
+    if (s.settings) {
+        std::lock_guard<std::mutex> g(s.lock);
+        brim = s.unterminated.count(op_) != 0;
+    }
+    std::string written;
+    if (brim && !text.empty()) {
+        while (written.size() < size) written += text;
+        written.resize(size);
+        std::memcpy(buffer, written.data(), size);
+        return written;
+    }
+    written = text.substr(0, size - 1);
+    std::memcpy(buffer, written.c_str(), written.size() + 1);
+    return written;
 }
 
 long Call::finish(long result) {
@@ -185,23 +216,25 @@ void append(const std::string& json, const long* result) {
     if (s.listener) s.listener(line.c_str(), result, s.listenerContext);
 }
 
-void writeBuffer(char* buffer, std::size_t size, const std::string& text) {
-    if (!buffer || size == 0) return;
-    std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
-    std::memcpy(buffer, text.data(), n);
-    buffer[n] = '\0';
-}
-
 char* handOut(const std::string& text, Release how) {
     char* p = static_cast<char*>(std::malloc(text.size() + 1));
     if (!p) return nullptr;
     std::memcpy(p, text.c_str(), text.size() + 1);
-    if (how == Release::FreeMem) {
-        State& s = state();
-        std::lock_guard<std::mutex> g(s.lock);
-        s.handedOut.insert(p);
-    }
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    if (how == Release::FreeMem) s.handedOut.insert(p);
+    else s.handedOutForFree.emplace_back(p, text);
     return p;
+}
+
+// Whether a string handed out for free is still allocated and unchanged: a
+// block that was freed is either free now or holds someone else's data.
+static bool stillHeld(void* p, const std::string& text) {
+    _HEAPINFO entry = {};
+    while (_heapwalk(&entry) == _HEAPOK)
+        if (entry._pentry == p)
+            return entry._useflag == _USEDENTRY && std::memcmp(p, text.c_str(), text.size() + 1) == 0;
+    return false;
 }
 
 void takeBackFreeMem(void* p) {
@@ -259,6 +292,7 @@ void standin_reset(void) {
         s.results.clear();
         s.texts.clear();
         s.aborts.clear();
+        s.unterminated.clear();
         s.misreleases = 0;
         s.recording = 1;
         s.settings = 0;
@@ -266,6 +300,7 @@ void standin_reset(void) {
         s.listener = nullptr;
         s.listenerContext = nullptr;
         s.handedOut.clear();
+        s.handedOutForFree.clear();
     }
     resetStores();
 }
@@ -308,6 +343,14 @@ void standin_setListener(standin_listener listener, void* context) {
     s.listenerContext = context;
 }
 
+void standin_setUnterminated(const char* op, int on) {
+    State& s = state();
+    std::lock_guard<std::mutex> g(s.lock);
+    if (on) s.unterminated.insert(op);
+    else s.unterminated.erase(op);
+    InterlockedIncrement(&s.settings);
+}
+
 void standin_setRecording(int on) { InterlockedExchange(&state().recording, on ? 1 : 0); }
 
 void standin_note(const char* json) {
@@ -327,6 +370,8 @@ void standin_free(void* p) { std::free(p); }
 long standin_misreleases(void) {
     State& s = state();
     std::lock_guard<std::mutex> g(s.lock);
-    return s.misreleases + static_cast<long>(s.handedOut.size());
+    long leaked = 0;
+    for (auto& [p, text] : s.handedOutForFree) leaked += stillHeld(p, text) ? 1 : 0;
+    return s.misreleases + static_cast<long>(s.handedOut.size()) + leaked;
 }
 }

@@ -43,12 +43,23 @@ public:
     Call& ints(const long* v, std::size_t n);
     Call& uints(const unsigned long* v, std::size_t n);
     Call& strings(char* const* v, std::size_t n);
+    Call& strings(const std::vector<std::string>& v);
+    // An out-pointer: the value it holds now, or null for a null pointer.
+    Call& out(const int* p) { return on_ ? raw(p ? std::to_string(*p) : "null") : *this; }
+    Call& out(const unsigned long* p) { return on_ ? raw(p ? std::to_string(*p) : "null") : *this; }
     Call& raw(const std::string& json);
 
     // The settings of this operation, or the given defaults.
     long result(long fallback) const;
     std::string text(const std::string& fallback) const;
     int abortFlag() const;
+
+    // Copies `text` into a caller's buffer of `size` bytes the way the agent
+    // core fills its fixed-size buffers: cut to fit and terminated, or, where
+    // the operation is set to fill its buffers unterminated, repeated up to
+    // the buffer's last byte without a NUL. Returns the text as written, for
+    // the journal, which never reads the caller's buffer itself.
+    std::string fill(char* buffer, std::size_t size, const std::string& text) const;
 
     long finish(long result);
 
@@ -65,10 +76,6 @@ void append(const std::string& json, const long* result = nullptr);
 
 // How long the waits really sleep at most, in ms; negative for no limit.
 long waitLimit();
-
-// Copies `text` into a caller's buffer of `size` bytes, cut to fit and
-// terminated, the way the agent core fills its fixed-size buffers.
-void writeBuffer(char* buffer, std::size_t size, const std::string& text);
 
 // Strings handed out by the core on the C runtime heap. Those meant for
 // freeMem are tracked, so that a release through the wrong function shows:

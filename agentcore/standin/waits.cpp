@@ -71,6 +71,7 @@ int ravlinapi::MCSleep(_zjobcxt* cxt, long intv, int noabort, int* abort) {
     c.arg(intv).arg(noabort);
     sleepCapped(intv);
     if (abort) *abort = c.abortFlag();
+    c.out(abort);
     return c.finish(c.result(1));
 }
 
@@ -80,7 +81,7 @@ int ravlinapi::MCWaitForObject(_zjobcxt* cxt, long waitintv, void* hobj, int noa
     c.arg(waitintv).arg(static_cast<long>(reinterpret_cast<intptr_t>(hobj))).arg(noabort);
     sleepCapped(waitintv);
     if (abort) *abort = c.abortFlag();
-    c.arg(reserved);
+    c.out(abort).arg(reserved);
     return c.finish(c.result(1));
 }
 
@@ -90,6 +91,7 @@ int ravlinapi::MCWaitForObjectOffline(_zjobcxt* cxt, long waitintv, void* hobj, 
     c.arg(waitintv).arg(static_cast<long>(reinterpret_cast<intptr_t>(hobj))).arg(noabort);
     sleepCapped(waitintv);
     if (abort) *abort = c.abortFlag();
+    c.out(abort);
     return c.finish(c.result(1));
 }
 
@@ -105,6 +107,7 @@ int ravlinapi::MCEnterCS(_zjobcxt* cxt, int* abort) {
         cs.owner = self;
         ++cs.depth;
     }
+    c.out(abort);
     return c.finish(r);
 }
 
@@ -134,7 +137,7 @@ int ravlinapi::SampleLock(_zjobcxt* cxt, unsigned long component, unsigned long 
         now = l.counts[component];
     }
     if (newCount) *newCount = now;
-    c.arg(now);
+    c.out(newCount);
     return c.finish(c.result(now != oldCount ? 1 : 0));
 }
 
