@@ -14,12 +14,12 @@
 
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "classfactory.h"
 #include "engine_source.h"
 #include "faulty_engine.h"
+#include "host_fixture.h"
 #include "memory.h"
 #include "module.h"
 #include "owners.h"
@@ -31,13 +31,8 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-std::string hex(unsigned long value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%lx", value);
-    return text;
-}
+using hostfix::hex;
+using hostfix::Lines;
 
 bool anyLine(const Lines& lines, const std::string& part) {
     for (const std::string& line : lines)
@@ -108,16 +103,6 @@ struct Outcome {
     Lines traces;
 };
 
-// Runs `step` on a thread of its own, armed as the test's main thread is.
-template <class Step>
-void onOtherThread(Step&& step) {
-    std::thread([&] {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        step();
-        CoUninitialize();
-    }).join();
-}
-
 // `injected` tells whether the fault has been injected so far.
 template <class Injected>
 Outcome lifecycle(Injected injected) {
@@ -156,12 +141,12 @@ Outcome lifecycle(Injected injected) {
             o.run[j] = host->run(o.cookie[j], 71001 + 1000 * j, &o.ret[j]);
         }
         done();
-        onOtherThread([&] {
+        hostfix::onThread([&] {
             Armed armed;
             o.run[2] = host->run(o.cookie[0], 71002, &o.ret[2]);
         });
         done();
-        onOtherThread([&] {
+        hostfix::onThread([&] {
             Armed armed;
             o.stop = host->stop(o.cookie[0]);
         });
