@@ -122,6 +122,7 @@ void BenchHost::lifecycle(const std::wstring& script) {
     unsigned long cookie = reg(script, true);
     VARIANT_BOOL ret = 0;
     host_->run(cookie, 1, &ret);
+    if (!ret) InterlockedIncrement(&failed_);
     host_->unreg(cookie);
 }
 

@@ -21,10 +21,13 @@ public:
     void unreg(unsigned long cookie);
     // reg, compile, run, unreg of one job.
     void lifecycle(const std::wstring& script);
+    // Lifecycles whose run did not succeed, so far.
+    long failed() const { return failed_; }
 
 private:
     ComPtr<ITolvera> host_;
     unsigned long nextJob_ = 1;
+    volatile LONG failed_ = 0;
 };
 
 // A bare engine with a site that offers one named item, STUB: an IDispatch

@@ -72,6 +72,7 @@ cacheEntry* vbcache::add(unsigned long jobid, const wchar_t* jobname, ImpJob* jo
     entry->next = head_;
     if (head_) head_->prev = entry;
     head_ = entry;
+    if (!tail_) tail_ = entry;
     ++count_;
     return entry;
 }
@@ -85,6 +86,7 @@ void vbcache::remove(cacheEntry* cacheidx) {
         if (entry->prev) entry->prev->next = entry->next;
         if (entry->next) entry->next->prev = entry->prev;
         if (head_ == entry) head_ = entry->next;
+        if (tail_ == entry) tail_ = entry->prev;
         --count_;
         index_.erase(entry);
         if (entry->ending) --ending_;
@@ -137,7 +139,12 @@ void vbcache::unbindAfterCompile(cacheEntry* cacheidx, DWORD previous) {
     Lock guard(lock_);
     cacheEntry* entry = listed(cacheidx);
     // A run attached meanwhile owns the binding now.
-    if (entry && !entry->running && entry->thread == GetCurrentThreadId()) entry->thread = previous;
+    if (!entry || entry->running || entry->thread != GetCurrentThreadId()) return;
+    entry->thread = previous;
+    // The compile put the job ahead of every other. The thread it gets back
+    // may be running (or compiling) another job right now, whose calls must
+    // not find this one first: a binding given back ranks behind all others.
+    if (previous) moveToTail(entry);
 }
 
 void vbcache::markCompiled(cacheEntry* cacheidx) {
@@ -231,12 +238,23 @@ cacheEntry* vbcache::listed(cacheEntry* cacheidx) {
 // would go to another job.
 void vbcache::moveToHead(cacheEntry* entry) {
     if (entry == head_) return;
+    if (entry == tail_) tail_ = entry->prev;
     entry->prev->next = entry->next;
     if (entry->next) entry->next->prev = entry->prev;
     entry->prev = nullptr;
     entry->next = head_;
     head_->prev = entry;
     head_ = entry;
+}
+
+void vbcache::moveToTail(cacheEntry* entry) {
+    if (entry == tail_) return;
+    (entry->prev ? entry->prev->next : head_) = entry->next;
+    entry->next->prev = entry->prev;
+    entry->prev = tail_;
+    entry->next = nullptr;
+    tail_->next = entry;
+    tail_ = entry;
 }
 
 cacheEntry* vbcache::forThread() {

@@ -80,11 +80,13 @@ private:
     cacheEntry* listed(cacheEntry* cacheidx);   // under the lock
     cacheEntry* forThread();                    // under the lock
     void moveToHead(cacheEntry* entry);         // under the lock
+    void moveToTail(cacheEntry* entry);         // under the lock
 
     CriticalSection lock_;
     std::atomic<int> ending_{0};                // entries whose run is ending
     int count_ = 0;
     cacheEntry* head_ = nullptr;
+    cacheEntry* tail_ = nullptr;
     // The listed entries, so that a cacheidx is checked without a walk.
     std::unordered_set<const cacheEntry*> index_;
 };

@@ -49,8 +49,9 @@ TEST_F(ExchangeTest, PairsComeBackAsOneFlatArrayOfStrings) {
     EXPECT_EQ(calls("DictionaryInsertValue"), (Lines{call("DictionaryInsertValue", R"("b","2")"),
                                                      call("DictionaryInsertValue", R"("a","1")"),
                                                      call("DictionaryInsertValue", R"("c","3")")}));
-    EXPECT_EQ(calls("DictionaryRetrieveAllValues"), (Lines{call("DictionaryRetrieveAllValues", "")}));
-    EXPECT_EQ(calls("DictionaryRetrieveByPattern"), (Lines{call("DictionaryRetrieveByPattern", R"("?")")}));
+    const std::string pairs = R"([["a","1"],["b","2"],["c","3"]])";
+    EXPECT_EQ(calls("DictionaryRetrieveAllValues"), (Lines{call("DictionaryRetrieveAllValues", pairs)}));
+    EXPECT_EQ(calls("DictionaryRetrieveByPattern"), (Lines{call("DictionaryRetrieveByPattern", R"("?",)" + pairs)}));
 }
 
 TEST_F(ExchangeTest, PatternSearchesAndEmptyResults) {
@@ -111,9 +112,9 @@ TEST_F(ExchangeTest, NullIsAnOrdinaryKeyButNoExportName) {
     ASSERT_EQ(r.run, S_OK);
     EXPECT_EQ(reports(), (Lines{"1 x", "0", "0"}));
     EXPECT_EQ(calls("DictionaryInsertValue"), (Lines{call("DictionaryInsertValue", R"("NULL","x")")}));
-    EXPECT_EQ(calls("DictionaryRetrieveValue"), (Lines{call("DictionaryRetrieveValue", R"("NULL")")}));
-    EXPECT_EQ(calls("MCExport"), (Lines{call("MCExport", R"(null,{"vt":2,"value":"5"})")}));
-    EXPECT_EQ(calls("MCImport"), (Lines{call("MCImport", "null")}));
+    EXPECT_EQ(calls("DictionaryRetrieveValue"), (Lines{call("DictionaryRetrieveValue", R"("NULL","x")")}));
+    EXPECT_EQ(calls("MCExport"), (Lines{call("MCExport", R"(null,{"vt":2,"value":"5"},"")")}));
+    EXPECT_EQ(calls("MCImport"), (Lines{call("MCImport", R"(null,{"vt":0,"value":""},"")")}));
 }
 
 TEST_F(ExchangeTest, NonAsciiTextTravelsThroughTheAnsiCodePage) {
@@ -131,9 +132,9 @@ TEST_F(ExchangeTest, NonAsciiTextTravelsThroughTheAnsiCodePage) {
     ASSERT_EQ(r.run, S_OK) << ::testing::PrintToString(journal());
     EXPECT_EQ(calls("DictionaryInsertValue"),
               (Lines{call("DictionaryInsertValue", R"("caf\u00e9","\u20ac5")")}));
-    EXPECT_EQ(calls("MCExport"), (Lines{call("MCExport", R"("value",{"vt":8,"value":"\u20ac5"})"),
-                                        call("MCExport", R"("name",{"vt":8,"value":"caf\u00e9"})"),
-                                        call("MCExport", R"("pair",{"vt":8,"value":"\u20ac5"})")}));
+    EXPECT_EQ(calls("MCExport"), (Lines{call("MCExport", R"("value",{"vt":8,"value":"\u20ac5"},"")"),
+                                        call("MCExport", R"("name",{"vt":8,"value":"caf\u00e9"},"")"),
+                                        call("MCExport", R"("pair",{"vt":8,"value":"\u20ac5"},"")")}));
     EXPECT_EQ(reports(), (Lines{"1 2 True True"}));
 }
 
@@ -154,10 +155,12 @@ TEST_F(ExchangeTest, ExportedValuesComeBackOnImport) {
     EXPECT_EQ(reports(), (Lines{"1", "1 Integer 42", "1 String hello", "0 Empty"}));
     // The value goes as the engine passed it: a literal by value, a script
     // variable as a reference to it (VT_BYREF | VT_VARIANT).
-    EXPECT_EQ(calls("MCExport"), (Lines{call("MCExport", R"("count",{"vt":2,"value":"42"})"),
-                                        call("MCExport", R"("greeting",{"vt":16396,"value":"hello"})")}));
-    EXPECT_EQ(calls("MCImport"), (Lines{call("MCImport", R"("count")"), call("MCImport", R"("greeting")"),
-                                        call("MCImport", R"("never")")}));
+    EXPECT_EQ(calls("MCExport"), (Lines{call("MCExport", R"("count",{"vt":2,"value":"42"},"")"),
+                                        call("MCExport", R"("greeting",{"vt":16396,"value":"hello"},"")")}));
+    // An import shows the value the core stored into the script's variable.
+    EXPECT_EQ(calls("MCImport"), (Lines{call("MCImport", R"("count",{"vt":2,"value":"42"},"")"),
+                                        call("MCImport", R"("greeting",{"vt":8,"value":"hello"},"")"),
+                                        call("MCImport", R"("never",{"vt":0,"value":""},"")")}));
 }
 
 TEST_F(ExchangeTest, ExportSucceedsAsACallWhateverTheCoreAnswers) {

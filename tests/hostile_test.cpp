@@ -114,7 +114,7 @@ const Family kFamilies[] = {
                           : nullptr;
          std::string shown = vt ? vt : k == Kind::Empty ? R"({"vt":0,"value":""})"
                                                         : "{\"vt\":8,\"value\":" + asText(k) + "}";
-         return Lines{call("MCExport", "\"v\"," + shown), done("True")};
+         return Lines{call("MCExport", "\"v\"," + shown + ",\"\""), done("True")};
      },
      false},
     // A refused action stores the core's message into errmsg, whatever the

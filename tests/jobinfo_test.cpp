@@ -300,7 +300,7 @@ TEST_F(JobInfoTest, EventTextTravelsThroughTheAnsiCodePageBothWays) {
         L"code = CVEXT.EventXMLToPlainText(x, t)\n"
         L"If t = x Then CVEXT.ZTrace \"same \" & CStr(code)"));
     EXPECT_EQ(calls("EventXMLToPlainText"),
-              Lines{call("EventXMLToPlainText", R"("<e>caf\u00e9 \u20ac</e>")")});
+              Lines{call("EventXMLToPlainText", R"("<e>caf\u00e9 \u20ac</e>","<e>caf\u00e9 \u20ac</e>")")});
     EXPECT_EQ(probe::reports(), Lines{"same 1"});
 
     standin_reset();
@@ -309,7 +309,8 @@ TEST_F(JobInfoTest, EventTextTravelsThroughTheAnsiCodePageBothWays) {
         L"Dim t\nCVEXT.EventXMLToPlainText \"NULL\", t\n"
         L"If t = \"price \u20ac 5, caf\u00e9\" Then CVEXT.ZTrace \"back\""));
     // "NULL" is no null text for this method.
-    EXPECT_EQ(calls("EventXMLToPlainText"), Lines{call("EventXMLToPlainText", R"("NULL")")});
+    EXPECT_EQ(calls("EventXMLToPlainText"),
+              Lines{call("EventXMLToPlainText", R"("NULL","price \u20ac 5, caf\u00e9")")});
     EXPECT_EQ(probe::reports(), Lines{"back"});
 }
 

@@ -42,11 +42,27 @@ inline SIZE_T heapBytesInUse() {
 // not blur this figure.
 inline SIZE_T crtHeapBytesInUse() { return bytesInUse(reinterpret_cast<HANDLE>(_get_heap_handle())); }
 
-// Wine 8 leaves PrivateUsage at 0 and GetProcessHandleCount answers 0, so
-// each figure falls back where the platform gives none: the page-file usage
-// (what Wine reports for the process's committed private memory) and a count
-// of the handle values that name an open handle (Wine hands out small
-// multiples of 4, reused lowest first; 64K values cover any test's table).
+// Open handles of the process. Wine 8's GetProcessHandleCount answers 0;
+// there the handle values that name an open handle are counted. Wine hands
+// out small multiples of 4, always the lowest free one, so every open handle
+// lies below the first run of free values longer than the most handles a
+// test ever held at once; the scan stops there (each probe is a call to
+// Wine's server, and a whole 64K range takes about a second).
+inline unsigned long openHandles() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count) return count;
+    DWORD flags;
+    int free = 0;
+    for (ULONG_PTR value = 4; value < 0x10000 && free < 1024; value += 4) {
+        bool open = GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags);
+        count += open;
+        free = open ? 0 : free + 1;
+    }
+    return count;
+}
+
+// Wine 8 leaves PrivateUsage at 0, so the page-file usage stands for it
+// (what Wine reports for the process's committed private memory).
 inline ProcessUsage processUsage() {
     ProcessUsage usage;
     PROCESS_MEMORY_COUNTERS_EX counters = {};
@@ -55,13 +71,6 @@ inline ProcessUsage processUsage() {
                              sizeof counters))
         usage.privateBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
     usage.heapBytes = heapBytesInUse();
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count) {
-        usage.handles = count;
-    } else {
-        DWORD flags;
-        for (ULONG_PTR value = 4; value < 0x10000; value += 4)
-            if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++usage.handles;
-    }
+    usage.handles = openHandles();
     return usage;
 }

@@ -157,6 +157,32 @@ TEST_F(HostTest, CompileFromAnotherThreadDuringARunIsRefusedAndTheRunGoesOn) {
     host->unreg(cookie);
 }
 
+// The scheduler compiles a job that was registered on a worker's thread
+// while another job runs on that worker. The compile gives the job its
+// registering thread back afterwards; every call of the run going on there
+// must still carry the running job's context, none the compiled job's.
+TEST_F(HostTest, CompilingAnotherJobOfTheRunningThreadLeavesTheRunItsCalls) {
+    Job idle(57, kProbeScript), busy(58, waitLoop(10).c_str());
+    ULONG idleCookie = 0;
+    VARIANT_BOOL ret = -1;
+    std::thread worker([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        idleCookie = reg(idle);
+        ULONG busyCookie = reg(busy);
+        EXPECT_EQ(compile(busyCookie), S_OK);
+        EXPECT_EQ(run(busyCookie, 58001, &ret), S_OK);
+        host->unreg(busyCookie);
+        CoUninitialize();
+    });
+    ASSERT_TRUE(waitForCalls("MCSleep", 1));
+    EXPECT_EQ(compile(idleCookie, L"Sub extra()\nEnd Sub\n"), S_OK);
+    worker.join();
+    EXPECT_EQ(ret, 1);
+    EXPECT_EQ(calls("MCSleep"), Lines(10, probe::call("MCSleep", "20,0,0", 58, 58001)));
+    EXPECT_EQ(calls("MSActions"), Lines{probeCall(58, 58001, "loop ended")});
+    host->unreg(idleCookie);
+}
+
 // A job compiled in pieces on one thread and run on another gets all of its
 // pieces on the fresh engine, in order; a piece that failed to compile is
 // not among them.

@@ -1,17 +1,31 @@
-// Many jobs at once through one host, as an agent runs them: worker threads
-// each drive their own jobs (reg, compile, several runs, unreg) while another
-// thread registers and removes other jobs. Every run mixes events, data
-// points, dictionary calls, self-aborts, run-time and syntax errors; each
-// core call carries its job and a sequence number, so the core's journal
-// shows whether any call was lost, doubled, reordered or given another job's
-// context. Repeated rounds show whether memory or handles grow.
+// Many jobs at once through one host, as an agent drives it. Six workers own
+// jobs (reg, compile, runs, unreg); a control thread, the agent's scheduler,
+// stops jobs in the middle of their runs, compiles into running and idle
+// jobs, runs jobs itself, closes idle jobs and repeats operations with the
+// cookies of removed jobs; a churn thread registers and removes other jobs.
+// Every run has a pwdobj of its own, so the core's journal shows for each call
+// the job and the run it belongs to. Every operation is stamped on one clock,
+// so the checker knows what may have touched a run: nothing (it leaves all
+// its calls), a stop (a prefix of them), a compile from another thread (all
+// or, refused by the busy engine, none), or a stop that closed the job before
+// it (none). Repeated rounds show whether memory or handles grow.
 //
-// ZTOLVERA_STRESS_ROUNDS sets the number of rounds (make stress runs many).
+// ZTOLVERA_STRESS_ROUNDS sets the number of rounds (make stress runs many);
+// ZTOLVERA_STRESS_SEED replays the choices of a failed round, which the
+// failure names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
+#include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,30 +41,38 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-constexpr int kWorkers = 4;
-constexpr int kRuns = 3;            // runs of each job between its reg and unreg
-constexpr int kDefaultRounds = 20;
-constexpr int kChurnJobs = 40;      // registered and removed alongside, per round
+constexpr int kWorkers = 6;         // with the control and the churn thread, 8 threads
+constexpr int kRuns = 3;            // worker runs of each job between its reg and unreg
+constexpr int kChurnJobs = 20;      // registered and removed alongside, per round
+constexpr int kDefaultRounds = 40;
+constexpr int kWarmRounds = 2;    // fill the engine's, runtime's and platform's caches
+constexpr DWORD kRoundLimitMs = 60000;   // a round still going after this long hangs
+constexpr HRESULT kBusyEngine = E_UNEXPECTED;
 
 // What a job's script does after its common calls; one job of each kind per
-// worker and round.
-enum class Kind { Completes, AbortsItself, DividesByZero, RaisesError, FailsToCompile };
+// worker and round. Churn jobs are Quiet (no calls) or fail to compile.
+enum class Kind { Completes, AbortsItself, DividesByZero, RaisesError, FailsToCompile, Quiet };
 constexpr Kind kKinds[] = {Kind::Completes, Kind::AbortsItself, Kind::DividesByZero, Kind::RaisesError,
                            Kind::FailsToCompile};
 constexpr int kJobsPerWorker = sizeof kKinds / sizeof kKinds[0];
 
-int rounds() {
-    const char* text = std::getenv("ZTOLVERA_STRESS_ROUNDS");
+bool succeeds(Kind kind) { return kind == Kind::Completes || kind == Kind::AbortsItself; }
+bool raisesAtRunTime(Kind kind) { return kind == Kind::DividesByZero || kind == Kind::RaisesError; }
+
+int fromEnvironment(const char* name, int otherwise) {
+    const char* text = std::getenv(name);
     int n = text ? std::atoi(text) : 0;
-    return n > 0 ? n : kDefaultRounds;
+    return n > 0 ? n : otherwise;
 }
 
 std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 // The job's script: every call names the job ("j<J>") and its place ("s<N>").
 // The dictionary entry is the job's own; reading it back proves that no other
-// job's insert reached it.
+// job's insert reached it. The wait after the first call is where the control
+// thread's stops usually land.
 std::wstring scriptOf(unsigned long job, Kind kind) {
+    if (kind == Kind::Quiet) return L"Sub main()\n  x = 1\nEnd Sub\n";
     const std::string j = "j" + std::to_string(job);
     // A syntax error on the first line: Wine 8's engine keeps part of what
     // it parsed before a syntax error, so the error comes before the rest.
@@ -58,6 +80,7 @@ std::wstring scriptOf(unsigned long job, Kind kind) {
     s +=
         "Sub main()\n"
         "  CVEXT.CreateEvent 2, \"" + j + " s1\", \"act\", \"obj\", 1.5, \"d\", \"src\", 7, 0\n"
+        "  CVEXT.CVSleep 4\n"
         "  CVEXT.DataLog \"" + j + "\", 2.5, \"" + j + " s2\"\n"
         "  r = CVEXT.DictionaryInsertValue(\"" + j + "k\", \"v" + j + "\")\n"
         "  r = CVEXT.DictionaryRetrieveValue(\"" + j + "k\", v)\n"
@@ -68,23 +91,23 @@ std::wstring scriptOf(unsigned long job, Kind kind) {
     case Kind::AbortsItself: s += "  CVEXT.AbortScript \"" + j + "\", \"s5\"\n"; break;
     case Kind::DividesByZero: s += "  x = 1 / 0\n"; break;
     case Kind::RaisesError: s += "  Err.Raise 1000, \"" + j + "\", \"fault\"\n"; break;
-    case Kind::FailsToCompile: break;
+    default: break;
     }
     s += "  CVEXT.ZTrace \"" + j + " not reached\"\nEnd Sub\n";
     return widen(s);
 }
 
-// The journal lines one run of the job must leave, in the script's order.
-// Script errors are checked apart (their text is the engine's), by `errorOf`.
+// The journal lines one whole run of the job leaves, in the script's order.
 Lines expectedRun(unsigned long job, unsigned long pwd, Kind kind) {
-    if (kind == Kind::FailsToCompile) return {};
+    if (kind == Kind::FailsToCompile || kind == Kind::Quiet) return {};
     const std::string j = "j" + std::to_string(job);
     auto call = [&](const char* op, const std::string& args) { return probe::call(op, args, job, pwd); };
     Lines lines = {
         call("MSActions", "2,\"" + j + " s1\",\"act\",\"obj\",\"d\",1.5,0,null,null"),
+        call("MCSleep", "4,0,0"),
         call("DataLog", "1,\"" + j + "\",2.5,\"" + j + " s2\",0"),
         call("DictionaryInsertValue", "\"" + j + "k\",\"v" + j + "\""),
-        call("DictionaryRetrieveValue", "\"" + j + "k\""),
+        call("DictionaryRetrieveValue", "\"" + j + "k\",\"v" + j + "\""),
         call("DataLog", "0,7,3.5,\"" + j + " s3 v" + j + "\",0"),
         call("MSLongActions", "3,\"" + j + " s4\",\"act\",\"obj\",\"C:\\\\f" + j + "\",-1,1.5,0,null,null"),
     };
@@ -93,213 +116,719 @@ Lines expectedRun(unsigned long job, unsigned long pwd, Kind kind) {
     return lines;
 }
 
-// The text a job's script error must end with, and the indicator: 0 for the
-// error found while its text was parsed, 1 for one while it ran.
-struct ExpectedError {
-    std::string ending;
-    int indicator;
+bool isPrefix(const Lines& part, const Lines& whole) {
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
+
+// --- what the threads did ---
+
+// One clock for every operation of a round, so that the checker can tell
+// which operations overlapped.
+std::atomic<unsigned long> g_clock{0};
+
+enum class Op { Reg, Compile, Run, Stop, Unreg };
+
+struct Done {
+    Op op;
+    unsigned long start, end;
+    HRESULT hr;
+    VARIANT_BOOL ret = 0;           // Run
+    ULONG pwd = 0;                  // Run
+    bool ownText = true;            // Compile: "NULL", the job's own text
+    bool overlaps(const Done& other) const { return start < other.end && other.start < end; }
 };
-std::vector<ExpectedError> expectedErrors(unsigned long job, Kind kind) {
-    switch (kind) {
-    // Wine 8's engine reports a division by zero without source or
-    // description; only the line is the engine's own in every case.
-    case Kind::DividesByZero: return std::vector<ExpectedError>(kRuns, {"", 1});
-    case Kind::RaisesError: return std::vector<ExpectedError>(kRuns, {"] fault", 1});
-    case Kind::FailsToCompile: return {{"", 0}};
-    default: return {};
+
+// A job of the round and everything done to it. A worker owns it; the
+// control thread may act on it between its publication and its retirement,
+// and only while it holds `busy`, so that unreg never overlaps another
+// operation on the cookie. Runs take the run slot, so that no two overlap.
+struct Job {
+    Job(unsigned long number, Kind kind) : number(number), kind(kind) {
+        object = standin_newJob(number, scriptOf(number, kind).c_str());
     }
-}
-// Err.Raise names the job as the error's source, so its report must start so.
-std::string expectedErrorStart(unsigned long job, Kind kind) {
-    return kind == Kind::RaisesError ? "j" + std::to_string(job) + " [Line: " : "";
-}
+    ~Job() { standin_deleteJob(object); }
 
-// A job as one worker drove it, and what the host answered.
-struct JobRecord {
-    unsigned long job = 0;
-    Kind kind = Kind::Completes;
-    HRESULT reg = E_FAIL, compile = E_FAIL, unreg = E_FAIL;
-    std::vector<HRESULT> run;
-    std::vector<VARIANT_BOOL> ret;
+    const unsigned long number;
+    const Kind kind;
+    ImpJob* object;
+    ULONG cookie = 0;
+    std::atomic<bool> published{false}, retiring{false}, runSlot{false}, midRun{false};
+    std::atomic<int> busy{0};
+    std::atomic<ULONG> runs{0};
+
+    CriticalSection lock;
+    std::vector<Done> done;
+
+    template <class Call>
+    HRESULT record(Op op, Call&& call, ULONG pwd = 0, bool ownText = true) {
+        Done d{op, ++g_clock, 0, E_FAIL, 0, pwd, ownText};
+        d.hr = call(d.ret);
+        d.end = ++g_clock;
+        Lock guard(lock);
+        done.push_back(d);
+        return d.hr;
+    }
+    // Each run of the job has a pwdobj of its own.
+    ULONG nextPwd() { return number * 10000 + ++runs; }
+
+    bool claimRunSlot() {
+        bool free = false;
+        return runSlot.compare_exchange_strong(free, true);
+    }
+    bool enter() {
+        ++busy;
+        if (published && !retiring) return true;
+        --busy;
+        return false;
+    }
+    void leave() { --busy; }
 };
 
-vsinfo infoOf(ImpJob* job, unsigned long jobno, wchar_t* name) {
-    return {jobno, name, static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(job))};
+vsinfo infoOf(const Job& job, wchar_t* name) {
+    return {job.number, name, static_cast<ULONG>(reinterpret_cast<std::uintptr_t>(job.object))};
 }
 
-// One worker: its jobs one after the other, each job's whole life on this
-// thread (the platform's engine belongs to the thread that gave it its site).
-void work(ITolvera* host, unsigned long firstJob, std::vector<JobRecord>& records) {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    Bstr null(L"NULL");
+// Cookies of removed jobs, kept across rounds, for the control thread to use.
+class StaleCookies {
+public:
+    void add(ULONG cookie) {
+        Lock guard(lock_);
+        cookies_.push_back(cookie);
+        if (cookies_.size() > 400) cookies_.erase(cookies_.begin(), cookies_.begin() + 200);
+    }
+    bool pick(std::mt19937& rng, ULONG& cookie) {
+        Lock guard(lock_);
+        if (cookies_.empty()) return false;
+        cookie = cookies_[rng() % cookies_.size()];
+        return true;
+    }
+
+private:
+    CriticalSection lock_;
+    std::vector<ULONG> cookies_;
+};
+
+struct StaleDone {
+    ULONG cookie;
+    Op op;
+    HRESULT hr;
+    VARIANT_BOOL ret;
+};
+
+struct Round {
+    ITolvera* host;
+    StaleCookies& stale;
+    std::vector<std::unique_ptr<Job>> jobs;     // the workers', worker by worker
+    std::vector<std::unique_ptr<Job>> churned;
+    std::vector<StaleDone> staleDone;
+    int controlRuns = 0;
+    std::atomic<bool> planDone{false};
+    std::atomic<int> workersLeft{kWorkers};
+};
+
+// The worker whose run is on this thread, for the core's callback.
+thread_local Job* t_running = nullptr;
+// The first call of a run tells the control thread that the run is under way.
+void markMidRun() {
+    if (t_running) t_running->midRun = true;
+}
+
+HRESULT compileWith(ITolvera* host, ULONG cookie, const wchar_t* text) {
+    Bstr script(text);
+    return host->compile(cookie, script.get());
+}
+
+HRESULT runJob(ITolvera* host, Job& job, VARIANT_BOOL& ret) {
+    ULONG pwd = job.nextPwd();
+    return job.record(Op::Run, [&](VARIANT_BOOL& r) { return host->run(job.cookie, pwd, &r); }, pwd);
+}
+
+// One worker: its jobs registered and compiled on this thread, run in turns,
+// then removed, each once no control operation holds it.
+void work(Round& round, int worker) {
     wchar_t name[] = L"stress";
-    for (int k = 0; k < kJobsPerWorker; ++k) {
-        JobRecord rec;
-        rec.job = firstJob + k;
-        rec.kind = kKinds[k];
-        ImpJob* job = standin_newJob(rec.job, scriptOf(rec.job, rec.kind).c_str());
-        ULONG cookie = 0;
-        rec.reg = host->reg(infoOf(job, rec.job, name), &cookie);
-        rec.compile = host->compile(cookie, null.get());
-        for (int r = 0; r < kRuns; ++r) {
-            VARIANT_BOOL ret = -1;
-            rec.run.push_back(host->run(cookie, rec.job * 10 + r, &ret));
-            rec.ret.push_back(ret);
+    std::vector<Job*> mine;
+    for (int k = 0; k < kJobsPerWorker; ++k) mine.push_back(round.jobs[worker * kJobsPerWorker + k].get());
+    for (Job* job : mine) {
+        job->record(Op::Reg, [&](VARIANT_BOOL&) { return round.host->reg(infoOf(*job, name), &job->cookie); });
+        job->record(Op::Compile, [&](VARIANT_BOOL&) { return compileWith(round.host, job->cookie, L"NULL"); });
+        job->published = true;
+    }
+    // The runs go on until the control thread has done what every round
+    // must do to them, however the threads were scheduled.
+    const ULONGLONG until = GetTickCount64() + kRoundLimitMs / 4;
+    for (int r = 0; r < kRuns || (!round.planDone && GetTickCount64() < until); ++r) {
+        for (Job* job : mine) {
+            while (!job->claimRunSlot()) Sleep(0);
+            t_running = job;
+            VARIANT_BOOL ret;
+            runJob(round.host, *job, ret);
+            t_running = nullptr;
+            job->midRun = false;
+            job->runSlot = false;
         }
-        rec.unreg = host->unreg(cookie);
-        standin_deleteJob(job);
-        records.push_back(rec);
     }
-    CoUninitialize();
+    for (Job* job : mine) {
+        job->retiring = true;
+        while (job->busy) Sleep(0);
+        job->record(Op::Unreg, [&](VARIANT_BOOL&) { return round.host->unreg(job->cookie); });
+        round.stale.add(job->cookie);
+    }
+    --round.workersLeft;
 }
 
-// Registers, compiles and removes other jobs while the workers run;
-// every other one has a syntax error, which must reach that job alone.
-void churn(ITolvera* host, std::vector<unsigned long>& broken, int& count) {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    Bstr null(L"NULL");
+// Registers, compiles and removes other jobs while the workers run; every
+// other one has a syntax error, which must reach that job alone.
+void churn(Round& round) {
     wchar_t name[] = L"churn";
-    for (count = 0; count < kChurnJobs; ++count) {
-        unsigned long jobno = 10000 + count;
-        const bool bad = count % 2;
-        ImpJob* job = standin_newJob(jobno, bad ? L"Sub main(\n" : L"Sub main()\n  x = 1\nEnd Sub\n");
-        ULONG cookie = 0;
-        host->reg(infoOf(job, jobno, name), &cookie);
-        host->compile(cookie, null.get());
-        if (count % 3 == 0) host->stop(cookie);
-        host->unreg(cookie);
-        standin_deleteJob(job);
-        if (bad) broken.push_back(jobno);
+    for (int count = 0; count < kChurnJobs; ++count) {
+        auto job = std::make_unique<Job>(10000 + count, count % 2 ? Kind::FailsToCompile : Kind::Quiet);
+        ITolvera* host = round.host;
+        job->record(Op::Reg, [&](VARIANT_BOOL&) { return host->reg(infoOf(*job, name), &job->cookie); });
+        job->record(Op::Compile, [&](VARIANT_BOOL&) { return compileWith(host, job->cookie, L"NULL"); });
+        if (count % 3 == 0) job->record(Op::Stop, [&](VARIANT_BOOL&) { return host->stop(job->cookie); });
+        job->record(Op::Unreg, [&](VARIANT_BOOL&) { return host->unreg(job->cookie); });
+        round.stale.add(job->cookie);
+        round.churned.push_back(std::move(job));
     }
-    CoUninitialize();
 }
 
-// The number after "job": in a journal line, or 0 when it has none.
-unsigned long jobOf(const std::string& line) {
-    const std::string key = "{\"job\":";
-    return line.rfind(key, 0) == 0 ? std::stoul(line.substr(key.size())) : 0;
+// --- the control thread, as the agent's scheduler ---
+
+enum class Action { StopMidRun, CompileMidRun, CompileIdle, RunIdle, StopIdle, StaleCookie, Nothing };
+
+class Control {
+public:
+    Control(Round& round, std::uint32_t seed) : round_(round), rng_(seed) {}
+
+    void operator()() {
+        // Every round does each of these at least once (the checker counts
+        // them); then what chance picks, until the workers are done.
+        std::vector<Action> plan = {Action::StopMidRun,  Action::StopMidRun,  Action::CompileMidRun,
+                                    Action::CompileMidRun, Action::CompileIdle, Action::CompileIdle,
+                                    Action::RunIdle,     Action::RunIdle,     Action::StopIdle,
+                                    Action::StaleCookie, Action::StaleCookie, Action::StaleCookie,
+                                    Action::StaleCookie};
+        std::shuffle(plan.begin(), plan.end(), rng_);
+        constexpr Action kChance[] = {Action::StopMidRun,  Action::CompileMidRun, Action::CompileIdle,
+                                      Action::CompileIdle, Action::RunIdle,       Action::RunIdle,
+                                      Action::StaleCookie, Action::StaleCookie,   Action::Nothing};
+        std::size_t next = 0;
+        while (round_.workersLeft > 0) {
+            bool planned = next < plan.size();
+            Action action = planned ? plan[next] : kChance[rng_() % std::size(kChance)];
+            if (act(action) && planned && ++next == plan.size()) round_.planDone = true;
+            Sleep(rng_() % 2);
+        }
+    }
+
+private:
+    // Whether the action did what it is for: a planned one is tried again
+    // until it does (a stop or compile meant for a run is refused by the
+    // running engine, which shows it met the run).
+    bool act(Action action) {
+        switch (action) {
+        case Action::StopMidRun: return onRunningJob([this](Job& job) {
+                Sleep(rng_() % 2);   // now, or a little later in the run
+                return stop(job) == S_FALSE;
+            });
+        case Action::CompileMidRun: return onRunningJob([this](Job& job) { return compile(job) == S_FALSE; });
+        case Action::CompileIdle: return onIdleJob([this](Job& job) { return compile(job) == S_OK; });
+        case Action::RunIdle: return onIdleJob([this](Job& job) {
+                VARIANT_BOOL ret;
+                ++round_.controlRuns;
+                return runJob(host(), job, ret) == S_OK;
+            });
+        case Action::StopIdle: return onIdleJob([this](Job& job) { return stop(job) == S_OK; });
+        case Action::StaleCookie: return staleCookie();
+        case Action::Nothing: return true;
+        }
+        return false;
+    }
+
+    ITolvera* host() { return round_.host; }
+
+    HRESULT stop(Job& job) {
+        return job.record(Op::Stop, [&](VARIANT_BOOL&) { return host()->stop(job.cookie); });
+    }
+
+    // An extra piece that defines nothing the script uses, or the job's own
+    // text again.
+    HRESULT compile(Job& job) {
+        bool own = rng_() % 2;
+        std::wstring extra = L"Sub extra" + std::to_wstring(++extras_) + L"()\nEnd Sub\n";
+        return job.record(
+            Op::Compile, [&](VARIANT_BOOL&) { return compileWith(host(), job.cookie, own ? L"NULL" : extra.c_str()); }, 0,
+            own);
+    }
+
+    // A job whose worker run is under way (its first call made).
+    template <class Step>
+    bool onRunningJob(Step&& step) {
+        std::size_t n = round_.jobs.size(), from = rng_() % n;
+        for (std::size_t i = 0; i < n; ++i) {
+            Job& job = *round_.jobs[(from + i) % n];
+            if (!job.midRun || !job.enter()) continue;
+            bool done = step(job);
+            job.leave();
+            return done;
+        }
+        return false;
+    }
+
+    // A job that no run uses: its run slot is the control thread's meanwhile.
+    template <class Step>
+    bool onIdleJob(Step&& step) {
+        Job& job = *round_.jobs[rng_() % round_.jobs.size()];
+        if (!job.claimRunSlot()) return false;
+        bool done = false;
+        if (job.enter()) {
+            done = step(job);
+            job.leave();
+        }
+        job.runSlot = false;
+        return done;
+    }
+
+    // Late operations with the cookie of a removed job.
+    bool staleCookie() {
+        ULONG cookie;
+        if (!round_.stale.pick(rng_, cookie)) return false;
+        StaleDone d{cookie, Op(rng_() % 4 + int(Op::Compile)), E_FAIL, -1};
+        switch (d.op) {
+        case Op::Compile: d.hr = compileWith(host(), cookie, L"NULL"); break;
+        case Op::Run: d.hr = host()->run(cookie, 1, &d.ret); break;
+        case Op::Stop: d.hr = host()->stop(cookie); break;
+        default: d.hr = host()->unreg(cookie); break;
+        }
+        round_.staleDone.push_back(d);
+        return true;
+    }
+
+    Round& round_;
+    std::mt19937 rng_;
+    int extras_ = 0;
+};
+
+
+// --- the round's journal ---
+
+// The host's trace lines; %x is a hexadecimal number, %s a job name.
+enum class Event { Reg, Compiled, CompileFailed, CompileNotFound, Running, Invoking, RunFailed, RunNotFound,
+                   StopFailed, Stopped };
+struct KnownLine {
+    const char* format;
+    Event event;
+};
+constexpr KnownLine kHostLines[] = {
+    {"Tolvera-reg: script reg with cookie %x", Event::Reg},
+    {"Tolvera-compile: script <%s,%x> compiled", Event::Compiled},
+    {"Tolvera-compile: script <%s,%x> failed, err=%x", Event::CompileFailed},
+    {"Tolvera-compile: cookie %x not found", Event::CompileNotFound},
+    {"Tolvera-run: running script %x ..", Event::Running},
+    {"Tolvera-run: invoking main with dispid %x  ...", Event::Invoking},
+    {"Tolvera-run: script %x failed to run with err %x", Event::RunFailed},
+    {"Tolvera-run: cookie %x not found", Event::RunNotFound},
+    {"Tolvera-stop: script <%x> fail with err %x", Event::StopFailed},
+    {"CTolvera-stop: script <%x> has been stopped", Event::Stopped},
+};
+
+// Whether `text` is `format` with its placeholders filled; the numbers in order.
+bool matches(const char* format, const std::string& text, std::vector<unsigned long>& numbers) {
+    numbers.clear();
+    std::size_t at = 0;
+    for (const char* f = format; *f; ++f) {
+        if (f[0] == '%' && f[1] == 'x') {
+            std::size_t from = at;
+            while (at < text.size() && std::isxdigit(static_cast<unsigned char>(text[at]))) ++at;
+            if (at == from || at - from > 8) return false;
+            numbers.push_back(std::stoul(text.substr(from, at - from), nullptr, 16));
+            ++f;
+        } else if (f[0] == '%' && f[1] == 's') {
+            while (at < text.size() && text[at] != f[2]) ++at;
+            ++f;
+        } else if (at >= text.size() || text[at++] != *f) {
+            return false;
+        }
+    }
+    return at == text.size();
 }
 
 struct ScriptError {
     std::string text;
     int indicator;
 };
-bool isError(const std::string& line) { return line.find("\"op\":\"sendScpException\"") != std::string::npos; }
-ScriptError errorOf(const std::string& line) {
-    const std::string head = "\"args\":[\"";
-    size_t from = line.find(head) + head.size(), to = line.rfind("\",");
-    return {line.substr(from, to - from), std::stoi(line.substr(to + 2))};
-}
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
-// Checks one round's journal against what the workers and the churn did.
-void checkRound(const std::vector<std::vector<JobRecord>>& workers, const std::vector<unsigned long>& broken) {
-    std::map<unsigned long, Lines> calls;                    // per job, in journal order
-    std::map<unsigned long, std::vector<ScriptError>> errors;
-    size_t errorTraces = 0;
-    for (const std::string& line : journal()) {
-        if (line.rfind("{\"trace\":\"onScriptError: ", 0) == 0) {
-            ++errorTraces;
+// The journal taken apart: core calls by job and run, script errors by job,
+// host events by cookie.
+struct Journal {
+    std::map<std::pair<unsigned long, unsigned long>, Lines> calls;     // (job, pwd) -> calls in order
+    std::map<unsigned long, std::vector<ScriptError>> errors;           // job -> its script errors
+    std::map<std::pair<ULONG, Event>, int> events;                      // (cookie, event) -> count
+    std::map<ULONG, std::vector<HRESULT>> compileFailures;              // cookie -> errs in order
+    std::size_t errorTraces = 0;
+};
+
+void readJournal(Journal& j) {
+    const std::string traceHead = "{\"trace\":\"";
+    std::vector<unsigned long> numbers;
+    for (const std::string& line : fullJournal()) {
+        if (line.rfind(traceHead, 0) == 0) {
+            std::string text = line.substr(traceHead.size(), line.size() - traceHead.size() - 2);
+            if (text.rfind("onScriptError: ", 0) == 0) {
+                ++j.errorTraces;
+                continue;
+            }
+            const KnownLine* known = nullptr;
+            for (const KnownLine& k : kHostLines)
+                if (matches(k.format, text, numbers)) known = &k;
+            ASSERT_TRUE(known) << "unknown trace line " << line;
+            if (known->event == Event::Invoking) continue;
+            ++j.events[{numbers[0], known->event}];
+            if (known->event == Event::CompileFailed) j.compileFailures[numbers[0]].push_back(numbers[1]);
             continue;
         }
-        ASSERT_NE(line.rfind("{\"trace\":", 0), 0u) << "unexpected trace " << line;
-        unsigned long job = jobOf(line);
-        ASSERT_NE(job, 0u) << "a call without a job: " << line;
-        if (isError(line)) errors[job].push_back(errorOf(line));
-        else calls[job].push_back(line);
-    }
-
-    size_t expectedErrorCount = broken.size();
-    for (const auto& records : workers) {
-        ASSERT_EQ(records.size(), size_t(kJobsPerWorker));
-        for (const JobRecord& rec : records) {
-            SCOPED_TRACE("job " + std::to_string(rec.job));
-            EXPECT_EQ(rec.reg, S_OK);
-            EXPECT_EQ(rec.compile, rec.kind == Kind::FailsToCompile ? S_FALSE : S_OK);
-            EXPECT_EQ(rec.unreg, S_OK);
-            // An abort is a success; every other failing run is a failure.
-            const VARIANT_BOOL ok = rec.kind == Kind::Completes || rec.kind == Kind::AbortsItself;
-            for (int r = 0; r < kRuns; ++r) {
-                EXPECT_EQ(rec.run[r], S_OK);
-                EXPECT_EQ(rec.ret[r], ok) << "run " << r;
-            }
-            Lines want;
-            for (int r = 0; r < kRuns; ++r)
-                for (std::string& line : expectedRun(rec.job, rec.job * 10 + r, rec.kind)) want.push_back(line);
-            EXPECT_EQ(calls[rec.job], want);
-            calls.erase(rec.job);
-
-            std::vector<ExpectedError> wantErrors = expectedErrors(rec.job, rec.kind);
-            expectedErrorCount += wantErrors.size();
-            const std::vector<ScriptError>& got = errors[rec.job];
-            ASSERT_EQ(got.size(), wantErrors.size());
-            for (size_t i = 0; i < got.size(); ++i) {
-                EXPECT_TRUE(endsWith(got[i].text, wantErrors[i].ending)) << got[i].text;
-                EXPECT_EQ(got[i].text.rfind(expectedErrorStart(rec.job, rec.kind), 0), 0u) << got[i].text;
-                EXPECT_EQ(got[i].indicator, wantErrors[i].indicator) << got[i].text;
-            }
-            errors.erase(rec.job);
+        unsigned long job = probe::jobOf(line);
+        ASSERT_EQ(line.rfind("{\"job\":", 0), 0u) << "a line without a job: " << line;
+        if (line.find("\"op\":\"sendScpException\"") != std::string::npos) {
+            const std::string head = "\"args\":[\"";
+            std::size_t from = line.find(head) + head.size(), to = line.rfind("\",");
+            j.errors[job].push_back({line.substr(from, to - from), std::stoi(line.substr(to + 2))});
+            continue;
         }
+        const std::string ctx = "\"ctx\":[" + std::to_string(job) + ",";
+        std::size_t at = line.find(ctx);
+        ASSERT_NE(at, std::string::npos) << "a call without its job's context: " << line;
+        j.calls[{job, std::stoul(line.substr(at + ctx.size()))}].push_back(line);
     }
-    for (unsigned long job : broken) {
-        ASSERT_EQ(errors[job].size(), 1u) << "churn job " << job;
-        EXPECT_EQ(errors[job][0].indicator, 0);
-        errors.erase(job);
-    }
-    for (const auto& [job, lines] : calls) ADD_FAILURE() << "calls of no worker's job " << job << ": " << lines[0];
-    for (const auto& [job, list] : errors)
-        if (!list.empty()) ADD_FAILURE() << "errors of an error-free job " << job << ": " << list[0].text;
-    EXPECT_EQ(errorTraces, expectedErrorCount);
 }
 
-TEST(StressTest, ConcurrentJobsKeepTheirCallsErrorsAndResultsAndLeakNothing) {
+// --- the checks ---
+
+// What a round did, counted so that a round that proved nothing fails.
+struct Tally {
+    int runs = 0, completed = 0, cutByStop = 0, closedRuns = 0, controlRuns = 0;
+    int refusedCompiles = 0, controlCompiles = 0, closedJobs = 0, staleOps = 0;
+    Tally& operator+=(const Tally& t) {
+        runs += t.runs, completed += t.completed, cutByStop += t.cutByStop, closedRuns += t.closedRuns;
+        controlRuns += t.controlRuns, refusedCompiles += t.refusedCompiles, controlCompiles += t.controlCompiles;
+        closedJobs += t.closedJobs, staleOps += t.staleOps;
+        return *this;
+    }
+};
+
+const char* nameOf(Op op) {
+    constexpr const char* kNames[] = {"reg", "compile", "run", "stop", "unreg"};
+    return kNames[int(op)];
+}
+
+void checkJob(const Job& job, Journal& j, Tally& tally, bool worker) {
+    SCOPED_TRACE("job " + std::to_string(job.number) + ", cookie " + std::to_string(job.cookie));
+    std::vector<Done> done = job.done;
+    std::sort(done.begin(), done.end(), [](const Done& a, const Done& b) { return a.start < b.start; });
+    ASSERT_GE(done.size(), 3u);
+    ASSERT_EQ(done.front().op, Op::Reg);
+    EXPECT_EQ(done.front().hr, S_OK);
+    EXPECT_EQ(done[1].op, Op::Compile);
+    EXPECT_EQ(done[1].hr, job.kind == Kind::FailsToCompile ? S_FALSE : S_OK);
+    EXPECT_EQ(done.back().op, Op::Unreg);
+    EXPECT_EQ(done.back().hr, S_OK);
+
+    // Once a stop has closed the job, it neither compiles nor runs again.
+    unsigned long closedAt = ULONG_MAX;
+    for (const Done& d : done)
+        if (d.op == Op::Stop && d.hr == S_OK) closedAt = std::min(closedAt, d.end);
+    if (worker && closedAt != ULONG_MAX) ++tally.closedJobs;
+
+    std::map<Event, int> want;
+    want[Event::Reg] = 1;
+    int syntaxErrorsAllowed = 0, runErrorsAtLeast = 0, runErrorsAtMost = 0;
+    bool everCompiled = false;
+    for (const Done& d : done) {
+        SCOPED_TRACE(std::string(nameOf(d.op)) + " at " + std::to_string(d.start));
+        auto overlapped = [&](Op op) {
+            return std::any_of(done.begin(), done.end(), [&](const Done& o) { return o.op == op && o.overlaps(d); });
+        };
+        const bool closed = closedAt < d.start;
+        switch (d.op) {
+        case Op::Compile:
+            ++want[d.hr == S_OK ? Event::Compiled : Event::CompileFailed];
+            if (d.hr == S_OK) everCompiled = true;
+            if (closed) {
+                EXPECT_EQ(d.hr, S_FALSE) << "compile of a closed job";
+            } else if (!overlapped(Op::Run) && (job.kind != Kind::FailsToCompile || !d.ownText)) {
+                EXPECT_EQ(d.hr, S_OK) << "compile of an idle job";
+            }
+            if (job.kind == Kind::FailsToCompile && d.ownText && !closed) ++syntaxErrorsAllowed;
+            if (&d != &done[1] && d.hr == S_FALSE && job.kind != Kind::FailsToCompile && !closed) ++tally.refusedCompiles;
+            if (&d != &done[1] && d.hr == S_OK) ++tally.controlCompiles;
+            break;
+        case Op::Run: {
+            ++tally.runs;
+            EXPECT_EQ(d.hr, S_OK);
+            Lines got = j.calls[{job.number, d.pwd}];
+            j.calls.erase({job.number, d.pwd});
+            const Lines whole = expectedRun(job.number, d.pwd, job.kind);
+            const VARIANT_BOOL ok = succeeds(job.kind);
+            if (d.ret == 0) ++want[Event::RunFailed];
+            if (closed) {
+                ++tally.closedRuns;
+                EXPECT_EQ(d.ret, 0) << "run of a closed job";
+                EXPECT_EQ(got, Lines{}) << "run of a closed job";
+            } else if (overlapped(Op::Stop)) {
+                EXPECT_TRUE(isPrefix(got, whole)) << "run " << d.pwd << " that a stop overlapped";
+                if (d.ret) {
+                    EXPECT_EQ(got, whole) << "run " << d.pwd << " succeeded";
+                }
+                if (d.ret != ok || got != whole) ++tally.cutByStop;
+                else ++tally.completed;
+                if (raisesAtRunTime(job.kind) && got == whole) ++runErrorsAtMost;
+            } else if (overlapped(Op::Compile) && d.ret == 0 && got.empty()) {
+                // The compile held the engine on another thread: it refused the run.
+            } else {
+                EXPECT_EQ(d.ret, ok) << "run " << d.pwd;
+                EXPECT_EQ(got, whole) << "run " << d.pwd;
+                ++tally.completed;
+                if (raisesAtRunTime(job.kind)) ++runErrorsAtLeast, ++runErrorsAtMost;
+            }
+            break;
+        }
+        case Op::Stop:
+            ++want[d.hr == S_OK ? Event::Stopped : Event::StopFailed];
+            if (!overlapped(Op::Run)) {
+                EXPECT_EQ(d.hr, S_OK) << "stop of an idle job";
+            }
+            break;
+        case Op::Reg:
+        case Op::Unreg: break;
+        }
+    }
+
+    // The host's trace lines for this cookie are those of its operations, and
+    // the stale operations that used the cookie after unreg.
+    std::vector<HRESULT>& compileErrs = j.compileFailures[job.cookie];
+    int syntaxErrors = 0;
+    for (HRESULT err : compileErrs)
+        if (err != kBusyEngine) ++syntaxErrors;
+    if (job.kind != Kind::FailsToCompile) {
+        EXPECT_EQ(syntaxErrors, 0) << "a compile that failed but not as refused";
+    }
+    j.compileFailures.erase(job.cookie);
+
+    for (Event e : {Event::Reg, Event::Compiled, Event::CompileFailed, Event::RunFailed, Event::StopFailed,
+                    Event::Stopped}) {
+        EXPECT_EQ((j.events[{job.cookie, e}]), want[e]) << "trace lines of event " << int(e);
+        j.events.erase({job.cookie, e});
+    }
+    EXPECT_LE((j.events[{job.cookie, Event::Running}]), int(std::count_if(done.begin(), done.end(), [](const Done& d) {
+                  return d.op == Op::Run;
+              })));
+    j.events.erase({job.cookie, Event::Running});
+
+    // Script errors: a syntax error for each compile of a text that does not
+    // parse (indicator 0 until the job has compiled once), a run-time error
+    // for each run that reached its faulty line (indicator 1).
+    std::vector<ScriptError> errors = j.errors[job.number];
+    j.errors.erase(job.number);
+    if (job.kind == Kind::FailsToCompile) {
+        EXPECT_EQ(int(errors.size()), syntaxErrors);
+        EXPECT_LE(syntaxErrors, syntaxErrorsAllowed);
+        EXPECT_GE(syntaxErrors, 1);
+        for (std::size_t i = 0; i < errors.size(); ++i) {
+            if (i == 0 || !everCompiled) {
+                EXPECT_EQ(errors[i].indicator, 0) << errors[i].text;
+            } else {
+                EXPECT_GE(errors[i].indicator, errors[i - 1].indicator) << errors[i].text;
+            }
+        }
+    } else {
+        EXPECT_GE(int(errors.size()), runErrorsAtLeast);
+        EXPECT_LE(int(errors.size()), runErrorsAtMost);
+        const std::string source = "j" + std::to_string(job.number) + " [Line: ";
+        for (const ScriptError& e : errors) {
+            EXPECT_EQ(e.indicator, 1) << e.text;
+            // Wine 8's engine reports a division by zero without source or
+            // description; Err.Raise names the job as the source.
+            if (job.kind == Kind::RaisesError) {
+                EXPECT_EQ(e.text.rfind(source, 0), 0u) << e.text;
+                EXPECT_TRUE(probe::endsWith(e.text, "] fault")) << e.text;
+            }
+        }
+    }
+}
+
+void checkRound(Round& round, Tally& tally) {
+    Journal j;
+    ASSERT_NO_FATAL_FAILURE(readJournal(j));
+    std::size_t errorCount = 0;
+    for (auto& [job, list] : j.errors) errorCount += list.size();
+    EXPECT_EQ(j.errorTraces, errorCount);
+
+    // Late operations with removed jobs' cookies find nothing: compile and
+    // run say so, stop and unreg say nothing, and no job's call follows.
+    std::map<ULONG, std::map<Event, int>> stale;
+    for (const StaleDone& s : round.staleDone) {
+        ++tally.staleOps;
+        switch (s.op) {
+        case Op::Compile: EXPECT_EQ(s.hr, S_OK); ++stale[s.cookie][Event::CompileNotFound]; break;
+        case Op::Run: EXPECT_EQ(s.hr, S_FALSE); EXPECT_EQ(s.ret, 0); ++stale[s.cookie][Event::RunNotFound]; break;
+        case Op::Stop: EXPECT_EQ(s.hr, S_FALSE); break;
+        default: EXPECT_EQ(s.hr, S_OK); break;
+        }
+    }
+    for (auto& [cookie, counts] : stale)
+        for (Event e : {Event::CompileNotFound, Event::RunNotFound}) {
+            EXPECT_EQ((j.events[{cookie, e}]), counts[e]) << "not-found lines of stale cookie " << cookie;
+            j.events.erase({cookie, e});
+        }
+
+    tally.controlRuns = round.controlRuns;
+    for (const auto& job : round.jobs) checkJob(*job, j, tally, true);
+    for (const auto& job : round.churned) checkJob(*job, j, tally, false);
+
+    for (const auto& [key, lines] : j.calls)
+        ADD_FAILURE() << "calls of no run of job " << key.first << " pwd " << key.second << ": " << lines[0];
+    for (const auto& [job, list] : j.errors)
+        if (!list.empty()) ADD_FAILURE() << "script errors of job " << job << ": " << list[0].text;
+    for (const auto& [key, count] : j.events)
+        if (count) ADD_FAILURE() << count << " trace lines of event " << int(key.second) << " for cookie " << key.first;
+}
+
+// The round's eight threads, kept from round to round as an agent keeps its
+// thread pool. Each round gives every thread its part and waits for all of
+// them; a round still going after the limit hangs, and since a hung thread
+// cannot be joined, the process ends naming the seed that replays it.
+class Crew {
+public:
+    Crew() : done_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+        for (int i = 0; i < kThreads; ++i) {
+            start_[i] = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+            threads_.emplace_back([this, i] {
+                CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+                while (WaitForSingleObject(start_[i], INFINITE) == WAIT_OBJECT_0 && part_) {
+                    part_(i);
+                    if (--left_ == 0) SetEvent(done_);
+                }
+                CoUninitialize();
+            });
+        }
+    }
+    ~Crew() {
+        part_ = nullptr;
+        for (HANDLE start : start_) SetEvent(start);
+        for (std::thread& t : threads_) t.join();
+        for (HANDLE start : start_) CloseHandle(start);
+        CloseHandle(done_);
+    }
+    static constexpr int kThreads = kWorkers + 2;
+
+    void play(std::function<void(int)> part, std::uint32_t seed) {
+        part_ = std::move(part);
+        left_ = kThreads;
+        for (HANDLE start : start_) SetEvent(start);
+        if (WaitForSingleObject(done_, kRoundLimitMs) == WAIT_OBJECT_0) return;
+        std::fprintf(stderr, "stress round hung; replay with ZTOLVERA_STRESS_SEED=%u ZTOLVERA_STRESS_ROUNDS=1\n", seed);
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);
+    }
+
+private:
+    HANDLE done_;
+    HANDLE start_[kThreads];
+    std::vector<std::thread> threads_;
+    std::function<void(int)> part_;
+    std::atomic<int> left_{0};
+};
+
+void playRound(Crew& crew, ITolvera* host, StaleCookies& stale, std::uint32_t seed, Tally& tally) {
+    standin_reset();
+    g_clock = 0;
+    Round round{host, stale};
+    for (int w = 0; w < kWorkers; ++w)
+        for (int k = 0; k < kJobsPerWorker; ++k) round.jobs.push_back(std::make_unique<Job>(100 + 10 * w + k, kKinds[k]));
+    Control control(round, seed);
+    crew.play([&](int i) {
+        if (i < kWorkers) work(round, i);
+        else if (i == kWorkers) churn(round);
+        else control();
+    }, seed);
+    Tally mine;
+    checkRound(round, mine);
+    // A round that stopped no run in its middle, refused no compile or never
+    // used a stale cookie proved nothing about them.
+    EXPECT_GE(mine.cutByStop, 1);
+    EXPECT_GE(mine.refusedCompiles, 1);
+    EXPECT_GE(mine.closedJobs, 1);
+    EXPECT_GE(mine.controlRuns, 2);
+    EXPECT_GE(mine.staleOps, 4);
+    EXPECT_GE(mine.completed * 10, mine.runs * 7) << mine.completed << " of " << mine.runs << " runs completed";
+    tally += mine;
+}
+
+TEST(StressTest, AnAgentsControlPatternKeepsEveryCallInItsRunAndLeaksNothing) {
     setUpComForTests();
+    standin_setCallback("MSActions", markMidRun);
     ComPtr<ITolvera> host;
     host.attach(createHost());
     ASSERT_TRUE(host);
 
-    const int total = rounds();
+    const int total = fromEnvironment("ZTOLVERA_STRESS_ROUNDS", kDefaultRounds);
+    const std::uint32_t firstSeed = fromEnvironment("ZTOLVERA_STRESS_SEED", 20261208);
+    StaleCookies stale;
+    Tally tally;
+    Crew crew;
     ProcessUsage warm;
+    int rises = 0;
+    unsigned long high = 0;
     for (int round = 0; round < total && !testing::Test::HasFailure(); ++round) {
-        standin_reset();
-        std::vector<std::vector<JobRecord>> workers(kWorkers);
-        std::vector<unsigned long> broken;
-        int churned = 0;
-        std::thread churner(churn, host.get(), std::ref(broken), std::ref(churned));
-        std::vector<std::thread> threads;
-        for (int w = 0; w < kWorkers; ++w)
-            threads.emplace_back(work, host.get(), 100ul + 10 * w, std::ref(workers[w]));
-        for (std::thread& t : threads) t.join();
-        churner.join();
-        SCOPED_TRACE("round " + std::to_string(round + 1));
-        checkRound(workers, broken);
-        // The first round fills the engine's and the runtime's caches.
-        if (round == 0) warm = processUsage();
+        const std::uint32_t seed = firstSeed + round;
+        SCOPED_TRACE("round " + std::to_string(round + 1) + "; replay with ZTOLVERA_STRESS_SEED=" +
+                     std::to_string(seed) + " ZTOLVERA_STRESS_ROUNDS=1");
+        playRound(crew, host.get(), stale, seed, tally);
+        // The first rounds fill the engine's and the runtime's caches.
+        unsigned long handles = openHandles();
+        if (round + 1 == kWarmRounds) warm = processUsage();
+        if (round + 1 > kWarmRounds && handles > high) ++rises;
+        high = std::max(high, handles);
     }
     standin_reset();
     ProcessUsage last = processUsage();
-    // Each round runs the same jobs, so what a round holds afterwards must
-    // not add up beyond what the platform's engine keeps by itself. Measured
-    // with a bare engine and a site that does nothing, Wine 8's engine keeps
-    // about 80 to 200 bytes per syntax error (24 a round here) and 32 bytes
-    // per Err.Raise with a source and description (12 a round): about 5 KiB
-    // a round in use in the heaps. The allowance is 8 KiB a round plus 16 KiB
-    // once; one leaked string per core call (360 calls a round) exceeds it.
-    // Private bytes also grow in steps when a heap commits another region,
-    // which the concurrency of a round may cause at any time: they may grow
-    // by 2 MiB, far below one leaked engine per job over the rounds.
-    if (total > 1) {
-        const SIZE_T rounds = SIZE_T(total - 1);
+    std::printf("%d rounds: %d runs, %d completed, %d cut short by a stop, %d of closed jobs, %d by the control "
+                "thread; %d compiles refused, %d by the control thread compiled; %d jobs closed; %d stale-cookie "
+                "operations\n",
+                total, tally.runs, tally.completed, tally.cutByStop, tally.closedRuns, tally.controlRuns,
+                tally.refusedCompiles, tally.controlCompiles, tally.closedJobs, tally.staleOps);
+    std::printf("after round %d and at the end: heap bytes in use %lu -> %lu, handles %lu -> %lu (%d new highs)\n",
+                kWarmRounds, (unsigned long)warm.heapBytes, (unsigned long)last.heapBytes, warm.handles, last.handles,
+                rises);
+    if (total > kWarmRounds) {
+        const int rounds = total - kWarmRounds;
+        // Each round runs the same jobs, so what a round holds afterwards must
+        // not add up beyond what the platform's engine keeps by itself. Measured
+        // with a bare engine and a site that does nothing, Wine 8's engine keeps
+        // about 80 to 200 bytes per syntax error and 32 bytes per Err.Raise with
+        // a source and description: about 2.3 KiB a round in use in the heaps
+        // here (without those two kinds of job the heaps stay flat to the byte
+        // over 150 rounds). The allowance is 8 KiB a round plus 16 KiB once;
+        // one leaked string per core call (over 600 a round) exceeds it. Private
+        // bytes also grow in steps when a heap commits another region, which
+        // the concurrency of a round may cause at any time: they may grow by
+        // 2 MiB, far below one leaked engine per job over the rounds.
         EXPECT_LE(last.heapBytes, warm.heapBytes + 16 * 1024 + rounds * 8 * 1024)
             << "heap bytes in use " << warm.heapBytes << " -> " << last.heapBytes << " over " << rounds << " rounds";
         EXPECT_LE(last.privateBytes, warm.privateBytes + 2 * 1024 * 1024 + rounds * 8 * 1024)
             << "private bytes " << warm.privateBytes << " -> " << last.privateBytes << " over " << rounds << " rounds";
-        EXPECT_LE(last.handles, warm.handles + 2) << "handles " << warm.handles << " -> " << last.handles;
+        // The platform opens handles of its own lazily, when something first
+        // happens (a lock's event at its first contention), which may be in
+        // any round: a few new highs in a run. A leak makes a new high every
+        // round, and one leak per job many handles at once.
+        EXPECT_LE(rises, std::max(2, rounds / 4)) << "handles reached a new high in " << rises << " of " << rounds
+                                                  << " rounds: " << warm.handles << " -> " << last.handles;
+        EXPECT_LE(last.handles, warm.handles + 8 + rounds / 4) << "handles " << warm.handles << " -> " << last.handles;
     }
 
     host.reset();
+    standin_setCallback("MSActions", nullptr);
     EXPECT_EQ(moduleLockCount(), 0);
     EXPECT_EQ(canUnloadNow(), S_OK);
 }

@@ -33,6 +33,21 @@ bool matches(const char* pattern, const char* name) {
     return false;
 }
 
+// Pairs as the journal shows them: [["name","value"],...].
+std::string describe(const StringPairs& pairs) {
+    std::string out = "[";
+    for (const auto& [name, value] : pairs)
+        out += (out.size() > 1 ? ",[" : "[") + jsonString(name.c_str()) + "," + jsonString(value.c_str()) + "]";
+    return out + "]";
+}
+
+// The message an export or import wrote into the caller's 512 bytes ("" for
+// none), or null when it was given no buffer.
+void noteMessage(Call& c, long r, char* msg) {
+    std::string written = r ? "" : c.fill(msg, 512, c.text(""));
+    c.arg(msg ? written.c_str() : nullptr);
+}
+
 // A VARIANT as the journal shows it: its type and, where it has one, its text.
 std::string describe(const VARIANT* v) {
     if (!v) return "null";
@@ -79,7 +94,7 @@ int ravlinapi::MCExport(_zjobcxt* cxt, char* vname, VARIANT* val, char* msg) {
             s.exports[vname] = copy;
         }
     }
-    if (!r) c.fill(msg, 512, c.text(""));
+    noteMessage(c, r, msg);
     return c.finish(r);
 }
 
@@ -94,7 +109,8 @@ int ravlinapi::MCImport(_zjobcxt* cxt, char* vname, VARIANT* val, char* msg) {
         if (it == s.exports.end()) r = 0;
         else if (val) VariantCopy(val, &it->second);
     }
-    if (!r) c.fill(msg, 512, c.text(""));
+    c.raw(describe(val));
+    noteMessage(c, r, msg);
     return c.finish(r);
 }
 
@@ -121,6 +137,7 @@ int ravlinapi::DictionaryRetrieveValue(_zjobcxt* cxt, const std::string& name, s
         r = it != s.dictionary.end();
         if (r) value = it->second;
     }
+    c.arg(value);
     return c.finish(c.result(r));
 }
 
@@ -131,6 +148,7 @@ unsigned long ravlinapi::DictionaryRetrieveAllValues(_zjobcxt* cxt, StringPairs&
         std::lock_guard<std::mutex> g(s.lock);
         for (auto& [name, value] : s.dictionary) pairs.emplace_back(name, value);
     }
+    c.raw(describe(pairs));
     return c.finish(c.result(static_cast<long>(pairs.size())));
 }
 
@@ -144,6 +162,7 @@ unsigned long ravlinapi::DictionaryRetrieveByPattern(_zjobcxt* cxt, const std::s
         for (auto& [name, value] : s.dictionary)
             if (matches(pattern.c_str(), name.c_str())) pairs.emplace_back(name, value);
     }
+    c.raw(describe(pairs));
     return c.finish(c.result(static_cast<long>(pairs.size())));
 }
 

@@ -79,6 +79,7 @@ int ravlinapi::EventXMLToPlainText(_zjobcxt* cxt, const std::string& xml, std::s
     // leaves the plain text empty.
     long r = c.result(1);
     if (r > 0) plain = c.text(xml);
+    c.arg(plain);
     return c.finish(r);
 }
 
