@@ -69,10 +69,14 @@ cacheEntry* vbcache::add(unsigned long jobid, const wchar_t* jobname, ImpJob* jo
         freeEntry(entry);
         return nullptr;
     }
-    entry->next = head_;
-    if (head_) head_->prev = entry;
-    head_ = entry;
-    if (!tail_) tail_ = entry;
+    // Newest first, but behind a run attached on this thread: a job that an
+    // agent registers from inside a script's call must not take that run's
+    // calls and errors for its own.
+    cacheEntry* before = head_ && head_->running && head_->thread == entry->thread ? head_ : nullptr;
+    entry->prev = before;
+    entry->next = before ? before->next : head_;
+    (entry->next ? entry->next->prev : tail_) = entry;
+    (before ? before->next : head_) = entry;
     ++count_;
     return entry;
 }

@@ -128,6 +128,34 @@ TEST_F(HostTest, StopFromInsideTheRunEndsItWithoutClosingTheEngine) {
     host->unreg(cookie);
 }
 
+// The agent registers a new job from inside a script's call, on the thread
+// that runs the script: the rest of the run's calls still carry the running
+// job's context, not the new job's.
+TEST_F(HostTest, AJobRegisteredFromInsideARunLeavesTheRunItsCalls) {
+    Job running(59, L"Sub main()\n  CVEXT.ZTrace \"before\"\n  CVEXT.ZTrace \"after\"\nEnd Sub\n");
+    static Job* t_newJob;
+    static ITolvera* t_agent;
+    static ULONG t_newCookie;
+    Job added(60, kProbeScript);
+    t_newJob = &added;
+    t_agent = host.get();
+    t_newCookie = 0;
+    ULONG cookie = reg(running);
+    ASSERT_EQ(compile(cookie), S_OK);
+    standin_setCallback("ZTrace", [] {
+        if (!t_newCookie) t_agent->reg(t_newJob->info(), &t_newCookie);
+    });
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 59001, &ret), S_OK);
+    standin_setCallback("ZTrace", nullptr);
+    EXPECT_EQ(ret, 1);
+    EXPECT_NE(t_newCookie, 0u);
+    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("before")", 59, 59001),
+                                      probe::call("ZTrace", R"("after")", 59, 59001)}));
+    host->unreg(t_newCookie);
+    host->unreg(cookie);
+}
+
 // The scheduler recompiles a job while a worker runs it: the engine is busy
 // on the worker's thread and refuses the other thread; the compile fails
 // with that refusal and the run goes on untouched to its end. Afterwards the

@@ -13,9 +13,11 @@ struct CacheTest : ::testing::Test {
     vbcache* cache = vbcache::acquire();
     ImpJob* jobA = standin_newJob(1, nullptr);
     ImpJob* jobB = standin_newJob(2, nullptr);
+    ImpJob* jobC = standin_newJob(3, nullptr);
     ~CacheTest() override {
         standin_deleteJob(jobA);
         standin_deleteJob(jobB);
+        standin_deleteJob(jobC);
     }
     static ImpJob* jobOnThisThread(vbcache* c) {
         ImpJob* job = nullptr;
@@ -94,7 +96,13 @@ TEST_F(CacheTest, LookupsByThreadFindTheNewestEntryBoundToTheCaller) {
     // only registered here.
     cache->attach(a, 1003);
     EXPECT_EQ(jobOnThisThread(cache), jobA);
+    // A job registered during that run (from inside one of its calls) does
+    // not take the run's lookups either; it answers once the run is over.
+    cacheEntry* c = cache->add(3, L"c", jobC, nullptr);
+    EXPECT_EQ(jobOnThisThread(cache), jobA);
     cache->detach(a);
+    EXPECT_EQ(jobOnThisThread(cache), jobC);
+    cache->remove(c);
     EXPECT_EQ(jobOnThisThread(cache), jobB);
     cache->remove(b);
     EXPECT_EQ(jobOnThisThread(cache), nullptr);        // a was detached: thread 0
