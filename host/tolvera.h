@@ -23,9 +23,9 @@ struct compiledText {
 
 // One registered job: its own engine with its parse interface and its entry
 // in the job-context cache. The entry's lock guards the engine, its use and
-// the compiled texts; operations on one cookie may overlap on several threads
-// (all but unreg, and but two runs), so each takes its hold on the engine
-// through EngineUse.
+// the compiled texts. Operations on one cookie may overlap on several threads
+// (the agent only never overlaps unreg with another, nor two runs), so each
+// takes its hold on the engine through EngineUse.
 struct scriptEntry {
     ULONG cookie = 0;
     cacheEntry* cacheidx = nullptr;
