@@ -16,6 +16,7 @@ APT := DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get -y -q
 .PHONY: setup configure build test run report bench stress fuzz clean
 
 # Installs only what is missing; apt-get update only when something is.
+# Then makes sure the kernel runs Wine's 32-bit programs (cmake/enable-i386.sh).
 setup:
 	@missing=""; \
 	for p in $(PACKAGES); do \
@@ -23,15 +24,17 @@ setup:
 	done; \
 	arch=""; \
 	dpkg --print-foreign-architectures | grep -qx i386 || arch=i386; \
-	if [ -z "$$missing$$arch" ]; then exit 0; fi; \
-	set -e; \
-	if [ -n "$$arch" ]; then \
-	  echo "setup: adding the i386 architecture"; \
-	  $(SUDO) dpkg --add-architecture i386; \
-	fi; \
-	echo "setup: installing$$missing"; \
-	$(APT) update; \
-	$(APT) install $$missing
+	if [ -n "$$missing$$arch" ]; then \
+	  set -e; \
+	  if [ -n "$$arch" ]; then \
+	    echo "setup: adding the i386 architecture"; \
+	    $(SUDO) dpkg --add-architecture i386; \
+	  fi; \
+	  echo "setup: installing$$missing"; \
+	  $(APT) update; \
+	  $(APT) install $$missing; \
+	fi
+	@$(SUDO) cmake/enable-i386.sh
 
 configure:
 	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release
