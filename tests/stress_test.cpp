@@ -761,7 +761,11 @@ void playRound(Crew& crew, ITolvera* host, StaleCookies& stale, std::uint32_t se
     EXPECT_GE(mine.closedJobs, 1);
     EXPECT_GE(mine.controlRuns, 2);
     EXPECT_GE(mine.staleOps, 4);
-    EXPECT_GE(mine.completed * 10, mine.runs * 7) << mine.completed << " of " << mine.runs << " runs completed";
+    // Most runs must complete, or the calls of whole runs went unchecked. How
+    // many a round's stops cut short depends on the machine's speed (under an
+    // emulated CPU a round's runs overlap its stops more often), so a round
+    // need only complete half of them and the session seven in ten.
+    EXPECT_GE(mine.completed * 2, mine.runs) << mine.completed << " of " << mine.runs << " runs completed";
     tally += mine;
 }
 
@@ -791,6 +795,7 @@ TEST(StressTest, AnAgentsControlPatternKeepsEveryCallInItsRunAndLeaksNothing) {
         if (round + 1 > kWarmRounds && handles > high) ++rises;
         high = std::max(high, handles);
     }
+    EXPECT_GE(tally.completed * 10, tally.runs * 7) << tally.completed << " of " << tally.runs << " runs completed";
     standin_reset();
     ProcessUsage last = processUsage();
     std::printf("%d rounds: %d runs, %d completed, %d cut short by a stop, %d of closed jobs, %d by the control "
