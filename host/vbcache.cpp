@@ -110,11 +110,7 @@ int vbcache::attach(cacheEntry* cacheidx, unsigned long pwdobj) {
     entry->pwdobj = pwdobj;
     entry->thread = GetCurrentThreadId();
     entry->running = 1;
-    // A new run starts unaborted: a failure in this run is reported as one,
-    // even if an earlier run of the job ended itself.
-    entry->aborted = 0;
-    if (entry->ending) --ending_;
-    entry->ending = 0;
+    clearEndMarks(entry);
     moveToHead(entry);
     return 1;
 }
@@ -126,6 +122,7 @@ int vbcache::detach(cacheEntry* cacheidx) {
     entry->pwdobj = 0;
     entry->thread = 0;
     entry->running = 0;
+    clearEndMarks(entry);
     return 1;
 }
 
@@ -135,6 +132,7 @@ bool vbcache::bindForCompile(cacheEntry* cacheidx, DWORD& previous) {
     if (!entry || entry->running) return false;
     previous = entry->thread;
     entry->thread = GetCurrentThreadId();
+    clearEndMarks(entry);
     moveToHead(entry);
     return true;
 }
@@ -145,6 +143,7 @@ void vbcache::unbindAfterCompile(cacheEntry* cacheidx, DWORD previous) {
     // A run attached meanwhile owns the binding now.
     if (!entry || entry->running || entry->thread != GetCurrentThreadId()) return;
     entry->thread = previous;
+    clearEndMarks(entry);
     // The compile put the job ahead of every other. The thread it gets back
     // may be running (or compiling) another job right now, whose calls must
     // not find this one first: a binding given back ranks behind all others.
@@ -231,6 +230,15 @@ int vbcache::compiledForThread() {
 int vbcache::count() {
     Lock guard(lock_);
     return count_;
+}
+
+// An abort or a stop ends one run (or one compile's global code); the job's
+// next compile and next run start unaborted and unended, so that neither is
+// refused for what an earlier one did, and a failure is reported as one.
+void vbcache::clearEndMarks(cacheEntry* entry) {
+    entry->aborted = 0;
+    if (entry->ending) --ending_;
+    entry->ending = 0;
 }
 
 cacheEntry* vbcache::listed(cacheEntry* cacheidx) {

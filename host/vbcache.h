@@ -21,9 +21,9 @@ struct cacheEntry {
     unsigned long pwdobj;       // 0 outside a run
     DWORD thread;               // registering thread, then the running one, 0 after a run
     int compiled;
-    int aborted;
+    int aborted;                // this run (or compile) ended itself; cleared when it is over
     int running;                // a run is attached (between attach and detach)
-    int ending;                 // this run is being ended through its dispatch calls
+    int ending;                 // this run is being ended through its dispatch calls; likewise
     cacheEntry* prev;
     cacheEntry* next;
 };
@@ -81,6 +81,7 @@ private:
     cacheEntry* forThread();                    // under the lock
     void moveToHead(cacheEntry* entry);         // under the lock
     void moveToTail(cacheEntry* entry);         // under the lock
+    void clearEndMarks(cacheEntry* entry);      // under the lock
 
     CriticalSection lock_;
     std::atomic<int> ending_{0};                // entries whose run is ending

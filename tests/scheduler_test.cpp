@@ -128,6 +128,40 @@ TEST_F(HostTest, StopFromInsideTheRunEndsItWithoutClosingTheEngine) {
     host->unreg(cookie);
 }
 
+// An abort or a stop ends the run it met and nothing after it: the job's
+// next compile runs its global code with the job's own context, unrefused.
+TEST_F(HostTest, ARunEndedByAnAbortOrAStopLeavesTheNextCompileClean) {
+    static ITolvera* t_host;
+    static ULONG t_cookie;
+    t_host = host.get();
+    struct Case { const wchar_t* script; bool stopInside; };
+    const Case cases[] = {
+        {L"Sub main()\n  CVEXT.AbortScript\n  CVEXT.ZTrace \"late\"\nEnd Sub\n", false},
+        {L"Sub main()\n  CVEXT.ZTrace \"before\"\n  CVEXT.ZTrace \"late\"\nEnd Sub\n", true},
+    };
+    for (const Case& c : cases) {
+        standin_reset();
+        Job job(61, c.script);
+        ULONG cookie = reg(job);
+        ASSERT_EQ(compile(cookie), S_OK);
+        t_cookie = cookie;
+        if (c.stopInside) standin_setCallback("ZTrace", [] { t_host->stop(t_cookie); });
+        VARIANT_BOOL ret;
+        EXPECT_EQ(run(cookie, 61001, &ret), S_OK);
+        standin_setCallback("ZTrace", nullptr);
+        EXPECT_EQ(ret, c.stopInside ? 0 : 1);
+        standin_reset();
+        EXPECT_EQ(compile(cookie, L"CVEXT.ZTrace \"global\"\n"), S_OK) << (c.stopInside ? "stop" : "abort");
+        EXPECT_EQ(calls("ZTrace"), Lines{probe::call("ZTrace", R"("global")", 61, 0)});
+        EXPECT_EQ(allTraces().back(), "Tolvera-compile: script <test," + hex(cookie) + "> compiled");
+        // And the next run is a run of its own again.
+        standin_reset();
+        EXPECT_EQ(run(cookie, 61002, &ret), S_OK);
+        EXPECT_EQ(ret, 1);
+        host->unreg(cookie);
+    }
+}
+
 // The agent registers a new job from inside a script's call, on the thread
 // that runs the script: the rest of the run's calls still carry the running
 // job's context, not the new job's.
