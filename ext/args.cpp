@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdlib>
-#include <cwchar>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -13,9 +12,25 @@
 char* toMultiByte(const wchar_t* text) {
     std::size_t n = text ? std::wcslen(text) : 0;
     auto* buffer = static_cast<char*>(memory::allocateZeroed(2 * n + 1, 1));
-    // A text the locale cannot represent is not reported: the core gets
-    // whatever the conversion left in the terminated buffer.
-    if (buffer && n) std::wcstombs(buffer, text, 2 * n);
+    if (!buffer) return nullptr;
+    // Character by character, as wcstombs would convert them, except that a
+    // character the locale cannot represent becomes '?' and the rest of the
+    // text still reaches the core (wcstombs ends the text there). A
+    // character that no longer fits in the 2n bytes ends it, whole.
+    std::size_t used = 0;
+    std::mbstate_t state{};
+    char bytes[MB_LEN_MAX];
+    for (std::size_t i = 0; i < n; ++i) {
+        std::size_t size = std::wcrtomb(bytes, text[i], &state);
+        if (size == static_cast<std::size_t>(-1)) {
+            bytes[0] = '?';
+            size = 1;
+            state = {};
+        }
+        if (used + size > 2 * n) break;
+        std::memcpy(buffer + used, bytes, size);
+        used += size;
+    }
     return buffer;
 }
 

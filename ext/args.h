@@ -27,8 +27,10 @@ private:
 };
 
 // The 8-bit conversion of a wide text the way ArgString makes it, without the
-// "NULL" test: a zero-filled buffer of 2n+1 bytes, wcstombs limited to 2n.
-// Null when the buffer cannot be allocated; release with free.
+// "NULL" test: a zero-filled buffer of 2n+1 bytes holding at most 2n bytes
+// of the C runtime's conversion for the current locale, a character it
+// cannot represent given as '?'. Null when the buffer cannot be allocated;
+// release with free.
 char* toMultiByte(const wchar_t* text);
 
 // VARIANT_BOOL flags reach the agent core sign-extended: true is -1.

@@ -24,6 +24,7 @@ constexpr const wchar_t* kNamedItems[] = {L"CVEXT", L"CVWINEXT", L"CVFLEXT", L"C
 
 constexpr DWORD kParseFlags = SCRIPTTEXT_ISVISIBLE | SCRIPTTEXT_ISPERSISTENT;
 constexpr LCID kLocale = 9;
+constexpr wchar_t kByteOrderMark = 0xFEFF;
 
 // stop's answer for a job whose run is going on the very thread that asks:
 // closing an engine under the script it is executing pulls the code from
@@ -259,6 +260,10 @@ STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
         trace("Tolvera-compile: failed to get ks script for job %s\n", name.c_str());
         return S_OK;
     }
+    // Agents often store a script's text with its byte-order mark, which the
+    // platform's engine takes for the end of the text: it would compile
+    // nothing and the run would find no main.
+    while (*text == kByteOrderMark) ++text;
 
     HRESULT hr = compileText(entry, text);
     if (FAILED(hr)) {

@@ -26,6 +26,24 @@ TEST(ArgStringTest, NullInAnyCaseAndNullBstrBecomeNullPointers) {
     EXPECT_EQ(none.get(), nullptr);
 }
 
+// The C locale has no 8-bit form for most characters: each becomes '?' and
+// the text goes on, where the plain conversion would end it there.
+TEST(ArgStringTest, CharactersTheLocaleCannotShowBecomeQuestionMarks) {
+    struct Case { const wchar_t* text; const char* expected; };
+    const Case cases[] = {
+        {L"t2 \u4e2d\u6587 end", "t2 ?? end"},
+        {L"\u4e2d", "?"},
+        {L"caf\u00e9 \u20ac5", "caf\xe9 ?5"},
+        {L"plain text", "plain text"},
+    };
+    for (const Case& c : cases) {
+        Bstr b(c.text);
+        ArgString arg(b.get());
+        ASSERT_NE(arg.get(), nullptr);
+        EXPECT_STREQ(arg.get(), c.expected) << c.expected;
+    }
+}
+
 TEST(ArgStringTest, TextEndsAtFirstNul) {
     Bstr b;
     b.reset(SysAllocStringLen(L"ab\0cd", 5));

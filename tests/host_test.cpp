@@ -50,6 +50,37 @@ TEST_F(HostTest, NullInAnyCaseTakesTheTextFromTheJobObject) {
     }
 }
 
+// A byte-order mark ends the text for the platform's engine; the host drops
+// it, whether the text came as compile's argument or from the job object.
+TEST_F(HostTest, ALeadingByteOrderMarkIsNoPartOfTheScript) {
+    const std::wstring marked = L"\xfeff" + std::wstring(kProbeScript);
+    struct Case { const wchar_t* jobText; const wchar_t* argument; };
+    const Case cases[] = {{marked.c_str(), L"NULL"}, {nullptr, marked.c_str()}};
+    for (const Case& c : cases) {
+        standin_reset();
+        Job job(4, c.jobText);
+        ULONG cookie = reg(job);
+        EXPECT_EQ(compile(cookie, c.argument), S_OK);
+        VARIANT_BOOL ret;
+        EXPECT_EQ(run(cookie, 4001, &ret), S_OK);
+        EXPECT_EQ(ret, 1);
+        EXPECT_EQ(calls("MSActions"), Lines{probeCall(4, 4001, "hello")}) << (c.jobText ? "job object" : "argument");
+        host->unreg(cookie);
+    }
+}
+
+// Text the C locale cannot show in 8 bits reaches the core with '?' for each
+// such character and nothing after it lost.
+TEST_F(HostTest, TextBeyondTheLocaleReachesTheCoreWhole) {
+    Job job(5, L"Sub main()\n  CVEXT.MSActions 0, \"t2 \u4e2d\u6587 end\", \"\", \"\", \"\"\nEnd Sub\n");
+    ULONG cookie = reg(job);
+    EXPECT_EQ(compile(cookie), S_OK);
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 5001, &ret), S_OK);
+    EXPECT_EQ(calls("MSActions"), Lines{probeCall(5, 5001, "t2 ?? end")});
+    host->unreg(cookie);
+}
+
 TEST_F(HostTest, JobObjectWithoutTextIsNothingToCompile) {
     Job job(3, nullptr);
     ULONG cookie = reg(job, nullptr);
