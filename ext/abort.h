@@ -19,6 +19,9 @@ void interruptScript();
 // True while the calling thread's run is being ended by that fallback.
 bool runIsEnding();
 
+// Frees the texts an EXCEPINFO holds and empties it.
+void releaseExcepInfo(EXCEPINFO* excep);
+
 // The answer that ends a script from inside one of its dispatch calls: the
 // abort marker in `excep` and DISP_E_EXCEPTION.
 HRESULT endRun(EXCEPINFO* excep);
@@ -39,5 +42,8 @@ template <class Dispatch>
 HRESULT dispatchWithinRun(DISPID id, const DISPPARAMS* params, EXCEPINFO* excep, Dispatch&& dispatch) {
     if (runIsEnding()) return refuseWithinEndingRun(id, params, excep);
     HRESULT hr = dispatch();
-    return runIsEnding() ? endRun(excep) : hr;
+    if (!runIsEnding()) return hr;
+    // What the method's failure left in the EXCEPINFO gives way to the marker.
+    if (hr == DISP_E_EXCEPTION) releaseExcepInfo(excep);
+    return endRun(excep);
 }

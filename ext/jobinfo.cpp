@@ -20,8 +20,10 @@ constexpr std::size_t kVersionSize = 40;
 constexpr unsigned long kNoValue = 0xFFFFFFFFul;
 
 // Names under which GetSecurityContext hands its two values to the core.
-char kLabelName[] = "label";
-char kSubLabelName[] = "sub-label";
+// The core takes them as writable texts, so each call hands it copies of
+// its own rather than buffers that every thread shares.
+constexpr char kLabelName[] = "label";
+constexpr char kSubLabelName[] = "sub-label";
 
 // A zero-filled buffer for the core to write a terminated text into. The
 // last byte is forced back to NUL after the call, so that a core that fills
@@ -105,6 +107,8 @@ STDMETHODIMP ScpExt::GetMachName(BSTR* machname) {
 STDMETHODIMP ScpExt::GetTempFileName(BSTR pathname, BSTR prefix, long uniqid, BSTR* filename) {
     ArgString path(pathname), start(prefix);
     if (!filename) return E_POINTER;
+    // An out-parameter: the script's variable reads Empty when no name came.
+    *filename = nullptr;
     // MAX_PATH bytes: all the platform ever writes. With a unique number of
     // 0 the platform picks one and creates the empty file itself.
     char name[MAX_PATH] = {};
@@ -141,7 +145,10 @@ STDMETHODIMP ScpExt::GetSecurityContext(BSTR label, BSTR sublab, BSTR valname, V
     *ret = 0;
     auto cxt = jobContext();
     if (!cxt) return S_FALSE;
-    HRESULT hr = contextQuery(core_, *cxt, kLabelName, labelValue, kSubLabelName, subValue, name, val);
+    char labelName[sizeof kLabelName], subLabelName[sizeof kSubLabelName];
+    std::memcpy(labelName, kLabelName, sizeof kLabelName);
+    std::memcpy(subLabelName, kSubLabelName, sizeof kSubLabelName);
+    HRESULT hr = contextQuery(core_, *cxt, labelName, labelValue, subLabelName, subValue, name, val);
     // 1, not VARIANT_TRUE: scripts test it for truth, never against True.
     if (hr == S_OK) *ret = 1;
     return hr;

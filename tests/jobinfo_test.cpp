@@ -2,6 +2,7 @@
 // the stand-in core received, and back to the script through ZTrace.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -264,6 +265,10 @@ TEST_F(JobInfoTest, TempFileNamesComeFromThePlatformWithoutAJob) {
     Bstr longPath((L"C:\\" + std::wstring(400, L'd')).c_str());
     EXPECT_EQ(ext->GetTempFileName(longPath.get(), prefix.get(), 7, name.put()), S_FALSE);
     EXPECT_FALSE(name);
+    // An out-parameter is written on failure too, whatever it held before.
+    BSTR untouched = reinterpret_cast<BSTR>(static_cast<std::uintptr_t>(0x1234));
+    EXPECT_EQ(ext->GetTempFileName(nullText.get(), prefix.get(), 7, &untouched), S_FALSE);
+    EXPECT_EQ(untouched, nullptr);
     EXPECT_TRUE(journal().empty());
 }
 
