@@ -32,6 +32,29 @@ constexpr wchar_t kByteOrderMark = 0xFEFF;
 // asked to end.
 constexpr HRESULT kRunningOnThisThread = HRESULT_FROM_WIN32(ERROR_BUSY);
 
+// The job bound to the calling thread while the host has its engine run the
+// job's code outside a run: a compile's global code, or the Class_Terminate
+// of the script's objects when the engine is closed. What that code calls
+// and the errors it raises belong to this job, not to whichever other job
+// the thread has.
+class ScriptCodeBinding {
+public:
+    ScriptCodeBinding(vbcache* cache, cacheEntry* job) : cache_(cache), job_(job) {
+        bound_ = cache_->bindForScriptCode(job_, previous_);
+    }
+    ~ScriptCodeBinding() {
+        if (bound_) cache_->unbindAfterScriptCode(job_, previous_);
+    }
+    ScriptCodeBinding(const ScriptCodeBinding&) = delete;
+    ScriptCodeBinding& operator=(const ScriptCodeBinding&) = delete;
+
+private:
+    vbcache* cache_;
+    cacheEntry* job_;
+    DWORD previous_ = 0;
+    bool bound_ = false;
+};
+
 unsigned cacheidxOf(const cacheEntry* cacheidx) { return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(cacheidx)); }
 
 // Cookies count up for the life of the process, so one that was handed out
@@ -283,8 +306,7 @@ HRESULT CTolvera::compileText(scriptEntry* entry, const wchar_t* text) {
     if (kept) kept->text.reset(memory::duplicate(text));
     if (!kept || !kept->text) return E_OUTOFMEMORY;
 
-    DWORD previous = 0;
-    bool bound = cache_->bindForCompile(entry->cacheidx, previous);
+    ScriptCodeBinding binding(cache_, entry->cacheidx);
     HRESULT hr;
     {
         EngineUse use(entry, EngineUse::Compile);
@@ -293,7 +315,6 @@ HRESULT CTolvera::compileText(scriptEntry* entry, const wchar_t* text) {
         // gives the job an engine without this text.
         if (SUCCEEDED(hr)) appendText(entry, kept.release());
     }
-    if (bound) cache_->unbindAfterCompile(entry->cacheidx, previous);
     return hr;
 }
 
@@ -359,9 +380,11 @@ STDMETHODIMP CTolvera::stop(ULONG cookie) {
         runNumber = entry->runNumber;
     }
     if (running) askRunToEnd(entry, use, runNumber);
-    HRESULT hr = running == GetCurrentThreadId()
-                     ? kRunningOnThisThread
-                     : onJobEngine(entry, use, [](EngineUse& u) { return u.engine()->SetScriptState(SCRIPTSTATE_CLOSED); });
+    HRESULT hr = kRunningOnThisThread;
+    if (running != GetCurrentThreadId()) {
+        ScriptCodeBinding binding(cache_, entry->cacheidx);
+        hr = onJobEngine(entry, use, [](EngineUse& u) { return u.engine()->SetScriptState(SCRIPTSTATE_CLOSED); });
+    }
     if (FAILED(hr)) {
         trace("Tolvera-stop: script <%x> fail with err %x\n", cookie, hr);
         return S_FALSE;
@@ -467,7 +490,10 @@ void CTolvera::removeEntry(ULONG cookie) {
 }
 
 void CTolvera::destroyEntry(scriptEntry* entry) {
-    closeEngine(entry->parse, entry->engine);
+    {
+        ScriptCodeBinding binding(cache_, entry->cacheidx);
+        closeEngine(entry->parse, entry->engine);
+    }
     if (entry->cacheidx) cache_->remove(entry->cacheidx);
     delete entry;
 }

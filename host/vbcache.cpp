@@ -126,7 +126,7 @@ int vbcache::detach(cacheEntry* cacheidx) {
     return 1;
 }
 
-bool vbcache::bindForCompile(cacheEntry* cacheidx, DWORD& previous) {
+bool vbcache::bindForScriptCode(cacheEntry* cacheidx, DWORD& previous) {
     Lock guard(lock_);
     cacheEntry* entry = listed(cacheidx);
     if (!entry || entry->running) return false;
@@ -137,7 +137,7 @@ bool vbcache::bindForCompile(cacheEntry* cacheidx, DWORD& previous) {
     return true;
 }
 
-void vbcache::unbindAfterCompile(cacheEntry* cacheidx, DWORD previous) {
+void vbcache::unbindAfterScriptCode(cacheEntry* cacheidx, DWORD previous) {
     Lock guard(lock_);
     cacheEntry* entry = listed(cacheidx);
     // A run attached meanwhile owns the binding now.

@@ -46,13 +46,15 @@ public:
     cacheEntry* find(cacheEntry* cacheidx);
     int attach(cacheEntry* cacheidx, unsigned long pwdobj);
     int detach(cacheEntry* cacheidx);
-    // Binds the job to the calling thread while its text is parsed, so that a
-    // syntax error reaches it from whichever thread compiles, ahead of jobs
+    // Binds the job to the calling thread while the host has the engine run
+    // the job's script code outside a run: a compile's global code, and the
+    // Class_Terminate of its objects when its engine is closed. Its calls and
+    // errors then reach this job from whichever thread does it, ahead of jobs
     // registered later on that thread. A job whose run is attached keeps its
     // run's binding. False when nothing was bound; `previous` is the thread
-    // to give back when the parse is done.
-    bool bindForCompile(cacheEntry* cacheidx, DWORD& previous);
-    void unbindAfterCompile(cacheEntry* cacheidx, DWORD previous);
+    // to give back when the code is done.
+    bool bindForScriptCode(cacheEntry* cacheidx, DWORD& previous);
+    void unbindAfterScriptCode(cacheEntry* cacheidx, DWORD previous);
     void markCompiled(cacheEntry* cacheidx);
     int abortFlag(cacheEntry* cacheidx);
     // Replaces the engine recorded for a job, when the host had to give the

@@ -81,6 +81,40 @@ TEST_F(HostTest, TextBeyondTheLocaleReachesTheCoreWhole) {
     host->unreg(cookie);
 }
 
+// Closing a job's engine releases its script's objects; what their
+// Class_Terminate calls belongs to that job, with pwdobj 0, whatever other
+// job the closing thread has: at unreg, at stop and at the host's release.
+TEST_F(HostTest, ClassTerminateAtTeardownBelongsToTheClosingJob) {
+    const wchar_t* script = L"Class Probe\n  Sub Class_Terminate()\n    CVEXT.ZTrace \"terminated\"\n  End Sub\n"
+                            L"End Class\nDim keep\nSub main()\n  Set keep = New Probe\nEnd Sub\n";
+    enum Teardown { Unreg, Stop, Release };
+    for (Teardown how : {Unreg, Stop, Release}) {
+        standin_reset();
+        ComPtr<ITolvera> own;
+        own.attach(createHost());
+        ASSERT_TRUE(own);
+        Job other(70, kProbeScript), closing(71, script);
+        ULONG otherCookie = 0, cookie = 0;
+        ASSERT_EQ(own->reg(other.info(), &otherCookie), S_OK);
+        ASSERT_EQ(own->reg(closing.info(), &cookie), S_OK);
+        Bstr fromJob(L"NULL");
+        ASSERT_EQ(own->compile(otherCookie, fromJob.get()), S_OK);
+        ASSERT_EQ(own->compile(cookie, fromJob.get()), S_OK);
+        VARIANT_BOOL ret = 0;
+        ASSERT_EQ(own->run(cookie, 71001, &ret), S_OK);
+        ASSERT_EQ(ret, 1);
+        standin_reset();
+        if (how == Unreg) own->unreg(cookie);
+        else if (how == Stop) own->stop(cookie);
+        else own.reset();
+        EXPECT_EQ(calls("ZTrace"), Lines{probe::call("ZTrace", R"("terminated")", 71, 0)}) << "teardown " << how;
+        if (own) {
+            own->unreg(cookie);
+            own->unreg(otherCookie);
+        }
+    }
+}
+
 TEST_F(HostTest, JobObjectWithoutTextIsNothingToCompile) {
     Job job(3, nullptr);
     ULONG cookie = reg(job, nullptr);
