@@ -71,8 +71,11 @@ cacheEntry* vbcache::add(unsigned long jobid, const wchar_t* jobname, ImpJob* jo
     }
     // Newest first, but behind a run attached on this thread: a job that an
     // agent registers from inside a script's call must not take that run's
-    // calls and errors for its own.
-    cacheEntry* before = head_ && head_->running && head_->thread == entry->thread ? head_ : nullptr;
+    // calls and errors for its own. The run is wherever this thread's lookups
+    // meet it, which need not be the head: another thread may have put its
+    // own job there since the run began.
+    cacheEntry* found = forThread();
+    cacheEntry* before = found && found->running ? found : nullptr;
     entry->prev = before;
     entry->next = before ? before->next : head_;
     (entry->next ? entry->next->prev : tail_) = entry;

@@ -190,6 +190,40 @@ TEST_F(HostTest, AJobRegisteredFromInsideARunLeavesTheRunItsCalls) {
     host->unreg(cookie);
 }
 
+// The same when, since the run began, another thread has put a job of its
+// own at the head of the cache: the run is still where its thread's lookups
+// meet it, and the job registered inside its call ranks behind it.
+TEST_F(HostTest, AJobRegisteredFromInsideARunRanksBehindItWhateverHeadsTheCache) {
+    Job running(62, L"Sub main()\n  CVEXT.ZTrace \"before\"\n  CVEXT.ZTrace \"after\"\nEnd Sub\n");
+    static Job* t_elsewhere;
+    static Job* t_inside;
+    static ITolvera* t_agent;
+    static ULONG t_elsewhereCookie, t_insideCookie;
+    Job elsewhere(63, kProbeScript), inside(64, kProbeScript);
+    t_elsewhere = &elsewhere;
+    t_inside = &inside;
+    t_agent = host.get();
+    t_elsewhereCookie = t_insideCookie = 0;
+    ULONG cookie = reg(running);
+    ASSERT_EQ(compile(cookie), S_OK);
+    standin_setCallback("ZTrace", [] {
+        if (t_insideCookie) return;
+        onThread([] { t_agent->reg(t_elsewhere->info(), &t_elsewhereCookie); });
+        t_agent->reg(t_inside->info(), &t_insideCookie);
+    });
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 62001, &ret), S_OK);
+    standin_setCallback("ZTrace", nullptr);
+    EXPECT_EQ(ret, 1);
+    ASSERT_NE(t_elsewhereCookie, 0u);
+    ASSERT_NE(t_insideCookie, 0u);
+    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("before")", 62, 62001),
+                                      probe::call("ZTrace", R"("after")", 62, 62001)}));
+    host->unreg(t_insideCookie);
+    host->unreg(t_elsewhereCookie);
+    host->unreg(cookie);
+}
+
 // The scheduler recompiles a job while a worker runs it: the engine is busy
 // on the worker's thread and refuses the other thread; the compile fails
 // with that refusal and the run goes on untouched to its end. Afterwards the
