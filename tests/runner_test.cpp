@@ -166,6 +166,15 @@ TEST(RunnerProgram, SyntaxErrorFailsTheJobWithStatusOne) {
     EXPECT_NE(std::find(o.journal.begin(), o.journal.end(), R"({"job":1,"host":"compile","hr":1})"), o.journal.end());
 }
 
+// A script error fails the session even where every run set ret: the
+// global code's division by zero leaves main to run and succeed.
+TEST(RunnerProgram, AScriptErrorFailsTheSessionWhateverTheRunsSaid) {
+    std::wstring script = writeFile(L"global.vbs", "Dim x\r\nx = 1 / 0\r\nSub main()\r\nEnd Sub\r\n");
+    Outcome o = runRunner(L"\"" + script + L"\"");
+    EXPECT_EQ(o.status, 1u) << o.out;
+    EXPECT_EQ(o.out, "job 1 global.vbs: compiled, runs 1, succeeded 1, script errors 1, core calls 0\n");
+}
+
 // The agent registers on one thread and compiles on another; a compile
 // error must still reach the job, with indicator 0.
 TEST(RunnerProgram, SyntaxErrorOnAWorkerThreadReachesTheJob) {

@@ -243,7 +243,8 @@ int wmain(int argc, wchar_t** argv) {
     Status result = ok ? AllSucceeded : SomeFailed;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const Job& job = jobs[i];
-        if (!job.compiled || job.succeeded != job.runs) result = SomeFailed;
+        // A script error is a failure even where the run still set ret.
+        if (!job.compiled || job.succeeded != job.runs || counts[job.jobno].scriptErrors) result = SomeFailed;
         if (options.quiet) continue;
         console.summary(summary(job, counts[job.jobno]));
         for (const std::string& line : problemLines(facts.jobs[i])) console.message(line);
