@@ -69,13 +69,14 @@ cacheEntry* vbcache::add(unsigned long jobid, const wchar_t* jobname, ImpJob* jo
         freeEntry(entry);
         return nullptr;
     }
-    // Newest first, but behind a run attached on this thread: a job that an
-    // agent registers from inside a script's call must not take that run's
-    // calls and errors for its own. The run is wherever this thread's lookups
-    // meet it, which need not be the head: another thread may have put its
-    // own job there since the run began.
-    cacheEntry* found = forThread();
-    cacheEntry* before = found && found->running ? found : nullptr;
+    // Newest first, but behind every job whose code runs on this thread now
+    // (a run, or a compile or close inside one): a job that an agent
+    // registers from inside a script's call must not take their calls and
+    // errors for its own. They need not be at the head: another thread may
+    // have put its own job there since.
+    cacheEntry* before = nullptr;
+    for (cacheEntry* e = head_; e; e = e->next)
+        if (e->thread == entry->thread && (e->running || e->boundBy == entry->thread)) before = e;
     entry->prev = before;
     entry->next = before ? before->next : head_;
     (entry->next ? entry->next->prev : tail_) = entry;
@@ -132,9 +133,10 @@ int vbcache::detach(cacheEntry* cacheidx) {
 bool vbcache::bindForScriptCode(cacheEntry* cacheidx, DWORD& previous) {
     Lock guard(lock_);
     cacheEntry* entry = listed(cacheidx);
-    if (!entry || entry->running) return false;
+    if (!entry || entry->running || entry->boundBy) return false;
     previous = entry->thread;
     entry->thread = GetCurrentThreadId();
+    entry->boundBy = entry->thread;
     clearEndMarks(entry);
     moveToHead(entry);
     return true;
@@ -143,8 +145,10 @@ bool vbcache::bindForScriptCode(cacheEntry* cacheidx, DWORD& previous) {
 void vbcache::unbindAfterScriptCode(cacheEntry* cacheidx, DWORD previous) {
     Lock guard(lock_);
     cacheEntry* entry = listed(cacheidx);
+    if (!entry || entry->boundBy != GetCurrentThreadId()) return;
+    entry->boundBy = 0;
     // A run attached meanwhile owns the binding now.
-    if (!entry || entry->running || entry->thread != GetCurrentThreadId()) return;
+    if (entry->running || entry->thread != GetCurrentThreadId()) return;
     entry->thread = previous;
     clearEndMarks(entry);
     // The compile put the job ahead of every other. The thread it gets back

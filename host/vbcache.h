@@ -24,6 +24,7 @@ struct cacheEntry {
     int aborted;                // this run (or compile) ended itself; cleared when it is over
     int running;                // a run is attached (between attach and detach)
     int ending;                 // this run is being ended through its dispatch calls; likewise
+    DWORD boundBy;              // the thread running the job's code outside a run, 0 if none
     cacheEntry* prev;
     cacheEntry* next;
 };
@@ -51,8 +52,10 @@ public:
     // Class_Terminate of its objects when its engine is closed. Its calls and
     // errors then reach this job from whichever thread does it, ahead of jobs
     // registered later on that thread. A job whose run is attached keeps its
-    // run's binding. False when nothing was bound; `previous` is the thread
-    // to give back when the code is done.
+    // run's binding, and a job whose code runs outside a run already keeps
+    // that binding (a stop from a watchdog during a compile must neither move
+    // the compile's calls nor lift its abort). False when nothing was bound;
+    // `previous` is the thread to give back when the code is done.
     bool bindForScriptCode(cacheEntry* cacheidx, DWORD& previous);
     void unbindAfterScriptCode(cacheEntry* cacheidx, DWORD previous);
     void markCompiled(cacheEntry* cacheidx);

@@ -224,6 +224,93 @@ TEST_F(HostTest, AJobRegisteredFromInsideARunRanksBehindItWhateverHeadsTheCache)
     host->unreg(cookie);
 }
 
+// A watchdog stops a job while the job's recompiled global code is inside a
+// call on another thread: the rest of that code still carries its job, and
+// an abort it made still ends it. (Global code runs at the parse only once
+// the job has run: before, the engine keeps it for the first run.)
+TEST_F(HostTest, AStopDuringACompileNeitherMovesItsCallsNorLiftsItsAbort) {
+    static ITolvera* t_host;
+    static ULONG t_cookie;
+    static int t_calls;
+    t_host = host.get();
+    Job job(70, kProbeScript), other(71, kProbeScript);
+    ULONG otherCookie = reg(other);            // another job of this thread
+    t_cookie = reg(job);
+    VARIANT_BOOL ret;
+    ASSERT_EQ(compile(t_cookie), S_OK);
+    ASSERT_EQ(run(t_cookie, 70001, &ret), S_OK);
+
+    standin_reset();
+    t_calls = 0;
+    standin_setCallback("ZTrace", [] {
+        if (!t_calls++) onThread([] { t_host->stop(t_cookie); });
+    });
+    EXPECT_EQ(compile(t_cookie, L"CVEXT.ZTrace \"one\"\nCVEXT.ZTrace \"two\"\n"), S_OK);
+    standin_setCallback("ZTrace", nullptr);
+    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("one")", 70, 0), probe::call("ZTrace", R"("two")", 70, 0)}));
+
+    // Under On Error Resume Next the global code goes on past its abort, each
+    // later call refused (the waits still take their time); the watchdog's
+    // stop in the middle of that second must not let them through again.
+    standin_reset();
+    std::thread watchdog([] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (waitForCalls("MCAbort", 1)) {
+            Sleep(300);
+            t_host->stop(t_cookie);
+        }
+        CoUninitialize();
+    });
+    EXPECT_EQ(compile(t_cookie, L"On Error Resume Next\nCVEXT.AbortScript \"obj\", \"giving up\"\nt = Timer\n"
+                                L"Do While Timer - t < 1\n  CVEXT.CVSleep 100\nLoop\nCVEXT.ZTrace \"late\"\n"),
+              S_OK);
+    watchdog.join();
+    EXPECT_EQ(calls("MCAbort").size(), 1u);
+    EXPECT_EQ(calls("MCSleep"), Lines{});
+    EXPECT_EQ(calls("ZTrace"), Lines{});
+    host->unreg(t_cookie);
+    host->unreg(otherCookie);
+}
+
+// Inside a run's call the agent recompiles another job, and inside that
+// job's global code registers a third: the run's later calls stay the run's.
+TEST_F(HostTest, AJobRegisteredInsideACompileInsideARunLeavesTheRunItsCalls) {
+    static ITolvera* t_host;
+    static ULONG t_compiled, t_added;
+    static Job* t_job;
+    static int t_step;
+    t_host = host.get();
+    Job running(73, L"Sub main()\n  CVEXT.ZTrace \"before\"\n  CVEXT.ZTrace \"after\"\nEnd Sub\n");
+    Job compiled(74, kProbeScript), added(75, kProbeScript);
+    t_job = &added;
+    ULONG cookie = reg(running);
+    ASSERT_EQ(compile(cookie), S_OK);
+    t_compiled = reg(compiled);
+    VARIANT_BOOL ret;
+    ASSERT_EQ(compile(t_compiled), S_OK);
+    ASSERT_EQ(run(t_compiled, 74001, &ret), S_OK);
+    t_added = 0;
+    t_step = 0;
+    standin_reset();
+    standin_setCallback("ZTrace", [] {
+        int step = t_step++;
+        if (step == 0) {
+            Bstr text(L"CVEXT.ZTrace \"c\"\n");
+            t_host->compile(t_compiled, text.get());
+        } else if (step == 1) {
+            t_host->reg(t_job->info(), &t_added);
+        }
+    });
+    EXPECT_EQ(run(cookie, 73001, &ret), S_OK);
+    standin_setCallback("ZTrace", nullptr);
+    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("before")", 73, 73001),
+                                      probe::call("ZTrace", R"("c")", 74, 0),
+                                      probe::call("ZTrace", R"("after")", 73, 73001)}));
+    host->unreg(t_added);
+    host->unreg(t_compiled);
+    host->unreg(cookie);
+}
+
 // The scheduler recompiles a job while a worker runs it: the engine is busy
 // on the worker's thread and refuses the other thread; the compile fails
 // with that refusal and the run goes on untouched to its end. Afterwards the
