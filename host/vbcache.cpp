@@ -74,9 +74,15 @@ cacheEntry* vbcache::add(unsigned long jobid, const wchar_t* jobname, ImpJob* jo
     // registers from inside a script's call must not take their calls and
     // errors for its own. They need not be at the head: another thread may
     // have put its own job there since.
+    // Such jobs are few (one per thread at most, nested calls aside), so the
+    // walk ends once it has met them all.
     cacheEntry* before = nullptr;
-    for (cacheEntry* e = head_; e; e = e->next)
+    int seen = 0;
+    for (cacheEntry* e = head_; e && seen < active_; e = e->next) {
+        if (!isActive(e)) continue;
+        ++seen;
         if (e->thread == entry->thread && (e->running || e->boundBy == entry->thread)) before = e;
+    }
     entry->prev = before;
     entry->next = before ? before->next : head_;
     (entry->next ? entry->next->prev : tail_) = entry;
@@ -96,6 +102,7 @@ void vbcache::remove(cacheEntry* cacheidx) {
         if (head_ == entry) head_ = entry->next;
         if (tail_ == entry) tail_ = entry->prev;
         --count_;
+        if (isActive(entry)) --active_;
         index_.erase(entry);
         if (entry->ending) --ending_;
     }
@@ -113,6 +120,7 @@ int vbcache::attach(cacheEntry* cacheidx, unsigned long pwdobj) {
     if (!entry) return 0;
     entry->pwdobj = pwdobj;
     entry->thread = GetCurrentThreadId();
+    if (!isActive(entry)) ++active_;
     entry->running = 1;
     clearEndMarks(entry);
     moveToHead(entry);
@@ -125,7 +133,9 @@ int vbcache::detach(cacheEntry* cacheidx) {
     if (!entry) return 0;
     entry->pwdobj = 0;
     entry->thread = 0;
+    bool wasActive = isActive(entry);
     entry->running = 0;
+    if (wasActive && !isActive(entry)) --active_;
     clearEndMarks(entry);
     return 1;
 }
@@ -137,6 +147,7 @@ bool vbcache::bindForScriptCode(cacheEntry* cacheidx, DWORD& previous) {
     previous = entry->thread;
     entry->thread = GetCurrentThreadId();
     entry->boundBy = entry->thread;
+    ++active_;
     clearEndMarks(entry);
     moveToHead(entry);
     return true;
@@ -147,6 +158,7 @@ void vbcache::unbindAfterScriptCode(cacheEntry* cacheidx, DWORD previous) {
     cacheEntry* entry = listed(cacheidx);
     if (!entry || entry->boundBy != GetCurrentThreadId()) return;
     entry->boundBy = 0;
+    if (!isActive(entry)) --active_;
     // A run attached meanwhile owns the binding now.
     if (entry->running || entry->thread != GetCurrentThreadId()) return;
     entry->thread = previous;
@@ -237,6 +249,11 @@ int vbcache::compiledForThread() {
 int vbcache::count() {
     Lock guard(lock_);
     return count_;
+}
+
+int vbcache::activeCount() {
+    Lock guard(lock_);
+    return active_;
 }
 
 // An abort or a stop ends one run (or one compile's global code); the job's

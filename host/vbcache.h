@@ -78,6 +78,8 @@ public:
     int compiledForThread();
 
     int count();
+    // Entries whose run is attached or whose code runs outside a run.
+    int activeCount();
 
 private:
     vbcache() = default;
@@ -87,10 +89,13 @@ private:
     void moveToHead(cacheEntry* entry);         // under the lock
     void moveToTail(cacheEntry* entry);         // under the lock
     void clearEndMarks(cacheEntry* entry);      // under the lock
+    // A run is attached, or the job's code runs outside a run.
+    static bool isActive(const cacheEntry* e) { return e->running || e->boundBy; }
 
     CriticalSection lock_;
     std::atomic<int> ending_{0};                // entries whose run is ending
     int count_ = 0;
+    int active_ = 0;                            // entries that are isActive
     cacheEntry* head_ = nullptr;
     cacheEntry* tail_ = nullptr;
     // The listed entries, so that a cacheidx is checked without a walk.

@@ -35,6 +35,7 @@
 #include "owners.h"
 #include "process_usage.h"
 #include "script_probe.h"
+#include "vbcache.h"
 #include "ztolvera.h"
 
 namespace {
@@ -834,6 +835,8 @@ TEST(StressTest, AnAgentsControlPatternKeepsEveryCallInItsRunAndLeaksNothing) {
 
     host.reset();
     standin_setCallback("MSActions", nullptr);
+    // Every run detached and every binding of code outside a run given back.
+    EXPECT_EQ(vbcache::current()->activeCount(), 0);
     EXPECT_EQ(moduleLockCount(), 0);
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
