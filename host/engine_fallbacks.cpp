@@ -8,6 +8,9 @@
 namespace {
 // What the engine answers on a thread it does not belong to.
 constexpr HRESULT kForeignThread = E_UNEXPECTED;
+// How often a move parses texts compiled on the old engine meanwhile before
+// it lets the old engine's refusal stand.
+constexpr int kCatchUps = 4;
 }  // namespace
 
 // A job's engine: a clone of the template with the site and the named items.
@@ -60,31 +63,40 @@ bool CTolvera::refusesCallingThread(scriptEntry* entry, HRESULT hr) {
 // that no other operation holds is replaced: one compiling or running on
 // another thread stays, and S_FALSE tells the caller so.
 HRESULT CTolvera::moveToCallingThread(scriptEntry* entry) {
-    compiledText *first, *last;
+    compiledText *next, *last;
+    unsigned long generation;
     {
         Lock guard(entry->lock);
         if (entry->users != 1) return S_FALSE;
-        first = entry->texts;
+        next = entry->texts;
         last = entry->lastText;
+        generation = entry->textGeneration;
     }
     ComPtr<IActiveScript> engine;
     ComPtr<IActiveScriptParse> parse;
     HRESULT hr = newJobEngine(engine, parse);
     if (FAILED(hr)) return hr;
-    // Texts are only ever appended; those up to `last` are the ones the old
-    // engine had when the move began.
-    for (compiledText* text = first; text && SUCCEEDED(hr); text = text == last ? nullptr : text->next)
-        hr = parseJobScript(parse.get(), text->text.get());
+    // A compile on the old engine's thread may answer "compiled" while the
+    // texts are parsed here; its text must reach the fresh engine too, so
+    // the swap waits until the texts are those parsed, a few catch-ups at
+    // most. Texts are only ever appended, so `next`..`last` are the new ones.
     bool replaced = false;
-    if (SUCCEEDED(hr)) {
+    for (int round = 0; round < kCatchUps && !replaced; ++round) {
+        for (compiledText* text = next; text && SUCCEEDED(hr); text = text == last ? nullptr : text->next)
+            hr = parseJobScript(parse.get(), text->text.get());
+        if (FAILED(hr)) break;
         Lock guard(entry->lock);
-        // Another operation may have taken the old engine meanwhile.
-        if (entry->users == 1) {
+        if (entry->users != 1) break;   // another operation took the old engine meanwhile
+        if (entry->textGeneration == generation) {
             std::swap(entry->engine, engine);
             std::swap(entry->parse, parse);
             entry->engineThread = GetCurrentThreadId();
             cache_->setEngine(entry->cacheidx, entry->engine.get());
             replaced = true;
+        } else {
+            next = last ? last->next : entry->texts;
+            last = entry->lastText;
+            generation = entry->textGeneration;
         }
     }
     // The engine nobody uses now: the old one, or the fresh one when it could

@@ -78,6 +78,7 @@ void appendText(scriptEntry* entry, compiledText* text) {
     Lock guard(entry->lock);
     (entry->lastText ? entry->lastText->next : entry->texts) = text;
     entry->lastText = text;
+    ++entry->textGeneration;
 }
 
 }  // namespace
@@ -311,8 +312,9 @@ HRESULT CTolvera::compileText(scriptEntry* entry, const wchar_t* text) {
     {
         EngineUse use(entry, EngineUse::Compile);
         hr = onJobEngine(entry, use, [text](EngineUse& u) { return parseJobScript(u.parse(), text); });
-        // Kept while the engine is still held, so that no move in between
-        // gives the job an engine without this text.
+        // Kept while the engine is still held: a move that re-parsed the
+        // texts meanwhile sees the generation change and parses this one too
+        // before its engine takes the old one's place.
         if (SUCCEEDED(hr)) appendText(entry, kept.release());
     }
     return hr;

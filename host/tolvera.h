@@ -40,6 +40,7 @@ struct scriptEntry {
     unsigned long runNumber = 0;    // counts runs, so that stop ends only the one it saw
     compiledText* texts = nullptr;
     compiledText* lastText = nullptr;
+    unsigned long textGeneration = 0;   // counts the texts appended, so a move sees one it missed
 
     scriptEntry* prev = nullptr;
     scriptEntry* next = nullptr;

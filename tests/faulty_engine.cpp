@@ -166,6 +166,7 @@ public:
     STDMETHODIMP ParseScriptText(LPCOLESTR code, LPCOLESTR item, IUnknown* context, LPCOLESTR delimiter,
                                  DWORD cookie, ULONG line, DWORD flags, VARIANT* result, EXCEPINFO* excep) override {
         if (failsNow(Op::ParseScriptText)) return plan().hr;
+        if (plan().whileParsing) plan().whileParsing();
         return parse_->ParseScriptText(code, item, context, delimiter, cookie, line, flags, result, excep);
     }
 

@@ -4,13 +4,15 @@
 // ParseScriptText, SetScriptState, GetScriptDispatch, the script dispatch's
 // GetIDsOfNames and Invoke, Close) with a chosen HRESULT instead of making
 // it. It counts its live objects, so a leaked engine or script dispatch
-// shows. The host takes it through setEngineFactory.
+// shows. A test may also step in at every ParseScriptText, before the text
+// reaches the engine. The host takes it through setEngineFactory.
 #pragma once
 
 #include <windows.h>
 #include <activscp.h>
 
 #include <atomic>
+#include <functional>
 
 namespace faults {
 
@@ -28,6 +30,7 @@ struct Plan {
     std::atomic<long> calls{0};     // counted calls so far
     std::atomic<bool> hit{false};   // the failure was injected
     Op failed = Op::Create;         // ... into this call
+    std::function<void()> whileParsing;   // called on the parsing thread, if set
 };
 Plan& plan();
 

@@ -1,12 +1,19 @@
 // The host as an agent's scheduler leans on it: a control thread stops and
-// recompiles jobs while workers run them, jobs move between threads, cookies
-// outlive their jobs, memory runs out inside a script's call, and an aborted
-// script under On Error Resume Next keeps waiting.
+// recompiles jobs while workers run them, jobs move between threads (also
+// while their own thread compiles more of them), cookies outlive their
+// jobs, memory runs out inside a script's call, and an aborted script under
+// On Error Resume Next keeps waiting.
 #include "host_fixture.h"
 
 #include <windows.h>
 
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
 #include "bound_job.h"
+#include "engine_source.h"
+#include "faulty_engine.h"
 #include "memory.h"
 #include "module.h"
 #include "scpext.h"
@@ -384,6 +391,121 @@ TEST_F(HostTest, EveryCompiledPieceMovesWithTheJob) {
     EXPECT_EQ(ret, 1);
     EXPECT_EQ(calls("MSActions"), Lines{probeCall(53, 53001, "from piece one and two")});
     EXPECT_EQ(probe::scriptErrors().size(), 0u);
+    host->unreg(cookie);
+}
+
+// Work a worker hands to the job's own thread and waits for: the test's
+// thread serves it until the worker says it is done.
+class Handover {
+public:
+    void toOwner(std::function<void()> task) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        task_ = std::move(task);
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return !task_; });
+    }
+    void done() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_ = true;
+        changed_.notify_all();
+    }
+    void serve() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return done_ || task_; });
+            if (!task_) return;
+            task_();
+            task_ = nullptr;
+            changed_.notify_all();
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::function<void()> task_;
+    bool done_ = false;
+};
+
+// Engines that let a test step in while a text is parsed.
+struct SteppedHostTest : HostTest {
+    void SetUp() override {
+        setEngineFactory(faults::createFaultyEngine);
+        HostTest::SetUp();
+    }
+    void TearDown() override {
+        host.reset();
+        faults::plan().whileParsing = nullptr;
+        setEngineFactory(nullptr);
+    }
+    // A piece whose global code tells the core it ran.
+    static std::wstring piece(int n) {
+        return L"CVEXT.MSActions 0, \"piece " + std::to_wstring(n) + L"\", \"\", \"\", \"\"\n";
+    }
+    // Runs the job on a worker; every text the worker's move parses lets the
+    // job's own thread (this one) compile the next piece, up to `pieces`.
+    // Answers the compiles' results.
+    std::vector<HRESULT> runWhileCompiling(ULONG cookie, ULONG pwdobj, int pieces, VARIANT_BOOL& ret) {
+        const DWORD owner = GetCurrentThreadId();
+        std::vector<HRESULT> answers;
+        Handover handover;
+        faults::plan().whileParsing = [&] {
+            if (GetCurrentThreadId() == owner || static_cast<int>(answers.size()) == pieces) return;
+            handover.toOwner([&] { answers.push_back(compile(cookie, piece(answers.size() + 1).c_str())); });
+        };
+        std::thread worker([&] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            EXPECT_EQ(run(cookie, pwdobj, &ret), S_OK);
+            handover.done();
+            CoUninitialize();
+        });
+        handover.serve();
+        worker.join();
+        faults::plan().whileParsing = nullptr;
+        return answers;
+    }
+};
+
+constexpr wchar_t kMainScript[] = L"Sub main()\n  CVEXT.MSActions 0, \"main\", \"\", \"\", \"\"\nEnd Sub\n";
+
+// A run on a worker moves the job to a fresh engine there while the job's
+// own thread compiles another piece into the old one. That compile answers
+// "compiled", so the moved job has the piece: its global code runs before
+// main.
+TEST_F(SteppedHostTest, APieceCompiledDuringAMoveMovesWithTheJob) {
+    Job job(60, nullptr);
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie, kMainScript), S_OK);
+    standin_reset();
+    VARIANT_BOOL ret = -1;
+    EXPECT_EQ(runWhileCompiling(cookie, 60001, 1, ret), std::vector<HRESULT>{S_OK});
+    EXPECT_EQ(ret, 1);
+    EXPECT_EQ(calls("MSActions"), (Lines{probeCall(60, 60001, "piece 1"), probeCall(60, 60001, "main")}));
+    host->unreg(cookie);
+}
+
+// Pieces compiled on the job's own thread during every text the move
+// parses: the move cannot catch up, so it gives up and the run fails with
+// the old engine's refusal, as when another operation holds the engine. No
+// piece is lost: the job's own thread then runs all of them.
+TEST_F(SteppedHostTest, AMoveThatCannotCatchUpLeavesTheJobWhereItIs) {
+    Job job(61, nullptr);
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie, kMainScript), S_OK);
+    VARIANT_BOOL ret = -1;
+    std::vector<HRESULT> answers = runWhileCompiling(cookie, 61001, 100, ret);
+    EXPECT_EQ(ret, 0);
+    EXPECT_LT(answers.size(), 100u);
+    EXPECT_EQ(answers, std::vector<HRESULT>(answers.size(), S_OK));
+    EXPECT_TRUE(contains(allTraces(), "Tolvera-run: script " + hex(cookie) + " failed to run with err 8000ffff"));
+
+    standin_reset();
+    EXPECT_EQ(run(cookie, 61002, &ret), S_OK);
+    EXPECT_EQ(ret, 1);
+    Lines expected;
+    for (std::size_t n = 1; n <= answers.size(); ++n) expected.push_back(probeCall(61, 61002, "piece " + std::to_string(n)));
+    expected.push_back(probeCall(61, 61002, "main"));
+    EXPECT_EQ(calls("MSActions"), expected);
     host->unreg(cookie);
 }
 
