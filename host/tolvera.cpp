@@ -382,8 +382,11 @@ STDMETHODIMP CTolvera::stop(ULONG cookie) {
         runNumber = entry->runNumber;
     }
     if (running) askRunToEnd(entry, use, runNumber);
+    // The same holds for the job's code outside a run on this thread: stop
+    // from inside a compile's global code, or from the clean-up of a close.
+    const DWORD self = GetCurrentThreadId();
     HRESULT hr = kRunningOnThisThread;
-    if (running != GetCurrentThreadId()) {
+    if (running != self && cache_->scriptCodeThread(entry->cacheidx) != self) {
         ScriptCodeBinding binding(cache_, entry->cacheidx);
         hr = onJobEngine(entry, use, [](EngineUse& u) { return u.engine()->SetScriptState(SCRIPTSTATE_CLOSED); });
     }

@@ -169,6 +169,12 @@ void vbcache::unbindAfterScriptCode(cacheEntry* cacheidx, DWORD previous) {
     if (previous) moveToTail(entry);
 }
 
+DWORD vbcache::scriptCodeThread(cacheEntry* cacheidx) {
+    Lock guard(lock_);
+    cacheEntry* entry = listed(cacheidx);
+    return entry ? entry->boundBy : 0;
+}
+
 void vbcache::markCompiled(cacheEntry* cacheidx) {
     Lock guard(lock_);
     if (cacheEntry* entry = listed(cacheidx)) entry->compiled = 1;

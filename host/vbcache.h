@@ -58,6 +58,8 @@ public:
     // `previous` is the thread to give back when the code is done.
     bool bindForScriptCode(cacheEntry* cacheidx, DWORD& previous);
     void unbindAfterScriptCode(cacheEntry* cacheidx, DWORD previous);
+    // The thread running the job's code outside a run, 0 if none.
+    DWORD scriptCodeThread(cacheEntry* cacheidx);
     void markCompiled(cacheEntry* cacheidx);
     int abortFlag(cacheEntry* cacheidx);
     // Replaces the engine recorded for a job, when the host had to give the

@@ -318,6 +318,31 @@ TEST_F(HostTest, AJobRegisteredInsideACompileInsideARunLeavesTheRunItsCalls) {
     host->unreg(cookie);
 }
 
+// A stop from inside a compile's own global code, on the compiling thread:
+// closing the engine under its parse faults the platform's engine, so stop
+// answers busy, as from inside a run, and the compile goes on to its end.
+TEST_F(HostTest, StopFromInsideACompilesGlobalCodeLeavesTheEngineAlone) {
+    static ITolvera* t_host;
+    static ULONG t_cookie;
+    static HRESULT t_stopped;
+    t_host = host.get();
+    Job job(80, kProbeScript);
+    t_cookie = reg(job);
+    VARIANT_BOOL ret;
+    ASSERT_EQ(compile(t_cookie), S_OK);
+    ASSERT_EQ(run(t_cookie, 80001, &ret), S_OK);   // global code now runs at the parse
+    standin_reset();
+    t_stopped = E_FAIL;
+    standin_setCallback("ZTrace", [] { t_stopped = t_host->stop(t_cookie); });
+    EXPECT_EQ(compile(t_cookie, L"CVEXT.ZTrace \"one\"\nCVEXT.ZTrace \"two\"\n"), S_OK);
+    standin_setCallback("ZTrace", nullptr);
+    EXPECT_EQ(t_stopped, S_FALSE);
+    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("one")", 80, 0), probe::call("ZTrace", R"("two")", 80, 0)}));
+    EXPECT_TRUE(contains(allTraces(), "Tolvera-stop: script <" + hex(t_cookie) + "> fail with err 800700aa"));
+    EXPECT_EQ(host->stop(t_cookie), S_OK);       // afterwards it closes
+    host->unreg(t_cookie);
+}
+
 // The scheduler recompiles a job while a worker runs it: the engine is busy
 // on the worker's thread and refuses the other thread; the compile fails
 // with that refusal and the run goes on untouched to its end. Afterwards the
