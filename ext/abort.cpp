@@ -72,15 +72,6 @@ bool runIsEnding() {
     return cache && cache->endingForThread();
 }
 
-void releaseExcepInfo(EXCEPINFO* excep) {
-    if (!excep) return;
-    Bstr source, description, helpFile;
-    source.reset(excep->bstrSource);
-    description.reset(excep->bstrDescription);
-    helpFile.reset(excep->bstrHelpFile);
-    *excep = {};
-}
-
 HRESULT endRun(EXCEPINFO* excep) {
     if (excep) *excep = abortMarker();
     return DISP_E_EXCEPTION;

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include "owners.h"
+
 // The exception the script is ended with: error code 0xFFFF, status code
 // with all bits set. The script site reports it to nobody.
 EXCEPINFO abortMarker();
@@ -18,9 +20,6 @@ void interruptScript();
 
 // True while the calling thread's run is being ended by that fallback.
 bool runIsEnding();
-
-// Frees the texts an EXCEPINFO holds and empties it.
-void releaseExcepInfo(EXCEPINFO* excep);
 
 // The answer that ends a script from inside one of its dispatch calls: the
 // abort marker in `excep` and DISP_E_EXCEPTION.

@@ -9,28 +9,39 @@
 #include "memory.h"
 #include "owners.h"
 
-char* toMultiByte(const wchar_t* text) {
-    std::size_t n = text ? std::wcslen(text) : 0;
-    auto* buffer = static_cast<char*>(memory::allocateZeroed(2 * n + 1, 1));
-    if (!buffer) return nullptr;
-    // Character by character, as wcstombs would convert them, except that a
-    // character the locale cannot represent becomes '?' and the rest of the
-    // text still reaches the core (wcstombs ends the text there). A
-    // character that no longer fits in the 2n bytes ends it, whole.
-    std::size_t used = 0;
-    std::mbstate_t state{};
+namespace {
+// The C runtime's conversion for the current locale, one character at a
+// time: a character the locale cannot represent becomes '?' and the text
+// goes on. `put` takes each character's bytes and answers false to end the
+// text there.
+template <class Put>
+void eachLocaleCharacter(const wchar_t* text, Put&& put) {
     char bytes[MB_LEN_MAX];
-    for (std::size_t i = 0; i < n; ++i) {
-        std::size_t size = std::wcrtomb(bytes, text[i], &state);
+    std::mbstate_t state{};
+    for (; *text; ++text) {
+        std::size_t size = std::wcrtomb(bytes, *text, &state);
         if (size == static_cast<std::size_t>(-1)) {
             bytes[0] = '?';
             size = 1;
             state = {};
         }
-        if (used + size > 2 * n) break;
+        if (!put(bytes, size)) return;
+    }
+}
+}  // namespace
+
+char* toMultiByte(const wchar_t* text) {
+    std::size_t n = text ? std::wcslen(text) : 0;
+    auto* buffer = static_cast<char*>(memory::allocateZeroed(2 * n + 1, 1));
+    if (!buffer || !n) return buffer;
+    // Within 2n bytes; a character that no longer fits ends the text, whole.
+    std::size_t used = 0;
+    eachLocaleCharacter(text, [&](const char* bytes, std::size_t size) {
+        if (used + size > 2 * n) return false;
         std::memcpy(buffer + used, bytes, size);
         used += size;
-    }
+        return true;
+    });
     return buffer;
 }
 
@@ -121,17 +132,10 @@ int SetVariantResult(VARIANT* target, ValueKind kind, const char* text) {
 std::string toLocaleText(const wchar_t* text) {
     if (!text) return "(null)";
     std::string out;
-    char buffer[MB_LEN_MAX];
-    std::mbstate_t state{};
-    for (; *text; ++text) {
-        std::size_t n = std::wcrtomb(buffer, *text, &state);
-        if (n == static_cast<std::size_t>(-1)) {
-            out += '?';
-            state = {};
-        } else {
-            out.append(buffer, n);
-        }
-    }
+    eachLocaleCharacter(text, [&out](const char* bytes, std::size_t size) {
+        out.append(bytes, size);
+        return true;
+    });
     return out;
 }
 

@@ -30,6 +30,15 @@ private:
     BSTR p_ = nullptr;
 };
 
+// Frees the texts an EXCEPINFO holds and empties it.
+inline void releaseExcepInfo(EXCEPINFO* excep) {
+    if (!excep) return;
+    SysFreeString(excep->bstrSource);
+    SysFreeString(excep->bstrDescription);
+    SysFreeString(excep->bstrHelpFile);
+    *excep = {};
+}
+
 class Variant : public VARIANT {
 public:
     Variant() { VariantInit(this); }

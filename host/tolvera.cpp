@@ -88,10 +88,7 @@ void appendText(scriptEntry* entry, compiledText* text) {
 HRESULT parseJobScript(IActiveScriptParse* parse, const wchar_t* text) {
     EXCEPINFO excep = {};
     HRESULT hr = parse->ParseScriptText(text, nullptr, nullptr, nullptr, 0, 0, kParseFlags, nullptr, &excep);
-    Bstr source, description, helpFile;
-    source.reset(excep.bstrSource);
-    description.reset(excep.bstrDescription);
-    helpFile.reset(excep.bstrHelpFile);
+    releaseExcepInfo(&excep);
     return hr;
 }
 

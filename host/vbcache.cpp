@@ -73,9 +73,8 @@ cacheEntry* vbcache::add(unsigned long jobid, const wchar_t* jobname, ImpJob* jo
     // (a run, or a compile or close inside one): a job that an agent
     // registers from inside a script's call must not take their calls and
     // errors for its own. They need not be at the head: another thread may
-    // have put its own job there since.
-    // Such jobs are few (one per thread at most, nested calls aside), so the
-    // walk ends once it has met them all.
+    // have put its own job there since. Such jobs are few (one per thread
+    // at most, nested calls aside), so the walk ends once it has met them.
     cacheEntry* before = nullptr;
     int seen = 0;
     for (cacheEntry* e = head_; e && seen < active_; e = e->next) {
@@ -120,8 +119,7 @@ int vbcache::attach(cacheEntry* cacheidx, unsigned long pwdobj) {
     if (!entry) return 0;
     entry->pwdobj = pwdobj;
     entry->thread = GetCurrentThreadId();
-    if (!isActive(entry)) ++active_;
-    entry->running = 1;
+    setActivity(entry, 1, entry->boundBy);
     clearEndMarks(entry);
     moveToHead(entry);
     return 1;
@@ -133,9 +131,7 @@ int vbcache::detach(cacheEntry* cacheidx) {
     if (!entry) return 0;
     entry->pwdobj = 0;
     entry->thread = 0;
-    bool wasActive = isActive(entry);
-    entry->running = 0;
-    if (wasActive && !isActive(entry)) --active_;
+    setActivity(entry, 0, entry->boundBy);
     clearEndMarks(entry);
     return 1;
 }
@@ -146,8 +142,7 @@ bool vbcache::bindForScriptCode(cacheEntry* cacheidx, DWORD& previous) {
     if (!entry || entry->running || entry->boundBy) return false;
     previous = entry->thread;
     entry->thread = GetCurrentThreadId();
-    entry->boundBy = entry->thread;
-    ++active_;
+    setActivity(entry, 0, entry->thread);
     clearEndMarks(entry);
     moveToHead(entry);
     return true;
@@ -157,8 +152,7 @@ void vbcache::unbindAfterScriptCode(cacheEntry* cacheidx, DWORD previous) {
     Lock guard(lock_);
     cacheEntry* entry = listed(cacheidx);
     if (!entry || entry->boundBy != GetCurrentThreadId()) return;
-    entry->boundBy = 0;
-    if (!isActive(entry)) --active_;
+    setActivity(entry, entry->running, 0);
     // A run attached meanwhile owns the binding now.
     if (entry->running || entry->thread != GetCurrentThreadId()) return;
     entry->thread = previous;
@@ -265,6 +259,13 @@ int vbcache::activeCount() {
 // An abort or a stop ends one run (or one compile's global code); the job's
 // next compile and next run start unaborted and unended, so that neither is
 // refused for what an earlier one did, and a failure is reported as one.
+void vbcache::setActivity(cacheEntry* entry, int running, DWORD boundBy) {
+    bool was = isActive(entry);
+    entry->running = running;
+    entry->boundBy = boundBy;
+    active_ += static_cast<int>(isActive(entry)) - static_cast<int>(was);
+}
+
 void vbcache::clearEndMarks(cacheEntry* entry) {
     entry->aborted = 0;
     if (entry->ending) --ending_;

@@ -91,8 +91,10 @@ private:
     void moveToHead(cacheEntry* entry);         // under the lock
     void moveToTail(cacheEntry* entry);         // under the lock
     void clearEndMarks(cacheEntry* entry);      // under the lock
-    // A run is attached, or the job's code runs outside a run.
+    // A run is attached, or the job's code runs outside a run; active_
+    // counts such entries, so both fields change only through setActivity.
     static bool isActive(const cacheEntry* e) { return e->running || e->boundBy; }
+    void setActivity(cacheEntry* entry, int running, DWORD boundBy);   // under the lock
 
     CriticalSection lock_;
     std::atomic<int> ending_{0};                // entries whose run is ending

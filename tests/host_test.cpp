@@ -50,12 +50,19 @@ TEST_F(HostTest, NullInAnyCaseTakesTheTextFromTheJobObject) {
     }
 }
 
-// A byte-order mark ends the text for the platform's engine; the host drops
-// it, whether the text came as compile's argument or from the job object.
-TEST_F(HostTest, ALeadingByteOrderMarkIsNoPartOfTheScript) {
+// Script text reaches the engine and the core whole. A byte-order mark ends
+// the text for the platform's engine, so the host drops it, whether the text
+// came as compile's argument or from the job object; a character the C
+// locale cannot show in 8 bits reaches the core as '?', the rest after it.
+TEST_F(HostTest, ScriptTextReachesTheEngineAndTheCoreWhole) {
     const std::wstring marked = L"\xfeff" + std::wstring(kProbeScript);
-    struct Case { const wchar_t* jobText; const wchar_t* argument; };
-    const Case cases[] = {{marked.c_str(), L"NULL"}, {nullptr, marked.c_str()}};
+    const wchar_t* beyondLocale = L"Sub main()\n  CVEXT.MSActions 0, \"t2 \u4e2d\u6587 end\", \"\", \"\", \"\"\nEnd Sub\n";
+    struct Case { const wchar_t* jobText; const wchar_t* argument; const char* reached; };
+    const Case cases[] = {
+        {marked.c_str(), L"NULL", "hello"},
+        {nullptr, marked.c_str(), "hello"},
+        {beyondLocale, L"NULL", "t2 ?? end"},
+    };
     for (const Case& c : cases) {
         standin_reset();
         Job job(4, c.jobText);
@@ -64,21 +71,9 @@ TEST_F(HostTest, ALeadingByteOrderMarkIsNoPartOfTheScript) {
         VARIANT_BOOL ret;
         EXPECT_EQ(run(cookie, 4001, &ret), S_OK);
         EXPECT_EQ(ret, 1);
-        EXPECT_EQ(calls("MSActions"), Lines{probeCall(4, 4001, "hello")}) << (c.jobText ? "job object" : "argument");
+        EXPECT_EQ(calls("MSActions"), Lines{probeCall(4, 4001, c.reached)}) << c.reached;
         host->unreg(cookie);
     }
-}
-
-// Text the C locale cannot show in 8 bits reaches the core with '?' for each
-// such character and nothing after it lost.
-TEST_F(HostTest, TextBeyondTheLocaleReachesTheCoreWhole) {
-    Job job(5, L"Sub main()\n  CVEXT.MSActions 0, \"t2 \u4e2d\u6587 end\", \"\", \"\", \"\"\nEnd Sub\n");
-    ULONG cookie = reg(job);
-    EXPECT_EQ(compile(cookie), S_OK);
-    VARIANT_BOOL ret;
-    EXPECT_EQ(run(cookie, 5001, &ret), S_OK);
-    EXPECT_EQ(calls("MSActions"), Lines{probeCall(5, 5001, "t2 ?? end")});
-    host->unreg(cookie);
 }
 
 // Closing a job's engine releases its script's objects; what their
