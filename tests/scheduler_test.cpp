@@ -102,6 +102,35 @@ TEST_F(HostTest, StopFromAnotherThreadEndsARunningJob) {
     EXPECT_EQ(moduleLockCount(), 0);
 }
 
+// An agent that lets go of a job while its run hangs on a worker: by unreg,
+// or by releasing the whole host as it shuts down. The run is asked to end
+// as by stop, and ends at its next call into CVEXT; the job (and the host)
+// go when the run is over, on the worker, and nothing is freed under it.
+TEST_F(HostTest, LettingGoOfAJobDuringItsRunEndsTheRunFirst) {
+    for (bool wholeHost : {false, true}) {
+        SCOPED_TRACE(wholeHost ? "host released" : "unreg");
+        Job job(81, waitLoop(400).c_str());
+        ULONG cookie = reg(job);
+        ASSERT_EQ(compile(cookie), S_OK);
+        const int jobs = vbcache::current()->count();
+        standin_reset();
+        Worker worker(host.get(), cookie, 81001);
+        ASSERT_TRUE(waitForCalls("MCSleep", 1));
+        if (wholeHost)
+            host.reset();
+        else
+            EXPECT_EQ(host->unreg(cookie), S_OK);
+        worker.join();
+        EXPECT_EQ(worker.result, S_OK);
+        EXPECT_EQ(worker.ret, 0);
+        EXPECT_LT(calls("MCSleep").size(), 50u);
+        EXPECT_EQ(calls("MSActions"), Lines{});
+        EXPECT_EQ(vbcache::current()->count(), jobs - 1);
+        EXPECT_EQ(vbcache::current()->activeCount(), 0);
+    }
+    EXPECT_EQ(moduleLockCount(), 0);
+}
+
 // A job stopped by a thread that is itself running it (the agent reacting
 // inside one of the script's calls): the engine cannot be closed under its
 // own running script, so stop answers that it is busy, and the run ends at
@@ -452,7 +481,7 @@ private:
     bool done_ = false;
 };
 
-// Engines that let a test step in while a text is parsed.
+// Engines that let a test step in before their calls.
 struct SteppedHostTest : HostTest {
     void SetUp() override {
         setEngineFactory(faults::createFaultyEngine);
@@ -460,7 +489,7 @@ struct SteppedHostTest : HostTest {
     }
     void TearDown() override {
         host.reset();
-        faults::plan().whileParsing = nullptr;
+        faults::plan().beforeCall = nullptr;
         setEngineFactory(nullptr);
     }
     // A piece whose global code tells the core it ran.
@@ -474,8 +503,9 @@ struct SteppedHostTest : HostTest {
         const DWORD owner = GetCurrentThreadId();
         std::vector<HRESULT> answers;
         Handover handover;
-        faults::plan().whileParsing = [&] {
-            if (GetCurrentThreadId() == owner || static_cast<int>(answers.size()) == pieces) return;
+        faults::plan().beforeCall = [&](faults::Op op) {
+            if (op != faults::Op::ParseScriptText || GetCurrentThreadId() == owner) return;
+            if (static_cast<int>(answers.size()) == pieces) return;
             handover.toOwner([&] { answers.push_back(compile(cookie, piece(answers.size() + 1).c_str())); });
         };
         std::thread worker([&] {
@@ -486,7 +516,7 @@ struct SteppedHostTest : HostTest {
         });
         handover.serve();
         worker.join();
-        faults::plan().whileParsing = nullptr;
+        faults::plan().beforeCall = nullptr;
         return answers;
     }
 };
@@ -532,6 +562,29 @@ TEST_F(SteppedHostTest, AMoveThatCannotCatchUpLeavesTheJobWhereItIs) {
     expected.push_back(probeCall(61, 61002, "main"));
     EXPECT_EQ(calls("MSActions"), expected);
     host->unreg(cookie);
+}
+
+// A watchdog's stop and the job thread's unreg overlap: the job stays whole
+// until stop is done with it, and the last of the two closes its engine.
+TEST_F(SteppedHostTest, AnUnregDuringAStopLeavesTheJobToTheStop) {
+    Job job(82, nullptr);
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie, kMainScript), S_OK);
+    HRESULT unregistered = E_FAIL;
+    std::vector<DWORD> closedOn;
+    bool stepped = false;
+    faults::plan().beforeCall = [&](faults::Op op) {
+        if (op == faults::Op::Close) closedOn.push_back(GetCurrentThreadId());
+        if (op != faults::Op::SetScriptState || stepped) return;
+        stepped = true;
+        onThread([&] { unregistered = host->unreg(cookie); });
+    };
+    EXPECT_EQ(host->stop(cookie), S_OK);
+    faults::plan().beforeCall = nullptr;
+    EXPECT_TRUE(stepped);
+    EXPECT_EQ(unregistered, S_OK);
+    EXPECT_EQ(closedOn, std::vector<DWORD>{GetCurrentThreadId()});
+    EXPECT_EQ(host->stop(cookie), S_FALSE);
 }
 
 // A cookie that was handed out and removed never names another job, even
