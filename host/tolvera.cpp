@@ -7,13 +7,13 @@
 #include <new>
 #include <string>
 
-#include "abort.h"
-#include "args.h"
+#include "abort_marker.h"
 #include "companion.h"
 #include "engine_source.h"
 #include "memory.h"
 #include "module.h"
 #include "scpext.h"
+#include "text.h"
 #include "trace.h"
 
 namespace {
