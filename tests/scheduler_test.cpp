@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "bound_job.h"
+#include "classfactory.h"
 #include "engine_source.h"
 #include "faulty_engine.h"
 #include "memory.h"
@@ -696,6 +697,79 @@ TEST(AbortedRunTest, AWaitLoopAfterAnAbortTakesItsIntervals) {
     EXPECT_EQ(calls("MCAbort").size(), 1u);
     EXPECT_EQ(calls("MCSleep"), Lines{});
     EXPECT_EQ(calls("ZTrace"), Lines{});
+}
+
+// A scheduler that starts a job again while its last run hangs on a worker:
+// the second run fails on the busy engine, and must leave the first run its
+// context and its place as the run that stop ends.
+TEST_F(HostTest, DISABLED_ASecondRunDuringAHungRunLeavesTheFirstStoppable) {
+    Job job(84, waitLoop(400).c_str());
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie), S_OK);
+    standin_reset();
+    Worker first(host.get(), cookie, 84001);
+    ASSERT_TRUE(waitForCalls("MCSleep", 1));
+    VARIANT_BOOL ret = -1;
+    onThread([&] { EXPECT_EQ(run(cookie, 84002, &ret), S_OK); });
+    EXPECT_EQ(ret, 0);
+    const std::size_t before = calls("MCSleep").size();
+    EXPECT_TRUE(waitForCalls("MCSleep", before + 2)) << "the first run's calls no longer reach the core";
+    EXPECT_EQ(host->stop(cookie), S_FALSE);
+    first.join();
+    EXPECT_EQ(first.ret, 0) << "the hung run was not the one stop ended";
+    EXPECT_LT(calls("MCSleep").size(), before + 50) << "stop did not reach the hung run";
+    for (const std::string& line : calls("MCSleep"))
+        EXPECT_NE(line.find("\"ctx\":[84,84001]"), std::string::npos) << line;
+    host->unreg(cookie);
+}
+
+// A controlling object whose inner object is the host.
+class Outer : public IUnknown {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown) {
+            *ppv = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return inner ? inner->QueryInterface(riid, ppv) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs); }
+    STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&refs); }
+    LONG refs = 1;
+    IUnknown* inner = nullptr;
+};
+
+// An aggregated host let go while a run hangs on a worker: as for a host of
+// its own, the run is asked to end and the host stays until it is over.
+TEST_F(HostTest, DISABLED_AnAggregatedHostReleasedDuringARunOutlivesIt) {
+    host.reset();
+    Outer outer;
+    {
+        ComPtr<IClassFactory> factory;
+        ASSERT_EQ(getClassObject(CLSID_Tolvera, IID_IClassFactory, factory.putVoid()), S_OK);
+        IUnknown* inner = nullptr;
+        ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)), S_OK);
+        outer.inner = inner;
+    }
+    ITolvera* agg = nullptr;
+    ASSERT_EQ(outer.inner->QueryInterface(IID_ITolvera, reinterpret_cast<void**>(&agg)), S_OK);
+    Job job(85, waitLoop(400).c_str());
+    ULONG cookie = 0;
+    ASSERT_EQ(agg->reg(job.info(), &cookie), S_OK);
+    Bstr fromJob(L"NULL");
+    ASSERT_EQ(agg->compile(cookie, fromJob.get()), S_OK);
+    standin_reset();
+    Worker worker(agg, cookie, 85001);
+    ASSERT_TRUE(waitForCalls("MCSleep", 1));
+    agg->Release();
+    const LONG locks = moduleLockCount();
+    outer.inner->Release();     // the controlling object goes, and lets go of its inner one
+    outer.inner = nullptr;
+    EXPECT_EQ(moduleLockCount(), locks) << "the host was destroyed under its run";
+    worker.join();
+    EXPECT_LT(calls("MCSleep").size(), 50u) << "the run was not asked to end";
+    EXPECT_EQ(moduleLockCount(), locks - 1);
 }
 
 }  // namespace
