@@ -395,6 +395,15 @@ STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
         trace("Tolvera-run: cookie %x not found\n", cookie);
         return S_FALSE;
     }
+    // The agent never overlaps two runs of a job; one that does anyway is
+    // refused, so that the run going on keeps its binding and stays stoppable.
+    {
+        Lock guard(entry->lock);
+        if (entry->runThread) {
+            trace("Tolvera-run: script %x is running already\n", cookie);
+            return S_FALSE;
+        }
+    }
     if (!cache_->attach(entry->cacheidx, pwdobj)) {
         trace("Tolvera-run: failed to attach pwd to cacheidx %d\n", cacheidxOf(entry->cacheidx));
         return S_FALSE;
