@@ -17,6 +17,7 @@
 #include "faulty_engine.h"
 #include "memory.h"
 #include "module.h"
+#include "outer_unknown.h"
 #include "scpext.h"
 
 namespace {
@@ -723,22 +724,6 @@ TEST_F(HostTest, ASecondRunDuringAHungRunLeavesTheFirstStoppable) {
     host->unreg(cookie);
 }
 
-// A controlling object whose inner object is the host.
-class Outer : public IUnknown {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown) {
-            *ppv = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return inner ? inner->QueryInterface(riid, ppv) : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs); }
-    STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&refs); }
-    LONG refs = 1;
-    IUnknown* inner = nullptr;
-};
 
 // An aggregated host let go while a run hangs on a worker: as for a host of
 // its own, the run is asked to end and the host stays until it is over.
