@@ -10,6 +10,7 @@
 #include "journal.h"
 #include "owners.h"
 #include "session.h"
+#include "standin.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ void runJob(Shared& shared, Job& job, Worker& worker) {
     VARIANT_BOOL ret = 0;
     worker.enter(&job, Step::Run, k);
     shared.drive->session->runStarted(job.jobno, k);
+    standin_beginRun(job.jobno, k);
     HRESULT hr = shared.drive->host->run(job.cookie, pwdobjOf(job.jobno, k), &ret);
     noteRun(job.jobno, hr, ret);
     shared.drive->session->runEnded(job.jobno, k, hr, ret);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,9 +15,12 @@
 #include "agent.h"
 #include "calls.h"
 #include "console.h"
+#include "expectations.h"
 #include "journal.h"
+#include "operations.h"
 #include "options.h"
 #include "report.h"
+#include "scenario.h"
 #include "script.h"
 #include "session.h"
 #include "standin.h"
@@ -25,7 +29,7 @@
 
 namespace {
 
-enum Status { AllSucceeded = 0, SomeFailed = 1, UsageError = 2, Hung = 3 };
+enum Status { AllSucceeded = 0, SomeFailed = 1, UsageError = 2, Hung = 3, ExpectationFailed = 5 };
 
 // What the core's waits really take with --fast: the stand-in's test limit.
 constexpr long kFastWaitMs = 50;
@@ -147,6 +151,17 @@ int wmain(int argc, wchar_t** argv) {
         say(stdout, kUsage);
         return AllSucceeded;
     }
+    if (options.listOps) {
+        std::string list = operationsList();
+        std::fwrite(list.data(), 1, list.size(), stdout);
+        return AllSucceeded;
+    }
+    Scenario scenario;
+    if (std::string why; options.hasScenario && !loadScenario(options.scenario, scenario, why)) {
+        say(stderr, L"ztolvera-run: ");
+        std::fwrite((why + "\n").data(), 1, why.size() + 1, stderr);
+        return UsageError;
+    }
 
     std::vector<Job> jobs;
     std::vector<std::wstring> texts;
@@ -182,6 +197,7 @@ int wmain(int argc, wchar_t** argv) {
     Session session;
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     standin_reset();
+    applyScenario(scenario);
     applySettings(options.settings);
     standin_setWaitLimit(options.fast ? kFastWaitMs : -1);
     std::function<void(const Seen&)> eachLine;
@@ -238,16 +254,29 @@ int wmain(int argc, wchar_t** argv) {
     facts.seconds = session.now();
 
     bool ok = writeJournal(journal, options);
-    auto counts = countByJob(currentJournal());
+    std::string recorded = currentJournal();
+    auto counts = countByJob(recorded);
     facts.jobs = tellStories(jobs, texts, session);
+    facts.verdicts = checkExpectations(scenario.expectations, facts.jobs, recorded);
+    // Script errors that the scenario asks for are the script doing right.
+    bool errorsExpected = std::any_of(scenario.expectations.begin(), scenario.expectations.end(), [](const Expectation& e) {
+        return e.kind == Expectation::ScriptError && !(e.count && *e.count == 0) && !(e.atMost && *e.atMost == 0);
+    });
     Status result = ok ? AllSucceeded : SomeFailed;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const Job& job = jobs[i];
         // A script error is a failure even where the run still set ret.
-        if (!job.compiled || job.succeeded != job.runs || counts[job.jobno].scriptErrors) result = SomeFailed;
+        bool errors = counts[job.jobno].scriptErrors || job.succeeded != job.runs;
+        if (!job.compiled || (errors && !errorsExpected)) result = SomeFailed;
         if (options.quiet) continue;
         console.summary(summary(job, counts[job.jobno]));
         for (const std::string& line : problemLines(facts.jobs[i])) console.message(line);
+    }
+    for (const Verdict& v : facts.verdicts) {
+        if (!v.holds) result = ExpectationFailed;
+        if (options.quiet) continue;
+        console.summary(verdictLine(v));
+        for (const std::string& line : failureLines(v)) console.message(line);
     }
     if (options.hasReport && !writeReport(report, options, facts)) result = SomeFailed;
     standin_setListener(nullptr, nullptr);
