@@ -45,9 +45,9 @@ struct Outcome {
     std::vector<std::string> journal;   // host lines and core calls, without seq
 };
 
-// Runs ztolvera-run with `args` and a journal file, standard output and
-// error captured in files.
-inline Outcome runRunner(const std::wstring& args) {
+// Runs ztolvera-run (the built one, or `exe`) with `args` and a journal
+// file, standard output and error captured in files.
+inline Outcome runRunner(const std::wstring& args, std::wstring exe = {}) {
     std::wstring outPath = scratch() + L"stdout.txt", errPath = scratch() + L"stderr.txt";
     std::wstring journalPath = scratch() + L"journal.jsonl";
     DeleteFileW(journalPath.c_str());
@@ -59,7 +59,7 @@ inline Outcome runRunner(const std::wstring& args) {
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     si.hStdOutput = out;
     si.hStdError = err;
-    std::wstring exe = binFolder() + L"ztolvera-run.exe";
+    if (exe.empty()) exe = binFolder() + L"ztolvera-run.exe";
     std::wstring command = L"\"" + exe + L"\" --journal \"" + journalPath + L"\" " + args;
     PROCESS_INFORMATION pi = {};
     Outcome o;

@@ -311,9 +311,11 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
             static const std::vector<std::string> none;
             s.failures.push_back(FailureStory{step, run, reasonFor(step, t == traces.end() ? none : t->second, hr, ret)});
         };
-        if (!job.registered) {
+        // A job with a fate (not started, crashed, hung) has it as its reason.
+        if (!job.fate.empty()) {
+        } else if (!job.registered) {
             explain(Step::Reg, 0, hostAnswers[{job.jobno, Step::Reg, 0}], 0);
-        } else if (!job.compiled && job.fate.empty()) {
+        } else if (!job.compiled) {
             if (!hasError(Step::Compile, 0)) explain(Step::Compile, 0, hostAnswers[{job.jobno, Step::Compile, 0}], 0);
         }
         for (RunStory& r : s.runs) {

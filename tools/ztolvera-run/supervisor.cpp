@@ -142,10 +142,11 @@ private:
         writeEnd.reset();
         seqBase_ = lastSeq_;
         done_ = false;
+        gaveUp_ = false;
         crash_ = Message{};
         // A child ended for a hang has said all it will; any other that did
-        // not say it was done crashed.
-        if (!watch(process.get(), readEnd.get()) && !done_) ended(process.get());
+        // not say it was done, or why it gave up, crashed.
+        if (!watch(process.get(), readEnd.get()) && !done_ && !gaveUp_) ended(process.get());
         for (Tracking& t : track_) t.busy = false;
         return true;
     }
@@ -218,6 +219,7 @@ private:
         case Message::Fatal:
             complain(m.text);
             ending_.fatal = true;
+            gaveUp_ = true;
             break;
         case Message::Done: done_ = true; break;
         default: break;
@@ -333,6 +335,7 @@ private:
     std::string pending_;
     unsigned long seqBase_ = 0, lastSeq_ = 0;
     bool done_ = false;
+    bool gaveUp_ = false;        // the child said why it could not go on
     Message crash_;
 };
 
