@@ -13,6 +13,7 @@
 
 #include "agent.h"
 #include "calls.h"
+#include "check.h"
 #include "console.h"
 #include "journal.h"
 #include "options.h"
@@ -162,6 +163,10 @@ int wmain(int argc, wchar_t** argv) {
         job.name = jobNameOf(path);
         jobs.push_back(std::move(job));
     }
+    if (options.check) {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        return checkFiles(options.scripts, texts);
+    }
     // Both files are opened now, so that an unwritable one is a usage error
     // before any job runs.
     JournalTarget journal, report;
@@ -199,6 +204,8 @@ int wmain(int argc, wchar_t** argv) {
         return SomeFailed;
     }
     if (options.standalone) host->config(1);
+    if (!options.quiet)
+        for (const std::string& line : findingsBeforeRun(options.scripts, texts)) console.message(line);
 
     Progress progress;
     bool endless = options.everySeconds > 0 && !options.runsGiven;

@@ -26,6 +26,7 @@ struct Options {
     bool standalone = false;
     bool quiet = false;
     bool help = false;
+    bool check = false;             // only the checker's findings, nothing run
     bool hasJournal = false;
     std::wstring journal;           // L"-": standard output
     bool hasReport = false;
