@@ -223,6 +223,25 @@ TEST(CheckerProgram, TheExamplesAreClean) {
     EXPECT_EQ(o.err, "");
 }
 
+// A run's error line names the script's line once and, where the engine
+// found no member or the wrong arguments, the member as declared.
+TEST(CheckerProgram, ErrorLinesNameTheLineOnceAndTheMember) {
+    std::wstring wrong = writeFile(L"wrong.vbs", L"Sub main()\r\n  n = CVEXT.ItemCount(\"a,b\", \",\", 3)\r\nEnd Sub\r\n");
+    std::wstring missing =
+        writeFile(L"missing.vbs", L"Sub main()\r\n  With CVEXT\r\n    .CreatEvent 1\r\n  End With\r\nEnd Sub\r\n");
+    Outcome o = runRunner(L"--runs 2 \"" + wrong + L"\" \"" + missing + L"\"");
+    EXPECT_EQ(o.status, 1u);
+    EXPECT_EQ(linesOf(o.err), (Lines{
+        narrow(wrong) + ":2:13: error: CVEXT.ItemCount takes 2 arguments, given 3: ItemCount(list, delim) As Long",
+        narrow(missing) + ":3:6: error: CVEXT has no member CreatEvent; did you mean CreateEvent?",
+        "job 1 runs 1-2: script error \"Microsoft VBScript runtime error: Wrong number of arguments or invalid property "
+        "assignment\" at line 2: n = CVEXT.ItemCount(\"a,b\", \",\", 3) \xE2\x80\x94 CVEXT.ItemCount takes 2 arguments, "
+        "given 3: ItemCount(list, delim) As Long",
+        "job 2 runs 1-2: script error \"Microsoft VBScript runtime error: Object doesn't support this property or "
+        "method\" at line 3: .CreatEvent 1 \xE2\x80\x94 CVEXT has no member CreatEvent; did you mean CreateEvent?",
+    }));
+}
+
 // ---- the engine's gaps --------------------------------------------------
 
 // Every probe shows its gap when the runner runs it, and the checker warns

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "check.h"
 #include "journal.h"
 #include "json.h"
 
@@ -44,6 +45,27 @@ unsigned scriptLineOf(const std::string& report) {
     return n >= 0 && end && *end == ']' ? static_cast<unsigned>(n) + 1 : 0;
 }
 
+// The report's text without its "[Line: N]": the error line names the line
+// once, counted as an editor counts it.
+std::string withoutLineMark(const std::string& report) {
+    std::size_t at = report.find("[Line: ");
+    std::size_t close = at == std::string::npos ? at : report.find(']', at);
+    if (close == std::string::npos) return report;
+    std::string before = report.substr(0, at), after = report.substr(close + 1);
+    while (!before.empty() && before.back() == ' ') before.pop_back();
+    std::size_t from = after.find_first_not_of(' ');
+    after = from == std::string::npos ? std::string() : after.substr(from);
+    if (before.empty() || after.empty()) return before + after;
+    return before + ": " + after;
+}
+
+// What the engine says when a member is missing (438) or a call's arguments
+// do not fit it (450), as the engine or the script site words it.
+bool memberError(const std::string& report) {
+    return report.find("Object doesn't support this property or method") != std::string::npos ||
+           report.find("Wrong number of arguments or invalid property assignment") != std::string::npos;
+}
+
 const std::string& str(const JsonValue& args, std::size_t i) {
     static const std::string none;
     const JsonValue* v = args.at(i);
@@ -70,7 +92,8 @@ std::string inFile(const JsonValue& args, std::size_t i) {
 
 class Teller {
 public:
-    Teller(JobStory& story, const std::vector<std::string>& lines) : story_(story), lines_(lines) {}
+    Teller(JobStory& story, const std::vector<std::string>& lines, const std::wstring& text)
+        : story_(story), lines_(lines), text_(text) {}
 
     void call(const std::string& op, const JsonValue& args, double at, unsigned run) {
         if (op == "MSActions") event(op, at, run, static_cast<long>(num(args, 0)), str(args, 1), str(args, 3), str(args, 4));
@@ -95,6 +118,12 @@ public:
         e.line = scriptLineOf(text);
         if (e.line && e.line <= lines_.size()) e.source = trimmed(lines_[e.line - 1]);
         else e.line = 0;
+        if (e.line && memberError(text)) {
+            // Every run of a job can fail on the same line: the text is read once per line.
+            auto hint = hints_.find(e.line);
+            if (hint == hints_.end()) hint = hints_.emplace(e.line, explainMemberError(text_, e.line, registeredMembers())).first;
+            e.hint = hint->second;
+        }
         story_.errors.push_back(e);
     }
 
@@ -168,6 +197,8 @@ private:
 
     JobStory& story_;
     const std::vector<std::string>& lines_;
+    const std::wstring& text_;
+    std::map<unsigned, std::string> hints_;
 };
 
 // "Tolvera-run: script %x failed to run with err %x" and its compile twin
@@ -262,7 +293,8 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
     }
 
     std::vector<Teller> tellers;
-    for (std::size_t i = 0; i < jobs.size(); ++i) tellers.emplace_back(stories[i], lines[i]);
+    static const std::wstring noText;
+    for (std::size_t i = 0; i < jobs.size(); ++i) tellers.emplace_back(stories[i], lines[i], i < texts.size() ? texts[i] : noText);
     // Trace lines of each job's steps, for the reasons of failures.
     std::map<std::tuple<unsigned long, Step, unsigned>, std::vector<std::string>> traces;
     std::map<std::tuple<unsigned long, Step, unsigned>, long> hostAnswers;
@@ -360,8 +392,9 @@ std::vector<std::string> problemLines(const JobStory& story) {
         groups.push_back(Group{step, message, {run}});
     };
     for (const ScriptErrorStory& e : story.errors) {
-        std::string message = "script error \"" + e.text + "\"";
+        std::string message = "script error \"" + withoutLineMark(e.text) + "\"";
         if (e.line) message += " at line " + std::to_string(e.line) + ": " + e.source;
+        if (!e.hint.empty()) message += " \xE2\x80\x94 " + e.hint;
         add(e.step == Step::Run ? Step::Run : Step::Compile, e.run, message);
     }
     for (const FailureStory& f : story.failures) add(f.step, f.run, "failed: " + f.reason);

@@ -28,6 +28,7 @@ struct ScriptErrorStory {
     std::string text;            // as the site reported it to the job
     unsigned line = 0;           // 1-based line of the script file, 0 if unknown
     std::string source;          // that line's text
+    std::string hint;            // for a failed call of CVEXT there: the member as the type library has it
 };
 
 // A step that failed without a script error that would explain it.
