@@ -12,6 +12,7 @@
 
 #include "../tools/ztolvera-run/check.h"
 #include "../tools/ztolvera-run/engine_gaps.h"
+#include "../tools/ztolvera-run/journal.h"
 #include "child_process.h"
 #include "script_fixture.h"
 
@@ -171,25 +172,9 @@ using runner::Outcome;
 using runner::runRunner;
 using runner::scratch;
 
-std::wstring writeFile(const std::wstring& name, const std::wstring& text) {
-    std::string bytes;
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    bytes.resize(n > 0 ? n : 0);
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), n, nullptr, nullptr);
-    std::wstring path = scratch() + name;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
-    return path;
-}
+std::string narrow(const std::wstring& s) { return utf8(s); }
 
-std::string narrow(const std::wstring& s) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
+std::wstring writeFile(const std::wstring& name, const std::wstring& text) { return runner::writeFile(name, utf8(text)); }
 
 const wchar_t kUntaken[] = L"Sub main()\r\n"
                            L"  If CVEXT.GetJobID() < 0 Then\r\n"

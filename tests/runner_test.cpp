@@ -115,14 +115,7 @@ using runner::Outcome;
 using runner::runRunner;
 using runner::scratch;
 
-std::wstring writeFile(const std::wstring& name, const std::string& bytes) {
-    std::wstring path = scratch() + name;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
-    return path;
-}
+using runner::writeFile;
 
 std::wstring example(const wchar_t* name) { return L"\"" + binFolder() + L"examples\\" + name + L"\""; }
 

@@ -8,17 +8,10 @@
 #include <set>
 
 #include "engine_gaps.h"
+#include "journal.h"
 #include "vbtokens.h"
 
 namespace {
-
-std::string u8(const std::wstring& text) {
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
 
 std::wstring upper(std::wstring s) {
     for (wchar_t& c : s)
@@ -363,7 +356,7 @@ std::wstring streamIdProblem(const Tokens& t, Range r, const Declarations& d, co
 }
 
 void add(std::vector<Finding>& out, const VbToken& at, bool error, const std::wstring& message) {
-    out.push_back(Finding{at.line, at.column, error, u8(message)});
+    out.push_back(Finding{at.line, at.column, error, utf8(message)});
 }
 
 void checkCalls(const std::vector<ExtCall>& calls, const Members& members, const Declarations& d,
@@ -393,7 +386,7 @@ const EngineGap* gapOf(EngineGap::Kind kind) {
 
 void checkGaps(const VbText& text, const Declarations& d, std::vector<Finding>& out) {
     auto warn = [&](const VbToken& at, const std::wstring& what, const EngineGap& gap) {
-        out.push_back(Finding{at.line, at.column, false, u8(what) + ": " + gap.effect});
+        out.push_back(Finding{at.line, at.column, false, utf8(what) + ": " + gap.effect});
     };
     const EngineGap* emptyDim = gapOf(EngineGap::ReDimOfEmptyDim);
     const EngineGap* undeclared = gapOf(EngineGap::ReDimUndeclared);
@@ -457,7 +450,7 @@ std::vector<Finding> checkScript(const std::wstring& text, const Members& member
 }
 
 std::string findingLine(const std::wstring& file, const Finding& f) {
-    return u8(file) + ":" + std::to_string(f.line) + ":" + std::to_string(f.column) + ": " +
+    return utf8(file) + ":" + std::to_string(f.line) + ":" + std::to_string(f.column) + ": " +
            (f.error ? "error: " : "warning: ") + f.message + "\n";
 }
 
@@ -475,14 +468,14 @@ std::string explainMemberError(const std::wstring& text, unsigned line, const Me
     const std::vector<std::wstring>& said = problems.empty() ? known : problems;
     std::wstring out;
     for (const std::wstring& s : said) out += (out.empty() ? L"" : L"; ") + s;
-    return u8(out);
+    return utf8(out);
 }
 
 int checkFiles(const std::vector<std::wstring>& paths, const std::vector<std::wstring>& texts) {
     std::wstring why;
     const Members& members = registeredMembers(&why);
     if (members.empty()) {
-        std::string line = "ztolvera-run: " + u8(why) + "\n";
+        std::string line = "ztolvera-run: " + utf8(why) + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);
         return 1;
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "owners.h"
+#include "tolvera.h"
 #include "ztolvera.h"
 
 namespace {
@@ -72,14 +73,6 @@ bool readMember(ITypeInfo* info, UINT index, Member& member) {
     for (UINT i = 0; i < count; ++i) SysFreeString(names[i]);   // GetNames hands out one BSTR per name
     info->ReleaseFuncDesc(f);
     return ok;
-}
-
-std::wstring besideRunner(const wchar_t* file) {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, n);
-    std::size_t slash = dir.find_last_of(L"\\/");
-    return (slash == std::wstring::npos ? L"" : dir.substr(0, slash + 1)) + file;
 }
 
 std::size_t distance(const std::wstring& a, const std::wstring& b) {

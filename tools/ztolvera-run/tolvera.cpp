@@ -19,15 +19,6 @@ std::wstring hex(HRESULT hr) {
     return text;
 }
 
-// DLLs are looked for beside the runner, where the build puts them all.
-std::wstring besideRunner(const wchar_t* file) {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, n);
-    std::size_t slash = dir.find_last_of(L"\\/");
-    return (slash == std::wstring::npos ? L"" : dir.substr(0, slash + 1)) + file;
-}
-
 // The DLL stays loaded for the life of the process: hosts, engines and
 // the extension object live in it until the runner exits.
 HMODULE server(const wchar_t* file) {
@@ -86,6 +77,14 @@ HRESULT fromClassObject(HMODULE module, ComPtr<ITolvera>& host, std::wstring& er
 }
 
 }  // namespace
+
+std::wstring besideRunner(const wchar_t* file) {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, n);
+    std::size_t slash = dir.find_last_of(L"\\/");
+    return (slash == std::wstring::npos ? L"" : dir.substr(0, slash + 1)) + file;
+}
 
 HRESULT createTolvera(ComPtr<ITolvera>& host, std::wstring& error) {
     HMODULE module = server(kServer);

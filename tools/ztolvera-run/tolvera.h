@@ -13,3 +13,6 @@
 // registered, straight from the DLL's DllGetClassObject. On failure `error`
 // says which step failed.
 HRESULT createTolvera(ComPtr<ITolvera>& host, std::wstring& error);
+
+// A file beside the runner, where the build puts every DLL.
+std::wstring besideRunner(const wchar_t* file);
