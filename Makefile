@@ -8,12 +8,12 @@ WINE_RUN := $(BUILD)/wine-run.sh
 
 # Debian packages the build and the tests need.
 PACKAGES := wine wine32:i386 g++-mingw-w64-i686 mingw-w64-tools libwine-dev \
-            googletest cmake make
+            googletest nlohmann-json3-dev cmake make zip unzip
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 APT := DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get -y -q
 
-.PHONY: setup configure build test run report bench stress fuzz clean
+.PHONY: setup configure build test run report bench stress fuzz dist clean
 
 # Installs only what is missing; apt-get update only when something is.
 # Then makes sure the kernel runs Wine's 32-bit programs (cmake/enable-i386.sh).
@@ -117,6 +117,14 @@ fuzz:
 	      -timeout=5 -max_len=4096 -print_final_stats=1 \
 	      -artifact_prefix=tests/fuzz/regressions/$$n/crash- 2>&1 | grep -E '^(Done|stat::number_of_executed_units|==[0-9]+==ERROR)' ; \
 	done
+
+# The release zip for Windows users, built with the rest (target release_zip)
+# and copied to dist/ with its checksum.
+dist: setup
+	$(MAKE) build
+	mkdir -p dist
+	cp $(BUILD)/dist/ztolvera-*-win32.zip $(BUILD)/dist/ztolvera-*-win32.zip.sha256 dist/
+	@cat dist/ztolvera-*-win32.zip.sha256
 
 clean:
 	@if [ -x $(WINE_RUN) ]; then $(WINE_RUN) --stop; fi

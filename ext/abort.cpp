@@ -3,23 +3,10 @@
 #include <activscp.h>
 
 #include "owners.h"
-#include "vbcache.h"
+#include "wait_methods.h"
+#include "activation.h"
 
 namespace {
-
-constexpr WORD kMarkerCode = 0xFFFF;
-constexpr SCODE kMarkerStatus = static_cast<SCODE>(0xFFFFFFFF);
-
-// The wait methods and the place of their interval among their parameters.
-struct WaitMethod {
-    DISPID id;
-    UINT interval;
-};
-constexpr WaitMethod kWaitMethods[] = {
-    {22, 0},   // CVSleep(intv, noabort)
-    {23, 1},   // WaitForObject(hobj, waitintv, noabort)
-    {74, 1},   // WaitForObjectEx(hobj, waitintv, noabort)
-};
 
 // The argument at parameter `position`: named, or positional (positional
 // arguments arrive last first, after the named ones).
@@ -46,15 +33,8 @@ DWORD intervalOf(DISPID id, const DISPPARAMS* params) {
 
 }  // namespace
 
-EXCEPINFO abortMarker() {
-    EXCEPINFO marker = {};
-    marker.wCode = kMarkerCode;
-    marker.scode = kMarkerStatus;
-    return marker;
-}
-
 void interruptScript() {
-    vbcache* cache = vbcache::current();
+    ThreadActivations* cache = threadActivations();
     if (!cache) return;
     cache->markAbortForThread();
     IActiveScript* engine = cache->engineForThread();
@@ -68,7 +48,7 @@ void interruptScript() {
 }
 
 bool runIsEnding() {
-    vbcache* cache = vbcache::current();
+    ThreadActivations* cache = threadActivations();
     return cache && cache->endingForThread();
 }
 

@@ -6,11 +6,8 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include "abort_marker.h"
 #include "owners.h"
-
-// The exception the script is ended with: error code 0xFFFF, status code
-// with all bits set. The script site reports it to nobody.
-EXCEPINFO abortMarker();
 
 // Marks the calling thread's job aborted, so that its run counts as a
 // success, and asks the job's engine to end the script with the abort marker

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "text.h"
+
 // The owned 8-bit copy of a BSTR in-parameter. A null BSTR and the text
 // "NULL" in any letter case become a null pointer, so the type library's
 // "NULL" defaults reach the agent core as "not given".
@@ -25,13 +27,6 @@ public:
 private:
     char* text_ = nullptr;
 };
-
-// The 8-bit conversion of a wide text the way ArgString makes it, without the
-// "NULL" test: a zero-filled buffer of 2n+1 bytes holding at most 2n bytes
-// of the C runtime's conversion for the current locale, a character it
-// cannot represent given as '?'. Null when the buffer cannot be allocated;
-// release with free.
-char* toMultiByte(const wchar_t* text);
 
 // VARIANT_BOOL flags reach the agent core sign-extended: true is -1.
 inline int flagArg(VARIANT_BOOL b) { return static_cast<int>(static_cast<short>(b)); }
@@ -63,18 +58,3 @@ VariantValue ReadVariantValue(const VARIANT* v, ValueKind kind);
 int SetVariantResult(VARIANT* target, ValueKind kind, long number);
 int SetVariantResult(VARIANT* target, ValueKind kind, double real);
 int SetVariantResult(VARIANT* target, ValueKind kind, const char* text);
-
-// A BSTR made from an 8-bit agent-core text by the C runtime's conversion
-// (null text gives an empty string); null when it cannot be allocated.
-BSTR toBstr(const char* text);
-
-// Text for trace lines and error reports: UTF-16 to the C runtime's
-// multibyte text for the current locale. A character the locale cannot show
-// becomes '?', so one odd character does not lose the whole line; a null
-// text reads "(null)".
-std::string toLocaleText(const wchar_t* text);
-
-// Standard-string conversions through the ANSI code page, without the "NULL"
-// rule: a null BSTR gives an empty string.
-std::string toAnsi(BSTR text);
-BSTR ansiToBstr(const std::string& text);

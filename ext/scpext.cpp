@@ -4,7 +4,7 @@
 #include <new>
 
 #include "module.h"
-#include "vbcache.h"
+#include "activation.h"
 
 ScpExt* ScpExt::create() { return new (std::nothrow) ScpExt; }
 
@@ -41,7 +41,7 @@ STDMETHODIMP_(ULONG) ScpExt::Release() {
 
 std::optional<_zjobcxt> ScpExt::jobContext() const {
     if (!core_) return std::nullopt;
-    vbcache* cache = vbcache::current();
+    ThreadActivations* cache = threadActivations();
     ImpJob* job = nullptr;
     unsigned long pwdobj = 0;
     if (!cache || !cache->jobRefForThread(&job, &pwdobj) || !job) return std::nullopt;

@@ -6,10 +6,11 @@
 #include <new>
 #include <string>
 
-#include "args.h"
+#include "abort_marker.h"
 #include "errortext.h"
 #include "memory.h"
 #include "module.h"
+#include "text.h"
 #include "trace.h"
 #include "vbcache.h"
 
@@ -28,9 +29,6 @@ constexpr NamedItem kNamedItems[] = {
     {L"CVFLEXT", Item::Extension},
     {L"CVWIN32EXT", Item::Companion},
 };
-
-constexpr WORD kAbortCode = 0xFFFF;
-constexpr SCODE kAbortStatus = static_cast<SCODE>(0xFFFFFFFF);
 
 constexpr LCID kTypeLibLocale = 0x409;
 
@@ -157,7 +155,7 @@ STDMETHODIMP CActiveScriptSite::OnScriptError(IActiveScriptError* error) {
     helpFile.reset(excep.bstrHelpFile);
 
     // The abort methods end a script with this marker; it is no error.
-    if (excep.wCode == kAbortCode && excep.scode == kAbortStatus) return S_OK;
+    if (isAbortMarker(excep)) return S_OK;
 
     char text[kScriptErrorBufferSize] = {};
     try {

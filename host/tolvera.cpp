@@ -7,13 +7,13 @@
 #include <new>
 #include <string>
 
-#include "abort.h"
-#include "args.h"
+#include "abort_marker.h"
 #include "companion.h"
 #include "engine_source.h"
 #include "memory.h"
 #include "module.h"
 #include "scpext.h"
+#include "text.h"
 #include "trace.h"
 
 namespace {
@@ -74,6 +74,17 @@ void closeEngine(ComPtr<IActiveScriptParse>& parse, ComPtr<IActiveScript>& engin
     engine.reset();
 }
 
+// Closes the job's engine (its objects' Class_Terminate belongs to the job)
+// and takes the job out of the cache.
+void tearDown(scriptEntry* entry) {
+    {
+        ScriptCodeBinding binding(entry->cache, entry->cacheidx);
+        closeEngine(entry->parse, entry->engine);
+    }
+    if (entry->cacheidx) entry->cache->remove(entry->cacheidx);
+    delete entry;
+}
+
 void appendText(scriptEntry* entry, compiledText* text) {
     Lock guard(entry->lock);
     (entry->lastText ? entry->lastText->next : entry->texts) = text;
@@ -100,6 +111,18 @@ scriptEntry::~scriptEntry() {
         delete text;
     }
 }
+
+EntryRef EntryRef::share(scriptEntry* held) {
+    ++held->refs;
+    return EntryRef(held);
+}
+
+void EntryRef::reset() {
+    if (scriptEntry* entry = std::exchange(entry_, nullptr))
+        if (--entry->refs == 0) tearDown(entry);
+}
+
+scriptEntry* EntryRef::release() { return std::exchange(entry_, nullptr); }
 
 EngineUse::EngineUse(scriptEntry* entry, Kind kind) : entry_(entry), kind_(kind) {
     Lock guard(entry->lock);
@@ -187,13 +210,13 @@ HRESULT CTolvera::giveSiteAndItems(IActiveScript* engine) {
 }
 
 // Releases everything the host holds, so that its jobs' engines, the site
-// and the extension object go and the module can unload.
+// and the extension object go and the module can unload. No call is in
+// progress, so the list's references are the last.
 CTolvera::~CTolvera() {
     while (scriptEntry* entry = head_) {
         head_ = entry->next;
-        destroyEntry(entry);
+        EntryRef listed(entry);
     }
-    count_ = 0;
     index_.clear();
     closeEngine(parse_, engine_);
     site_.reset();
@@ -224,13 +247,57 @@ ULONG CTolvera::innerAddRef() { return InterlockedIncrement(&refs_); }
 
 ULONG CTolvera::innerRelease() {
     LONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
+    if (refs == 0) {
+        endRunsInProgress();
+        letGo();
+    }
     return refs;
+}
+
+// Held by every ITolvera call for its whole length: declared first, so that
+// the host it may delete is touched by nothing after it.
+class CTolvera::CallHold {
+public:
+    explicit CallHold(CTolvera* host) : host_(host) { InterlockedIncrement(&host->life_); }
+    ~CallHold() { host_->letGo(); }
+    CallHold(const CallHold&) = delete;
+    CallHold& operator=(const CallHold&) = delete;
+
+private:
+    CTolvera* host_;
+};
+
+void CTolvera::letGo() {
+    if (InterlockedDecrement(&life_) == 0) delete this;
+}
+
+// An agent shutting down lets the host go while a run may still hang on a
+// worker; the run is asked to end as stop would, and the host goes with
+// the last call out.
+void CTolvera::endRunsInProgress() {
+    std::vector<EntryRef> running;
+    {
+        Lock guard(lock_);
+        for (scriptEntry* entry = head_; entry; entry = entry->next) {
+            Lock entryGuard(entry->lock);
+            if (!entry->runThread) continue;
+            try {
+                running.push_back(EntryRef::share(entry));
+            } catch (const std::bad_alloc&) {
+                break;  // the rest end when their runs do
+            }
+        }
+    }
+    for (EntryRef& entry : running) {
+        EngineUse use(entry.get(), EngineUse::Stop);
+        askRunToEnd(entry.get(), use);
+    }
 }
 
 // --- ITolvera ---
 
 STDMETHODIMP CTolvera::config(ULONG standalone) {
+    CallHold hold(this);
     if (!initialised_) return S_FALSE;
     Lock guard(lock_);
     // 0 switches nothing back: stand-alone mode is for the agent's lifetime.
@@ -239,19 +306,20 @@ STDMETHODIMP CTolvera::config(ULONG standalone) {
 }
 
 STDMETHODIMP CTolvera::reg(vsinfo cxt, ULONG* cookie) {
+    CallHold hold(this);
     if (!cookie) return S_FALSE;
     *cookie = 0;
     if (!initialised_) return S_FALSE;
-    scriptEntry* entry = _add(cxt);
-    if (!entry) return S_FALSE;
-    *cookie = entry->cookie;
+    *cookie = _add(cxt);
+    if (!*cookie) return S_FALSE;
     trace("Tolvera-reg: script reg with cookie %x\n", *cookie);
     return S_OK;
 }
 
 STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
+    CallHold hold(this);
     if (!initialised_) return S_FALSE;
-    scriptEntry* entry = findEntry(cookie);
+    EntryRef entry = findEntry(cookie);
     if (!entry) {
         trace("Tolvera-compile: cookie %x not found\n", cookie);
         return S_OK;
@@ -286,7 +354,7 @@ STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
     // nothing and the run would find no main.
     while (*text == kByteOrderMark) ++text;
 
-    HRESULT hr = compileText(entry, text);
+    HRESULT hr = compileText(entry.get(), text);
     if (FAILED(hr)) {
         trace("Tolvera-compile: script <%s,%x> failed, err=%x\n", name.c_str(), cookie, hr);
         return S_FALSE;
@@ -318,13 +386,23 @@ HRESULT CTolvera::compileText(scriptEntry* entry, const wchar_t* text) {
 }
 
 STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
+    CallHold hold(this);
     if (!ret) return S_FALSE;
     *ret = 0;
     if (!initialised_) return S_FALSE;
-    scriptEntry* entry = findEntry(cookie);
+    EntryRef entry = findEntry(cookie);
     if (!entry) {
         trace("Tolvera-run: cookie %x not found\n", cookie);
         return S_FALSE;
+    }
+    // The agent never overlaps two runs of a job; one that does anyway is
+    // refused, so that the run going on keeps its binding and stays stoppable.
+    {
+        Lock guard(entry->lock);
+        if (entry->runThread) {
+            trace("Tolvera-run: script %x is running already\n", cookie);
+            return S_FALSE;
+        }
     }
     if (!cache_->attach(entry->cacheidx, pwdobj)) {
         trace("Tolvera-run: failed to attach pwd to cacheidx %d\n", cacheidxOf(entry->cacheidx));
@@ -332,8 +410,8 @@ STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
     }
     HRESULT hr;
     {
-        EngineUse use(entry, EngineUse::Run);
-        hr = runMain(entry, use, cookie);
+        EngineUse use(entry.get(), EngineUse::Run);
+        hr = runMain(entry.get(), use, cookie);
     }
     if (SUCCEEDED(hr)) {
         *ret = 1;
@@ -367,25 +445,19 @@ HRESULT CTolvera::runMain(scriptEntry* entry, EngineUse& use, ULONG cookie) {
 // end before the engine's script state is closed. The engine's answer to the
 // close is stop's answer.
 STDMETHODIMP CTolvera::stop(ULONG cookie) {
+    CallHold hold(this);
     if (!initialised_) return S_FALSE;
-    scriptEntry* entry = findEntry(cookie);
+    EntryRef entry = findEntry(cookie);
     if (!entry) return S_FALSE;
-    EngineUse use(entry, EngineUse::Stop);
-    DWORD running;
-    unsigned long runNumber;
-    {
-        Lock guard(entry->lock);
-        running = entry->runThread;
-        runNumber = entry->runNumber;
-    }
-    if (running) askRunToEnd(entry, use, runNumber);
+    EngineUse use(entry.get(), EngineUse::Stop);
+    const DWORD running = askRunToEnd(entry.get(), use);
     // The same holds for the job's code outside a run on this thread: stop
     // from inside a compile's global code, or from the clean-up of a close.
     const DWORD self = GetCurrentThreadId();
     HRESULT hr = kRunningOnThisThread;
     if (running != self && cache_->scriptCodeThread(entry->cacheidx) != self) {
         ScriptCodeBinding binding(cache_, entry->cacheidx);
-        hr = onJobEngine(entry, use, [](EngineUse& u) { return u.engine()->SetScriptState(SCRIPTSTATE_CLOSED); });
+        hr = onJobEngine(entry.get(), use, [](EngineUse& u) { return u.engine()->SetScriptState(SCRIPTSTATE_CLOSED); });
     }
     if (FAILED(hr)) {
         trace("Tolvera-stop: script <%x> fail with err %x\n", cookie, hr);
@@ -399,43 +471,65 @@ STDMETHODIMP CTolvera::stop(ULONG cookie) {
     return S_OK;
 }
 
-// Interrupts the run with the abort marker, which the site does not report;
-// the run ends as a failed one, since nothing marked the job aborted.
-void CTolvera::askRunToEnd(scriptEntry* entry, EngineUse& use, unsigned long runNumber) {
+// Interrupts the run in progress, if any, with the abort marker, which the
+// site does not report; the run ends as a failed one, since nothing marked
+// the job aborted. Answers the thread of the run, 0 when none was going.
+DWORD CTolvera::askRunToEnd(scriptEntry* entry, EngineUse& use) {
+    DWORD running;
+    unsigned long runNumber;
+    {
+        Lock guard(entry->lock);
+        running = entry->runThread;
+        runNumber = entry->runNumber;
+    }
+    if (!running) return 0;
     EXCEPINFO marker = abortMarker();
     if (SUCCEEDED(use.engine()->InterruptScriptThread(SCRIPTTHREADID_ALL, &marker, SCRIPTINTERRUPT_RAISEEXCEPTION)))
-        return;
+        return running;
     // Engines without interruption: the run ends at its next call into
     // ScpExt. Marked only while that same run is still going, never the next.
     Lock guard(entry->lock);
     if (entry->runThread && entry->runNumber == runNumber) cache_->markEnding(entry->cacheidx);
+    return running;
 }
 
+// A run still going (the job's thread unregistering from inside it, or a
+// watchdog's stop overlapping) keeps the job until it is over, and is asked
+// to end; the last hold on the job closes it.
 STDMETHODIMP CTolvera::unreg(ULONG cookie) {
+    CallHold hold(this);
     if (!initialised_) return S_FALSE;
-    removeEntry(cookie);
+    if (EntryRef entry = removeEntry(cookie)) {
+        EngineUse use(entry.get(), EngineUse::Stop);
+        askRunToEnd(entry.get(), use);
+    }
     return S_OK;
 }
 
 // --- the entry list ---
 
-scriptEntry* CTolvera::_add(const vsinfo& cxt) {
+// Answers the new job's cookie, 0 when it could not be registered.
+ULONG CTolvera::_add(const vsinfo& cxt) {
     ComPtr<IActiveScript> engine;
     ComPtr<IActiveScriptParse> parse;
     HRESULT hr = newJobEngine(engine, parse);
     if (FAILED(hr)) {
         trace("CTolvera-_add: error: %x\n", hr);
-        return nullptr;
+        return 0;
     }
-    std::unique_ptr<scriptEntry> entry(new (std::nothrow) scriptEntry);
-    if (entry) {
-        entry->cacheidx = cache_->add(cxt.jobid, cxt.jobname, reinterpret_cast<ImpJob*>(cxt.jobobj), engine.get());
-        entry->engine = std::move(engine);
-        entry->parse = std::move(parse);
-        entry->engineThread = GetCurrentThreadId();
+    EntryRef entry(new (std::nothrow) scriptEntry);
+    if (!entry) {
+        trace("CTolvera-_add: fail to alloc ent\n");
+        closeEngine(parse, engine);
+        return 0;
     }
-    bool linked = false;
-    if (entry && entry->cacheidx) {
+    // From here on the entry's reference lets go of whatever is not listed.
+    entry->cache = cache_;
+    entry->engine = std::move(engine);
+    entry->parse = std::move(parse);
+    entry->engineThread = GetCurrentThreadId();
+    entry->cacheidx = cache_->add(cxt.jobid, cxt.jobname, reinterpret_cast<ImpJob*>(cxt.jobobj), entry->engine.get());
+    if (entry->cacheidx) {
         Lock guard(lock_);
         try {
             ULONG cookie = newCookie();
@@ -443,23 +537,13 @@ scriptEntry* CTolvera::_add(const vsinfo& cxt) {
             entry->cookie = cookie;
             entry->next = head_;
             if (head_) head_->prev = entry.get();
-            head_ = entry.get();
-            ++count_;
-            linked = true;
+            head_ = entry.release();
+            return cookie;
         } catch (const std::bad_alloc&) {
         }
     }
-    if (!linked) {
-        trace("CTolvera-_add: fail to alloc ent\n");
-        if (!entry) {
-            closeEngine(parse, engine);
-            return nullptr;
-        }
-        if (entry->cacheidx) cache_->remove(entry->cacheidx);
-        closeEngine(entry->parse, entry->engine);
-        return nullptr;
-    }
-    return entry.release();
+    trace("CTolvera-_add: fail to alloc ent\n");
+    return 0;
 }
 
 ULONG CTolvera::newCookie() {
@@ -469,33 +553,20 @@ ULONG CTolvera::newCookie() {
     }
 }
 
-scriptEntry* CTolvera::findEntry(ULONG cookie) {
+EntryRef CTolvera::findEntry(ULONG cookie) {
     Lock guard(lock_);
     auto found = index_.find(cookie);
-    return found == index_.end() ? nullptr : found->second;
+    return found == index_.end() ? EntryRef() : EntryRef::share(found->second);
 }
 
-void CTolvera::removeEntry(ULONG cookie) {
-    scriptEntry* entry;
-    {
-        Lock guard(lock_);
-        auto found = index_.find(cookie);
-        if (found == index_.end()) return;
-        entry = found->second;
-        index_.erase(found);
-        if (entry->prev) entry->prev->next = entry->next;
-        if (entry->next) entry->next->prev = entry->prev;
-        if (head_ == entry) head_ = entry->next;
-        --count_;
-    }
-    destroyEntry(entry);
-}
-
-void CTolvera::destroyEntry(scriptEntry* entry) {
-    {
-        ScriptCodeBinding binding(cache_, entry->cacheidx);
-        closeEngine(entry->parse, entry->engine);
-    }
-    if (entry->cacheidx) cache_->remove(entry->cacheidx);
-    delete entry;
+EntryRef CTolvera::removeEntry(ULONG cookie) {
+    Lock guard(lock_);
+    auto found = index_.find(cookie);
+    if (found == index_.end()) return EntryRef();
+    scriptEntry* entry = found->second;
+    index_.erase(found);
+    if (entry->prev) entry->prev->next = entry->next;
+    if (entry->next) entry->next->prev = entry->prev;
+    if (head_ == entry) head_ = entry->next;
+    return EntryRef(entry);
 }

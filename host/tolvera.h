@@ -7,7 +7,10 @@
 #include <windows.h>
 #include <activscp.h>
 
+#include <atomic>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "owners.h"
 #include "site.h"
@@ -24,11 +27,16 @@ struct compiledText {
 // One registered job: its own engine with its parse interface and its entry
 // in the job-context cache. The entry's lock guards the engine, its use and
 // the compiled texts. Operations on one cookie may overlap on several threads
-// (the agent only never overlaps unreg with another, nor two runs), so each
-// takes its hold on the engine through EngineUse.
+// (a watchdog's stop with the job thread's unreg, too), so each holds the
+// entry through an EntryRef and the engine through EngineUse.
 struct scriptEntry {
     ULONG cookie = 0;
     cacheEntry* cacheidx = nullptr;
+    vbcache* cache = nullptr;
+    // The host's list holds one reference while the job is registered, every
+    // operation on the job one while it works; the last to go tears the job
+    // down (closes its engine, leaves the cache) on its own thread.
+    std::atomic<long> refs{1};
 
     CriticalSection lock;
     ComPtr<IActiveScript> engine;
@@ -46,6 +54,34 @@ struct scriptEntry {
     scriptEntry* next = nullptr;
 
     ~scriptEntry();
+};
+
+// A counted hold on a script entry, empty when no entry was found.
+class EntryRef {
+public:
+    EntryRef() = default;
+    explicit EntryRef(scriptEntry* adopted) : entry_(adopted) {}
+    ~EntryRef() { reset(); }
+    EntryRef(EntryRef&& other) noexcept : entry_(std::exchange(other.entry_, nullptr)) {}
+    EntryRef& operator=(EntryRef&& other) noexcept {
+        if (this != &other) {
+            reset();
+            entry_ = std::exchange(other.entry_, nullptr);
+        }
+        return *this;
+    }
+    // Another hold on the same entry, for an entry known to be held.
+    static EntryRef share(scriptEntry* held);
+
+    scriptEntry* get() const { return entry_; }
+    scriptEntry* operator->() const { return entry_; }
+    explicit operator bool() const { return entry_ != nullptr; }
+    void reset();
+    // Hands the reference to the caller, who keeps the entry from now on.
+    scriptEntry* release();
+
+private:
+    scriptEntry* entry_ = nullptr;
 };
 
 // An operation's hold on a job's engine. While any hold lives the engine is
@@ -105,18 +141,28 @@ private:
     // Attaches the site and adds the four named items.
     HRESULT giveSiteAndItems(IActiveScript* engine);
 
+    // The host's own lifetime: the agent's references plus one for every
+    // call in progress, so that an agent letting the host go while a run
+    // hangs on another thread frees nothing under that run. The last call
+    // out deletes the host.
+    class CallHold;
+    void letGo();
+    // The agent let go of the host: runs still going are asked to end.
+    void endRunsInProgress();
+
     // Script entries.
-    scriptEntry* _add(const vsinfo& cxt);
-    scriptEntry* findEntry(ULONG cookie);
-    void removeEntry(ULONG cookie);
-    void destroyEntry(scriptEntry* entry);
+    ULONG _add(const vsinfo& cxt);
+    EntryRef findEntry(ULONG cookie);
+    // Takes the entry off the list; the list's reference is the answer.
+    EntryRef removeEntry(ULONG cookie);
     // A cookie no entry of this process has had; under the host lock.
     ULONG newCookie();
 
     HRESULT compileText(scriptEntry* entry, const wchar_t* text);
     HRESULT runMain(scriptEntry* entry, EngineUse& use, ULONG cookie);
-    // Asks the run in progress on another thread (or this one) to end.
-    void askRunToEnd(scriptEntry* entry, EngineUse& use, unsigned long runNumber);
+    // Asks the run in progress on another thread (or this one) to end;
+    // answers its thread, 0 when no run was going.
+    DWORD askRunToEnd(scriptEntry* entry, EngineUse& use);
 
     // A job's engine as _add makes it: the template's clone (or, where the
     // engine cannot clone, a fresh one) with the site and the named items.
@@ -133,6 +179,7 @@ private:
 
     IUnknown* outer_;
     LONG refs_ = 0;
+    LONG life_ = 1;                 // 1 while refs_ is not 0, plus the calls in progress
 
     int initialised_ = 0;
     CriticalSection lock_;          // the entry list, its index and config
@@ -142,7 +189,6 @@ private:
     ComPtr<IActiveScriptParse> parse_;
     ComPtr<CActiveScriptSite> site_;
     ComPtr<IScpExt> ext_;
-    int count_ = 0;
     scriptEntry* head_ = nullptr;
     // Beside the list, so that finding a cookie costs the same for ten jobs
     // as for ten thousand.

@@ -20,7 +20,10 @@ CriticalSection& creationLock() {
 
 vbcache* vbcache::acquire() {
     Lock guard(creationLock());
-    if (!g_cache.load()) g_cache.store(new (std::nothrow) vbcache);
+    if (!g_cache.load()) {
+        g_cache.store(new (std::nothrow) vbcache);
+        setThreadActivations(g_cache.load());
+    }
     return g_cache.load();
 }
 
@@ -31,6 +34,7 @@ void vbcache::destroy() {
     {
         Lock guard(creationLock());
         cache = g_cache.exchange(nullptr);
+        setThreadActivations(nullptr);
     }
     delete cache;
 }

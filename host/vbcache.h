@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <activscp.h>
 
+#include "activation.h"
 #include "owners.h"
 #include "ravlin.h"
 
@@ -31,7 +32,7 @@ struct cacheEntry {
 
 // A cacheidx is only ever compared with the addresses of listed entries, so a
 // stale or invented value finds nothing and is never dereferenced.
-class vbcache {
+class vbcache final : public ThreadActivations {
 public:
     // The one cache of the process, created by the first host; null when it
     // could not be allocated. Later hosts share it, so that the jobs of every
@@ -68,15 +69,15 @@ public:
     // Copy of the job's name, for log lines; "?" when the entry is gone.
     std::wstring jobName(cacheEntry* cacheidx);
 
-    int jobRefForThread(ImpJob** jobobj, unsigned long* pwdobj);
-    IActiveScript* engineForThread();
-    void markAbortForThread();
-    // The run on the calling thread is to end at its next dispatch call: set
-    // when its engine could not be interrupted, cleared by attach.
-    void markEndingForThread();
+    // ThreadActivations. The ending mark is set when the run's engine could
+    // not be interrupted, and cleared by attach and detach.
+    int jobRefForThread(ImpJob** jobobj, unsigned long* pwdobj) override;
+    IActiveScript* engineForThread() override;
+    void markAbortForThread() override;
+    void markEndingForThread() override;
     // The same for the run attached to a job, asked from any thread (stop).
     void markEnding(cacheEntry* cacheidx);
-    int endingForThread();
+    int endingForThread() override;
     int compiledForThread();
 
     int count();

@@ -80,7 +80,11 @@ private:
 // to the host inside, whose own IUnknown calls go to the outer object.
 class AggregatedTolvera : public IUnknown {
 public:
-    explicit AggregatedTolvera(IUnknown* outer) : inner_(new (std::nothrow) CTolvera(outer)) {}
+    // The inner object keeps its own count: a call in progress on it (a run
+    // hanging on a worker) outlives the aggregate.
+    explicit AggregatedTolvera(IUnknown* outer) : inner_(new (std::nothrow) CTolvera(outer)) {
+        if (inner_) inner_->innerAddRef();
+    }
     bool valid() const { return inner_ != nullptr; }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -100,7 +104,9 @@ public:
     }
 
 private:
-    virtual ~AggregatedTolvera() { delete inner_; }
+    virtual ~AggregatedTolvera() {
+        if (inner_) inner_->innerRelease();
+    }
 
     LONG refs_ = 0;
     CTolvera* inner_;

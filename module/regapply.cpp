@@ -1,4 +1,4 @@
-#include "module/regapply.h"
+#include "regapply.h"
 
 #include <array>
 #include <iterator>

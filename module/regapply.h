@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "module/regscript.h"
+#include "regscript.h"
 
 enum class RegApplyMode { Register, Unregister };
 

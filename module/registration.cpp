@@ -1,6 +1,6 @@
-#include "module/registration.h"
+#include "registration.h"
 
-#include "ext/owners.h"
+#include "owners.h"
 
 #include <cstring>
 #include <new>

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "module/regapply.h"
+#include "regapply.h"
 
 HRESULT RegisterServer(HMODULE self);
 HRESULT UnregisterServer(HMODULE self);

@@ -7,26 +7,11 @@
 #include "module.h"
 #include "owners.h"
 #include "script_fixture.h"
+#include "outer_unknown.h"
 #include "ztolvera.h"
 
 namespace {
 
-// A controlling object that counts the references its inner object passes on.
-class Outer : public IUnknown {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown) {
-            *ppv = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return inner ? inner->QueryInterface(riid, ppv) : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    LONG refs = 1;
-    IUnknown* inner = nullptr;
-};
 
 struct ClassFactoryTest : ::testing::Test {
     void SetUp() override {

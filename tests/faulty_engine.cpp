@@ -22,7 +22,10 @@ struct OwnHeap {
 bool failsNow(Op op) {
     Plan& p = plan();
     long n = ++p.calls;
-    if (p.failAt == 0 || n != p.failAt) return false;
+    if (p.failAt == 0 || n != p.failAt) {
+        if (p.beforeCall) p.beforeCall(op);
+        return false;
+    }
     p.failed = op;
     p.hit = true;
     return true;
@@ -166,7 +169,6 @@ public:
     STDMETHODIMP ParseScriptText(LPCOLESTR code, LPCOLESTR item, IUnknown* context, LPCOLESTR delimiter,
                                  DWORD cookie, ULONG line, DWORD flags, VARIANT* result, EXCEPINFO* excep) override {
         if (failsNow(Op::ParseScriptText)) return plan().hr;
-        if (plan().whileParsing) plan().whileParsing();
         return parse_->ParseScriptText(code, item, context, delimiter, cookie, line, flags, result, excep);
     }
 

@@ -4,8 +4,8 @@
 // ParseScriptText, SetScriptState, GetScriptDispatch, the script dispatch's
 // GetIDsOfNames and Invoke, Close) with a chosen HRESULT instead of making
 // it. It counts its live objects, so a leaked engine or script dispatch
-// shows. A test may also step in at every ParseScriptText, before the text
-// reaches the engine. The host takes it through setEngineFactory.
+// shows. A test may also step in before every counted call that goes
+// through. The host takes it through setEngineFactory.
 #pragma once
 
 #include <windows.h>
@@ -30,7 +30,8 @@ struct Plan {
     std::atomic<long> calls{0};     // counted calls so far
     std::atomic<bool> hit{false};   // the failure was injected
     Op failed = Op::Create;         // ... into this call
-    std::function<void()> whileParsing;   // called on the parsing thread, if set
+    // Called on the calling thread before each counted call that goes through.
+    std::function<void(Op)> beforeCall;
 };
 Plan& plan();
 

@@ -2,8 +2,8 @@
 // Wine's registry. Every test works below its own key of
 // HKCU\Software\zTolveraTest, which stands in for the script's root keys,
 // and compares the complete contents of that key with what it expects.
-#include "module/regapply.h"
-#include "module/registration.h"
+#include "regapply.h"
+#include "registration.h"
 
 #include <gtest/gtest.h>
 

@@ -3,13 +3,8 @@
 ztolvera_add_test(NAME registration_test SOURCES registration_test.cpp LIBS ole32 oleaut32 advapi32)
 
 add_executable(progid_client progid_client.cpp)
-target_include_directories(progid_client PRIVATE ${PROJECT_BINARY_DIR}/module ${PROJECT_SOURCE_DIR}/ext)
-target_compile_definitions(progid_client PRIVATE UNICODE _UNICODE)
-# The generated header gives BSTR parameters string-literal defaults.
-target_compile_options(progid_client PRIVATE -Wno-write-strings)
 target_link_options(progid_client PRIVATE -municode)
-target_link_libraries(progid_client PRIVATE Ravlin ole32 oleaut32 uuid)
-add_dependencies(progid_client ztolvera_typelib)
+target_link_libraries(progid_client PRIVATE ztolvera_interface Ravlin ole32 oleaut32 uuid)
 
 # The test starts these; it registers the servers itself.
 add_dependencies(registration_test progid_client zTolvera)

@@ -1,7 +1,7 @@
 // The registry-script processor on text alone: replacements, each grammar
 // element and modifier, and malformed scripts that must end in an error
 // result rather than a crash, a hang or a half-built tree.
-#include "module/regscript.h"
+#include "regscript.h"
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "../tools/ztolvera-run/json.h"
 #include "../tools/ztolvera-run/options.h"
 #include "../tools/ztolvera-run/script.h"
 #include "child_process.h"
@@ -106,6 +108,29 @@ TEST(RunnerScripts, DecodesUtf8AndUtf16LeAndRejectsTheRest) {
         EXPECT_EQ(text, c.text) << "case " << (&c - cases);
         EXPECT_EQ(error.empty(), c.ok) << "case " << (&c - cases);
     }
+}
+
+// ---- the journal's JSON ---------------------------------------------------
+
+// The core writes a double that is not finite as printf does; the line must
+// still read, with those numbers as numbers and look-alike strings as strings.
+TEST(RunnerJson, ReadsNonFiniteNumbersOutsideStringsOnly) {
+    Json line;
+    ASSERT_TRUE(parseJson(R"({"seq":1,"args":[nan,-inf,inf,-nan,"nan","a \"inf\"",1.5,null]})", line));
+    const Json* args = member(line, "args");
+    EXPECT_TRUE(std::isnan(numberOf(element(args, 0))));
+    EXPECT_EQ(numberOf(element(args, 1)), -HUGE_VAL);
+    EXPECT_EQ(numberOf(element(args, 2)), HUGE_VAL);
+    EXPECT_TRUE(std::isnan(numberOf(element(args, 3))));
+    EXPECT_EQ(textOf(element(args, 4)), "nan");
+    EXPECT_EQ(textOf(element(args, 5)), "a \"inf\"");
+    EXPECT_EQ(numberText(element(args, 6)), "1.5");
+    EXPECT_EQ(numberText(element(args, 0)), "nan");
+    EXPECT_EQ(numberText(element(args, 1)), "-inf");
+    EXPECT_TRUE(element(args, 7)->is_null());
+    EXPECT_EQ(element(args, 8), nullptr);
+
+    for (const char* bad : {"", "{", R"({"a":nanx})", R"({"a":1} x)", "[infinity]"}) EXPECT_FALSE(parseJson(bad, line)) << bad;
 }
 
 // ---- the program --------------------------------------------------------
@@ -428,4 +453,69 @@ TEST(RunnerAuthors, EveryStartsEachRunOnItsSchedule) {
     }
     // Job 2's first run comes before job 1's second.
     EXPECT_LT(runs[3].start, runs[1].start);
+}
+
+// ---- what the engine cannot survive --------------------------------------
+
+// Every job before, between and after the two that take the engine's
+// process down keeps its results; the jobs left run in a fresh process.
+TEST(RunnerSurvives, CrashingAndRecursingJobsLeaveEveryOtherJobItsResults) {
+    std::wstring fine = writeFile(L"fine.vbs", "Sub main()\r\n  CVEXT.ZTrace \"fine\"\r\nEnd Sub\r\n");
+    std::wstring redim = writeFile(L"redim.vbs", "Sub main()\r\n  CVEXT.ZTrace \"before\"\r\n  Dim arr()\r\n"
+                                                 "  ReDim arr(2)\r\n  CVEXT.ZTrace \"after\"\r\nEnd Sub\r\n");
+    std::wstring deep = writeFile(L"deep.vbs", "Function f(n)\r\n  f = f(n + 1)\r\nEnd Function\r\n"
+                                               "Sub main()\r\n  CVEXT.ZTrace \"deep\"\r\n  f 0\r\nEnd Sub\r\n");
+    std::wstring report = scratch() + L"crash.html";
+    DeleteFileW(report.c_str());
+    auto q = [](const std::wstring& path) { return L"\"" + path + L"\" "; };
+    Outcome o = runRunner(L"--runs 2 --report " + q(report) + q(fine) + q(redim) + q(fine) + q(deep) + q(fine));
+    EXPECT_EQ(o.status, 4u) << o.out << o.err;
+
+    std::vector<std::string> out = author::linesOf(o.out);
+    ASSERT_EQ(out.size(), 5u) << "nothing but the summaries: " << o.out;
+    for (int i : {0, 2, 4})
+        EXPECT_EQ(out[i], "job " + std::to_string(i + 1) + " fine.vbs: compiled, runs 2, succeeded 2, script errors 0, core calls 2");
+    // The engine faults where the kernel runs it natively, and meets an
+    // illegal instruction under an emulator: both are the engine's crash.
+    EXPECT_TRUE(author::startsWith(out[1], "job 2 redim.vbs: crashed in run 1 (") &&
+                author::endsWith(out[1], " in the script engine), runs 1, succeeded 0, script errors 0, core calls 1"))
+        << out[1];
+    EXPECT_EQ(out[3], "job 4 deep.vbs: crashed in run 1 (stack overflow), runs 1, succeeded 0, script errors 0, core calls 1");
+    // The checker's warning about the crashing ReDim comes before any run.
+    std::vector<std::string> err = author::linesOf(o.err);
+    ASSERT_EQ(err.size(), 3u) << o.err;
+    EXPECT_NE(err[0].find("redim.vbs:4:9: warning: ReDim arr after Dim arr()"), std::string::npos) << err[0];
+    EXPECT_TRUE(author::startsWith(err[1], "ztolvera-run: job 2 (redim.vbs) crashed in run 1 (") &&
+                author::endsWith(err[1], ") after its core call ZTrace")) << err[1];
+    EXPECT_EQ(err[2], "ztolvera-run: job 4 (deep.vbs) crashed in run 1 (stack overflow) after its core call ZTrace");
+
+    // The journal holds everything up to each crash, and seq counts on
+    // through the fresh processes.
+    for (const char* line : {R"({"job":2,"op":"ZTrace","ctx":[2,2001],"args":["before"]})",
+                             R"({"job":4,"op":"ZTrace","ctx":[4,4001],"args":["deep"]})",
+                             R"({"job":5,"op":"ZTrace","ctx":[5,5002],"args":["fine"]})"})
+        EXPECT_EQ(std::count(o.journal.begin(), o.journal.end(), line), 1) << line;
+    for (const std::string& line : o.journal) EXPECT_EQ(line.find("after"), std::string::npos) << line;
+    std::vector<std::string> raw = author::linesOf(runner::readFile(scratch() + L"journal.jsonl"));
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        EXPECT_TRUE(author::startsWith(raw[i], "{\"seq\":" + std::to_string(i + 1) + ",")) << raw[i];
+    EXPECT_EQ(o.journal.back(), R"({"job":5,"host":"unreg","hr":0})");
+
+    std::string html = runner::readFile(report);
+    EXPECT_EQ(author::wellFormedProblem(html), "");
+    EXPECT_NE(html.find("crashed in run 1 (stack overflow)"), std::string::npos);
+    EXPECT_EQ(author::countOf(html, "<tr class=\"run\" "), 8u);
+}
+
+// A hang ends its process too; the summaries come all the same, and the
+// jobs after it run.
+TEST(RunnerSurvives, HangPrintsEverySummaryAndTheJobsAfterItRun) {
+    std::wstring spin = writeFile(L"spin.vbs", "Sub main()\r\n  Do\r\n  Loop\r\nEnd Sub\r\n");
+    std::wstring fine = writeFile(L"fine.vbs", "Sub main()\r\nEnd Sub\r\n");
+    Outcome o = runRunner(L"--timeout 1 \"" + fine + L"\" \"" + spin + L"\" \"" + fine + L"\"");
+    EXPECT_EQ(o.status, 3u) << o.err;
+    EXPECT_EQ(o.out, "job 1 fine.vbs: compiled, runs 1, succeeded 1, script errors 0, core calls 0\n"
+                     "job 2 spin.vbs: hung in run 1 (still going after 1 s), runs 1, succeeded 0, script errors 0, core calls 0\n"
+                     "job 3 fine.vbs: compiled, runs 1, succeeded 1, script errors 0, core calls 0\n");
+    EXPECT_EQ(o.err, "ztolvera-run: job 2 (spin.vbs) hung: run 1 still going after 1 s\n");
 }

@@ -12,10 +12,12 @@
 #include <mutex>
 
 #include "bound_job.h"
+#include "classfactory.h"
 #include "engine_source.h"
 #include "faulty_engine.h"
 #include "memory.h"
 #include "module.h"
+#include "outer_unknown.h"
 #include "scpext.h"
 
 namespace {
@@ -99,6 +101,35 @@ TEST_F(HostTest, StopFromAnotherThreadEndsARunningJob) {
                                   "Tolvera-run: script " + c + " failed to run with err 8000ffff"}));
     EXPECT_EQ(host->unreg(cookie), S_OK);
     host.reset();
+    EXPECT_EQ(moduleLockCount(), 0);
+}
+
+// An agent that lets go of a job while its run hangs on a worker: by unreg,
+// or by releasing the whole host as it shuts down. The run is asked to end
+// as by stop, and ends at its next call into CVEXT; the job (and the host)
+// go when the run is over, on the worker, and nothing is freed under it.
+TEST_F(HostTest, LettingGoOfAJobDuringItsRunEndsTheRunFirst) {
+    for (bool wholeHost : {false, true}) {
+        SCOPED_TRACE(wholeHost ? "host released" : "unreg");
+        Job job(81, waitLoop(400).c_str());
+        ULONG cookie = reg(job);
+        ASSERT_EQ(compile(cookie), S_OK);
+        const int jobs = vbcache::current()->count();
+        standin_reset();
+        Worker worker(host.get(), cookie, 81001);
+        ASSERT_TRUE(waitForCalls("MCSleep", 1));
+        if (wholeHost)
+            host.reset();
+        else
+            EXPECT_EQ(host->unreg(cookie), S_OK);
+        worker.join();
+        EXPECT_EQ(worker.result, S_OK);
+        EXPECT_EQ(worker.ret, 0);
+        EXPECT_LT(calls("MCSleep").size(), 50u);
+        EXPECT_EQ(calls("MSActions"), Lines{});
+        EXPECT_EQ(vbcache::current()->count(), jobs - 1);
+        EXPECT_EQ(vbcache::current()->activeCount(), 0);
+    }
     EXPECT_EQ(moduleLockCount(), 0);
 }
 
@@ -452,7 +483,7 @@ private:
     bool done_ = false;
 };
 
-// Engines that let a test step in while a text is parsed.
+// Engines that let a test step in before their calls.
 struct SteppedHostTest : HostTest {
     void SetUp() override {
         setEngineFactory(faults::createFaultyEngine);
@@ -460,7 +491,7 @@ struct SteppedHostTest : HostTest {
     }
     void TearDown() override {
         host.reset();
-        faults::plan().whileParsing = nullptr;
+        faults::plan().beforeCall = nullptr;
         setEngineFactory(nullptr);
     }
     // A piece whose global code tells the core it ran.
@@ -474,8 +505,9 @@ struct SteppedHostTest : HostTest {
         const DWORD owner = GetCurrentThreadId();
         std::vector<HRESULT> answers;
         Handover handover;
-        faults::plan().whileParsing = [&] {
-            if (GetCurrentThreadId() == owner || static_cast<int>(answers.size()) == pieces) return;
+        faults::plan().beforeCall = [&](faults::Op op) {
+            if (op != faults::Op::ParseScriptText || GetCurrentThreadId() == owner) return;
+            if (static_cast<int>(answers.size()) == pieces) return;
             handover.toOwner([&] { answers.push_back(compile(cookie, piece(answers.size() + 1).c_str())); });
         };
         std::thread worker([&] {
@@ -486,7 +518,7 @@ struct SteppedHostTest : HostTest {
         });
         handover.serve();
         worker.join();
-        faults::plan().whileParsing = nullptr;
+        faults::plan().beforeCall = nullptr;
         return answers;
     }
 };
@@ -532,6 +564,29 @@ TEST_F(SteppedHostTest, AMoveThatCannotCatchUpLeavesTheJobWhereItIs) {
     expected.push_back(probeCall(61, 61002, "main"));
     EXPECT_EQ(calls("MSActions"), expected);
     host->unreg(cookie);
+}
+
+// A watchdog's stop and the job thread's unreg overlap: the job stays whole
+// until stop is done with it, and the last of the two closes its engine.
+TEST_F(SteppedHostTest, AnUnregDuringAStopLeavesTheJobToTheStop) {
+    Job job(82, nullptr);
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie, kMainScript), S_OK);
+    HRESULT unregistered = E_FAIL;
+    std::vector<DWORD> closedOn;
+    bool stepped = false;
+    faults::plan().beforeCall = [&](faults::Op op) {
+        if (op == faults::Op::Close) closedOn.push_back(GetCurrentThreadId());
+        if (op != faults::Op::SetScriptState || stepped) return;
+        stepped = true;
+        onThread([&] { unregistered = host->unreg(cookie); });
+    };
+    EXPECT_EQ(host->stop(cookie), S_OK);
+    faults::plan().beforeCall = nullptr;
+    EXPECT_TRUE(stepped);
+    EXPECT_EQ(unregistered, S_OK);
+    EXPECT_EQ(closedOn, std::vector<DWORD>{GetCurrentThreadId()});
+    EXPECT_EQ(host->stop(cookie), S_FALSE);
 }
 
 // A cookie that was handed out and removed never names another job, even
@@ -643,6 +698,63 @@ TEST(AbortedRunTest, AWaitLoopAfterAnAbortTakesItsIntervals) {
     EXPECT_EQ(calls("MCAbort").size(), 1u);
     EXPECT_EQ(calls("MCSleep"), Lines{});
     EXPECT_EQ(calls("ZTrace"), Lines{});
+}
+
+// A scheduler that starts a job again while its last run hangs on a worker:
+// the second run is refused, and leaves the first run its context and its
+// place as the run that stop ends.
+TEST_F(HostTest, ASecondRunDuringAHungRunLeavesTheFirstStoppable) {
+    Job job(84, waitLoop(400).c_str());
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie), S_OK);
+    standin_reset();
+    Worker first(host.get(), cookie, 84001);
+    ASSERT_TRUE(waitForCalls("MCSleep", 1));
+    VARIANT_BOOL ret = -1;
+    onThread([&] { EXPECT_EQ(run(cookie, 84002, &ret), S_FALSE); });
+    EXPECT_EQ(ret, 0);
+    const std::size_t before = calls("MCSleep").size();
+    EXPECT_TRUE(waitForCalls("MCSleep", before + 2)) << "the first run's calls no longer reach the core";
+    EXPECT_EQ(host->stop(cookie), S_FALSE);
+    first.join();
+    EXPECT_EQ(first.ret, 0) << "the hung run was not the one stop ended";
+    EXPECT_LT(calls("MCSleep").size(), before + 50) << "stop did not reach the hung run";
+    for (const std::string& line : calls("MCSleep"))
+        EXPECT_NE(line.find("\"ctx\":[84,84001]"), std::string::npos) << line;
+    host->unreg(cookie);
+}
+
+
+// An aggregated host let go while a run hangs on a worker: as for a host of
+// its own, the run is asked to end and the host stays until it is over.
+TEST_F(HostTest, AnAggregatedHostReleasedDuringARunOutlivesIt) {
+    host.reset();
+    Outer outer;
+    {
+        ComPtr<IClassFactory> factory;
+        ASSERT_EQ(getClassObject(CLSID_Tolvera, IID_IClassFactory, factory.putVoid()), S_OK);
+        IUnknown* inner = nullptr;
+        ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)), S_OK);
+        outer.inner = inner;
+    }
+    ITolvera* agg = nullptr;
+    ASSERT_EQ(outer.inner->QueryInterface(IID_ITolvera, reinterpret_cast<void**>(&agg)), S_OK);
+    Job job(85, waitLoop(400).c_str());
+    ULONG cookie = 0;
+    ASSERT_EQ(agg->reg(job.info(), &cookie), S_OK);
+    Bstr fromJob(L"NULL");
+    ASSERT_EQ(agg->compile(cookie, fromJob.get()), S_OK);
+    standin_reset();
+    Worker worker(agg, cookie, 85001);
+    ASSERT_TRUE(waitForCalls("MCSleep", 1));
+    agg->Release();
+    const LONG locks = moduleLockCount();
+    outer.inner->Release();     // the controlling object goes, and lets go of its inner one
+    outer.inner = nullptr;
+    EXPECT_EQ(moduleLockCount(), locks) << "the host was destroyed under its run";
+    worker.join();
+    EXPECT_LT(calls("MCSleep").size(), 50u) << "the run was not asked to end";
+    EXPECT_EQ(moduleLockCount(), 0);
 }
 
 }  // namespace

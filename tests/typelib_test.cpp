@@ -13,6 +13,7 @@
 
 #include "owners.h"
 #include "script_fixture.h"
+#include "wait_methods.h"
 #include "ztolvera.h"
 
 namespace {
@@ -262,6 +263,26 @@ TEST_F(TypeLibraryTest, ScpExtMethodsMatchThePublishedTable) {
     ASSERT_EQ(vtable->GetRefTypeInfo(ref, base.put()), S_OK);
     EXPECT_EQ(help(base.get()), "IDispatch / ");
     EXPECT_EQ(help(dispatch.get()), "IScpExt / IScpExt Interface");
+}
+
+// The wait methods an ending run still lets wait: each row names its method
+// by identifier and its interval parameter by position, as the library does.
+TEST_F(TypeLibraryTest, WaitMethodRowsMatchTheLibrary) {
+    ComPtr<ITypeInfo> dispatch = typeOf(IID_IScpExt);
+    for (const WaitMethod& wait : kWaitMethods) {
+        SCOPED_TRACE(narrow(wait.name));
+        MEMBERID id = DISPID_UNKNOWN;
+        LPOLESTR name = const_cast<LPOLESTR>(wait.name);
+        ASSERT_EQ(dispatch->GetIDsOfNames(&name, 1, &id), S_OK);
+        EXPECT_EQ(id, wait.id);
+        BSTR raw[8] = {};
+        UINT count = 0;
+        ASSERT_EQ(dispatch->GetNames(id, raw, 8, &count), S_OK);
+        Bstr names[8];
+        for (UINT i = 0; i < count; ++i) names[i].reset(raw[i]);
+        ASSERT_GT(count, wait.interval + 1);
+        EXPECT_NE(std::wstring(names[wait.interval + 1].get()).find(L"intv"), std::wstring::npos);
+    }
 }
 
 TEST_F(TypeLibraryTest, TolveraMethodsMatchThePublishedTable) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "module/regscript.h"
+#include "regscript.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The bytes as UTF-16 code units, the way the script reaches the parser.

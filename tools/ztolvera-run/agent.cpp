@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -13,29 +14,21 @@
 
 namespace {
 
-const char* nameOf(Step step) {
-    switch (step) {
-    case Step::Reg: return "reg";
-    case Step::Compile: return "compile";
-    case Step::Run: return "run";
-    case Step::Stop: return "stop";
-    case Step::Unreg: return "unreg";
-    default: return "";
-    }
-}
-
 // What one worker is doing, read by the hang watch on the main thread.
 struct Worker {
     std::mutex lock;
     Job* job = nullptr;
     Step step = Step::None;
     unsigned run = 0;
-    DWORD since = 0;
 
-    void enter(Job* j, Step s, unsigned r = 0) {
-        Session::setDoing(Doing{j->jobno, s, r});
-        std::lock_guard<std::mutex> g(lock);
-        job = j, step = s, run = r, since = GetTickCount();
+    void enter(const Drive& drive, Job* j, Step s, unsigned r = 0) {
+        Doing doing{j->jobno, s, r};
+        Session::setDoing(doing);
+        {
+            std::lock_guard<std::mutex> g(lock);
+            job = j, step = s, run = r;
+        }
+        if (drive.began) drive.began(doing);
     }
     void leave() {
         Session::setDoing(Doing{});
@@ -65,38 +58,35 @@ struct Shared {
 void compileJob(Shared& shared, Job& job, Worker& worker) {
     // "NULL": the host takes the text from the job object, as for the agent.
     Bstr fromJob(L"NULL");
-    worker.enter(&job, Step::Compile);
+    worker.enter(*shared.drive, &job, Step::Compile);
     HRESULT hr = shared.drive->host->compile(job.cookie, fromJob.get());
     noteHost(job.jobno, "compile", hr);
     job.compiled = hr == S_OK;
-    // A job whose script did not compile has no main to run.
-    if (!job.compiled && shared.drive->progress) shared.drive->progress->planned -= shared.options->runs;
 }
 
 void runJob(Shared& shared, Job& job, Worker& worker) {
     unsigned k = job.runs + 1;
     VARIANT_BOOL ret = 0;
-    worker.enter(&job, Step::Run, k);
-    shared.drive->session->runStarted(job.jobno, k);
+    worker.enter(*shared.drive, &job, Step::Run, k);
     HRESULT hr = shared.drive->host->run(job.cookie, pwdobjOf(job.jobno, k), &ret);
     noteRun(job.jobno, hr, ret);
-    shared.drive->session->runEnded(job.jobno, k, hr, ret);
+    if (shared.drive->runEnded) shared.drive->runEnded(job.jobno, k, hr, ret);
     ++job.runs;
     if (hr == S_OK && ret) ++job.succeeded;
-    if (shared.drive->progress) ++shared.drive->progress->done;
 }
 
 void finishJob(Shared& shared, Job& job, Worker& worker) {
-    worker.enter(&job, Step::Stop);
+    worker.enter(*shared.drive, &job, Step::Stop);
     noteHost(job.jobno, "stop", shared.drive->host->stop(job.cookie));
-    worker.enter(&job, Step::Unreg);
+    worker.enter(*shared.drive, &job, Step::Unreg);
     noteHost(job.jobno, "unreg", shared.drive->host->unreg(job.cookie));
     worker.leave();
 }
 
-// Runs back to back; stopping leaves the rest of the runs out.
+// Runs back to back; stopping leaves the rest of the runs out, and a job
+// not compiled yet is not started at all.
 void driveJob(Shared& shared, Job& job, Worker& worker) {
-    compileJob(shared, job, worker);
+    if (!shared.stopped()) compileJob(shared, job, worker);
     while (job.compiled && job.runs < shared.options->runs && !shared.stopped()) runJob(shared, job, worker);
     finishJob(shared, job, worker);
 }
@@ -147,34 +137,33 @@ DWORD WINAPI workerMain(void* param) {
     return 0;
 }
 
-// The first worker whose step has lasted longer than `limit` milliseconds.
-bool findHang(std::vector<std::unique_ptr<WorkerThread>>& threads, DWORD limit, Hang& hang) {
-    for (auto& t : threads) {
-        Worker& w = t->worker;
-        std::lock_guard<std::mutex> g(w.lock);
-        if (w.job && GetTickCount() - w.since > limit) {
-            hang = Hang{w.job->jobno, w.job->name, nameOf(w.step), w.run};
-            return true;
-        }
-    }
-    return false;
+// A worker whose thread ended while it was inside a step.
+bool lostIn(WorkerThread& thread, HANDLE handle, LostWorker& lost) {
+    Worker& w = thread.worker;
+    std::lock_guard<std::mutex> g(w.lock);
+    if (!w.job) return false;
+    DWORD code = 0;
+    GetExitCodeThread(handle, &code);
+    lost = LostWorker{w.job->jobno, w.step, w.run, code};
+    return true;
 }
 
 }  // namespace
 
-bool driveJobs(const Drive& drive, std::vector<Job>& jobs, const Options& options, Hang& hang) {
+bool driveJobs(const Drive& drive, std::vector<Job>& jobs, const Options& options, LostWorker& lost) {
     for (Job& job : jobs) {
         vsinfo info = {job.jobno, job.name.data(), static_cast<ULONG>(reinterpret_cast<UINT_PTR>(job.object))};
-        Session::setDoing(Doing{job.jobno, Step::Reg, 0});
+        Doing doing{job.jobno, Step::Reg, 0};
+        Session::setDoing(doing);
+        if (drive.began) drive.began(doing);
         HRESULT hr = drive.host->reg(info, &job.cookie);
         noteHost(job.jobno, "reg", hr);
         job.registered = hr == S_OK;
-        if (job.registered && drive.progress) drive.progress->planned += options.runs;
     }
     Session::setDoing(Doing{});
 
-    // Owned here until a hang: then the workers keep using it until the
-    // process ends.
+    // Owned here until a worker is lost: then the others keep using it
+    // until the process ends.
     auto shared = std::make_unique<Shared>();
     shared->drive = &drive;
     shared->jobs = &jobs;
@@ -205,20 +194,21 @@ bool driveJobs(const Drive& drive, std::vector<Job>& jobs, const Options& option
     shared->workers = static_cast<unsigned>(handles.size());
     for (HANDLE h : handles) ResumeThread(h);
 
-    DWORD limit = options.timeoutSeconds * 1000;
-    bool finished = false;
-    while (!finished) {
-        DWORD wait = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, 100);
-        finished = wait != WAIT_TIMEOUT;
-        if (drive.tick) drive.tick();
-        if (!finished && limit && findHang(threads, limit, hang)) {
-            // The hung thread cannot be stopped: the engine offers no way to
-            // interrupt a script that never calls back into the host.
+    std::vector<WorkerThread*> running;
+    for (auto& t : threads) running.push_back(t.get());
+    while (!handles.empty()) {
+        DWORD wait = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+        std::size_t i = wait - WAIT_OBJECT_0;
+        if (i >= handles.size()) break;
+        if (lostIn(*running[i], handles[i], lost)) {
+            // The others may still be inside the engine: nothing may be released.
             for (auto& t : threads) t.release();
             shared.release();
             return false;
         }
+        CloseHandle(handles[i]);
+        handles.erase(handles.begin() + i);
+        running.erase(running.begin() + i);
     }
-    for (HANDLE h : handles) CloseHandle(h);
     return true;
 }

@@ -4,16 +4,14 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "options.h"
 #include "ravlin.h"
+#include "session.h"
 #include "ztolvera.h"
-
-class Session;
 
 struct Job {
     unsigned long jobno = 0;
@@ -24,20 +22,19 @@ struct Job {
     bool compiled = false;
     unsigned runs = 0;
     unsigned succeeded = 0;      // runs that set ret non-zero
+    // What ended the job other than its own steps ("crashed in run 2 (stack
+    // overflow)", "not started"), empty when its steps ran their course.
+    std::string fate;
+    unsigned fateRun = 0;        // the run the fate met, 0 for none
 };
 
-// A step that outlived --timeout.
-struct Hang {
+// A worker thread that ended inside one of a job's steps: the platform took
+// the thread away (a stack overflow under Wine ends the thread alone).
+struct LostWorker {
     unsigned long jobno = 0;
-    std::wstring name;
-    const char* step = "";
-    unsigned run = 0;            // run number, for the run step
-};
-
-// Runs done and runs still to come, for the status line.
-struct Progress {
-    std::atomic<unsigned> done{0};
-    std::atomic<unsigned> planned{0};
+    Step step = Step::None;
+    unsigned run = 0;
+    DWORD code = 0;              // the thread's exit code
 };
 
 // pwdobj of run k of job J.
@@ -45,17 +42,17 @@ inline unsigned long pwdobjOf(unsigned long jobno, unsigned run) { return jobno 
 
 struct Drive {
     ITolvera* host = nullptr;
-    Session* session = nullptr;
-    Progress* progress = nullptr;
-    HANDLE stop = nullptr;               // set: no further run starts
-    std::function<void()> tick;          // on the calling thread, ten times a second
+    HANDLE stop = nullptr;               // set: no further job or run starts
+    // On the thread of the step: a step of a job begins, a run has ended.
+    std::function<void(const Doing&)> began;
+    std::function<void(unsigned long job, unsigned run, HRESULT hr, VARIANT_BOOL ret)> runEnded;
 };
 
 // Drives every job to its end: without --every a free worker takes the next
 // job and runs it as often as asked; with --every each job stays on one
 // worker (job i on worker i mod --threads) and run k starts at the
 // schedule's origin plus (k-1) intervals, or as soon as run k-1 has ended
-// when that is later. False when a step is still going after the timeout:
-// then `hang` names it and the workers are left running, so the caller must
-// end the process without touching `jobs` or `host` again.
-bool driveJobs(const Drive& drive, std::vector<Job>& jobs, const Options& options, Hang& hang);
+// when that is later. False when a worker thread ended inside a step: then
+// `lost` names it and the other workers are left running, so the caller
+// must end the process without touching `jobs` or `host` again.
+bool driveJobs(const Drive& drive, std::vector<Job>& jobs, const Options& options, LostWorker& lost);

@@ -28,44 +28,48 @@ void quote(std::string& out, const std::string& s) {
     out += '"';
 }
 
-void readable(std::string& out, const JsonValue& v) {
-    switch (v.kind) {
-    case JsonValue::Null: out += "null"; break;
-    case JsonValue::String: quote(out, v.text); break;
-    case JsonValue::Array:
+void readable(std::string& out, const Json& v) {
+    if (v.is_null()) {
+        out += "null";
+    } else if (v.is_string()) {
+        quote(out, v.get_ref<const std::string&>());
+    } else if (v.is_array()) {
         out += '[';
-        for (std::size_t i = 0; i < v.items.size(); ++i) {
+        for (std::size_t i = 0; i < v.size(); ++i) {
             if (i) out += ", ";
-            readable(out, v.items[i]);
+            readable(out, v[i]);
         }
         out += ']';
-        break;
-    case JsonValue::Object:
+    } else if (v.is_object()) {
         out += '{';
-        for (std::size_t i = 0; i < v.members.size(); ++i) {
-            if (i) out += ", ";
-            out += v.members[i].first + ": ";
-            readable(out, v.members[i].second);
+        bool first = true;
+        for (const auto& [name, value] : v.items()) {
+            if (!first) out += ", ";
+            first = false;
+            out += name + ": ";
+            readable(out, value);
         }
         out += '}';
-        break;
-    default: out += v.text; break;
+    } else if (v.is_number()) {
+        out += numberText(&v);
+    } else {
+        out += v.dump();
     }
 }
 
 }  // namespace
 
 std::string callLine(const Seen& seen) {
-    JsonValue line;
+    Json line;
     if (!parseJson(seen.line, line)) return {};
-    const JsonValue* op = line.member("op");
-    if (!op || op->kind != JsonValue::String) return {};
+    const Json* op = member(line, "op");
+    if (!isString(op)) return {};
 
-    const JsonValue* job = line.member("job");
-    unsigned long jobno = job && job->integer() > 0 ? static_cast<unsigned long>(job->integer()) : seen.doing.job;
+    long job = integerOf(member(line, "job"));
+    unsigned long jobno = job > 0 ? static_cast<unsigned long>(job) : seen.doing.job;
     unsigned run = seen.doing.job == jobno && seen.doing.step == Step::Run ? seen.doing.run : 0;
-    if (const JsonValue* ctx = line.member("ctx"); ctx && ctx->at(1)) {
-        long k = ctx->at(1)->integer() - static_cast<long>(jobno) * 1000;
+    if (const Json* pwd = element(member(line, "ctx"), 1)) {
+        long k = integerOf(pwd) - static_cast<long>(jobno) * 1000;
         if (k >= 1 && k <= 999) run = static_cast<unsigned>(k);
     }
 
@@ -75,11 +79,11 @@ std::string callLine(const Seen& seen) {
     out += jobno ? "job " + std::to_string(jobno) : std::string("no job");
     if (run) out += " run " + std::to_string(run);
     else if (jobno && seen.doing.job == jobno && seen.doing.step == Step::Compile) out += " compile";
-    out += ": " + op->text + "(";
-    if (const JsonValue* args = line.member("args")) {
-        for (std::size_t i = 0; i < args->items.size(); ++i) {
+    out += ": " + textOf(op) + "(";
+    if (const Json* args = member(line, "args"); args && args->is_array()) {
+        for (std::size_t i = 0; i < args->size(); ++i) {
             if (i) out += ", ";
-            readable(out, args->items[i]);
+            readable(out, (*args)[i]);
         }
     }
     out += ")";

@@ -37,7 +37,7 @@ const std::vector<EngineGap> kGaps = {
      "missing from the platform's engine: calling it fails with \"Object doesn't support this property or method\"",
      L"Sub main()\r\n  SetLocale 1033\r\nEnd Sub\r\n", kNoMember},
     {EngineGap::ReDimOfEmptyDim, L"ReDim after Dim a()",
-     "ReDim of an array declared with empty parentheses crashes the platform's engine and ends the process "
+     "ReDim of an array declared with empty parentheses crashes the platform's engine and ends the jobs' process "
      "(ReDim Preserve, or Dim a then ReDim a(n), works)",
      L"Sub main()\r\n  Dim a()\r\n  ReDim a(2)\r\nEnd Sub\r\n", nullptr},
     {EngineGap::ReDimUndeclared, L"ReDim of an undeclared name",

@@ -21,7 +21,7 @@ struct EngineGap {
     const wchar_t* name;     // the built-in, or a short name of the gap
     const char* effect;      // what the script author meets, in words
     const wchar_t* probe;    // a script whose run shows the gap; "@" is `repeated` `limit` times
-    const char* shows;       // what the runner prints for that probe's job (null: the process dies)
+    const char* shows;       // what the runner prints for that probe's job (null: the jobs' process dies)
     const wchar_t* repeated = nullptr;
     unsigned limit = 0;
 };

@@ -4,61 +4,28 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "json.h"
 #include "standin.h"
 
 void noteHost(unsigned long job, const char* op, HRESULT hr) {
-    std::string line = "{\"job\":" + std::to_string(job) + ",\"host\":\"" + op +
-                       "\",\"hr\":" + std::to_string(static_cast<long>(hr)) + "}";
-    standin_note(line.c_str());
+    standin_note(jsonLine(Json{{"job", job}, {"host", op}, {"hr", static_cast<long>(hr)}}).c_str());
 }
 
 void noteRun(unsigned long job, HRESULT hr, VARIANT_BOOL ret) {
-    std::string line = "{\"job\":" + std::to_string(job) + ",\"host\":\"run\",\"hr\":" +
-                       std::to_string(static_cast<long>(hr)) + ",\"ret\":" + std::to_string(ret) + "}";
-    standin_note(line.c_str());
+    standin_note(jsonLine(Json{{"job", job}, {"host", "run"}, {"hr", static_cast<long>(hr)}, {"ret", ret}}).c_str());
 }
 
-std::string currentJournal() {
-    char* text = standin_journal();
-    std::string journal = text ? text : "";
-    standin_free(text);
-    return journal;
-}
-
-namespace {
-
-// Reads `"job":J,"op":"NAME"` right after the seq member of a journal line;
-// other lines (traces, host notes, calls without a job) are not a job's call.
-bool jobCall(const std::string& line, unsigned long& job, std::string& op) {
-    if (line.rfind("{\"seq\":", 0) != 0) return false;
-    std::size_t at = line.find(",\"job\":");
-    if (at == std::string::npos || line.find(',') != at) return false;
-    char* end = nullptr;
-    job = std::strtoul(line.c_str() + at + 7, &end, 10);
-    const char opKey[] = ",\"op\":\"";
-    if (std::strncmp(end, opKey, sizeof opKey - 1)) return false;
-    const char* name = end + sizeof opKey - 1;
-    const char* quote = std::strchr(name, '"');
-    if (!quote) return false;
-    op.assign(name, quote);
-    return true;
-}
-
-}  // namespace
-
-std::map<unsigned long, JobCounts> countByJob(const std::string& journal) {
+std::map<unsigned long, JobCounts> countByJob(const std::vector<Seen>& lines) {
     std::map<unsigned long, JobCounts> counts;
-    std::size_t start = 0;
-    while (start < journal.size()) {
-        std::size_t end = journal.find('\n', start);
-        if (end == std::string::npos) end = journal.size();
-        unsigned long job = 0;
-        std::string op;
-        if (jobCall(journal.substr(start, end - start), job, op)) {
-            if (op == "sendScpException") ++counts[job].scriptErrors;
-            else ++counts[job].coreCalls;
-        }
-        start = end + 1;
+    for (const Seen& seen : lines) {
+        Json line;
+        if (!parseJson(seen.line, line)) continue;
+        // Traces, host notes and calls without a job are no job's call.
+        const Json* job = member(line, "job");
+        const Json* op = member(line, "op");
+        if (!job || !isString(op)) continue;
+        JobCounts& c = counts[static_cast<unsigned long>(integerOf(job))];
+        ++(textOf(op) == "sendScpException" ? c.scriptErrors : c.coreCalls);
     }
     return counts;
 }
@@ -84,7 +51,8 @@ bool JournalTarget::open(const std::wstring& path, std::wstring& error) {
 bool JournalTarget::write(const std::string& text) {
     if (!file_) return true;
     bool ok = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
-    return std::fflush(file_) == 0 && ok;
+    failed_ |= !(std::fflush(file_) == 0 && ok);
+    return !failed_;
 }
 
 std::string utf8(const std::wstring& text) {

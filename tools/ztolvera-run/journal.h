@@ -7,20 +7,20 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
+
+#include "session.h"
 
 // {"job":J,"host":"OP","hr":HR}; run adds "ret":R.
 void noteHost(unsigned long job, const char* op, HRESULT hr);
 void noteRun(unsigned long job, HRESULT hr, VARIANT_BOOL ret);
-
-// The journal so far, JSON Lines.
-std::string currentJournal();
 
 struct JobCounts {
     unsigned coreCalls = 0;
     unsigned scriptErrors = 0;
 };
 // Core calls and script errors of each job number, from the journal's lines.
-std::map<unsigned long, JobCounts> countByJob(const std::string& journal);
+std::map<unsigned long, JobCounts> countByJob(const std::vector<Seen>& lines);
 
 // Where the journal goes: a file, standard output ("-"), or nowhere.
 class JournalTarget {
@@ -34,10 +34,12 @@ public:
     // journal is a usage error before any job runs.
     bool open(const std::wstring& path, std::wstring& error);
     bool toStandardOutput() const { return file_ == stdout; }
+    // Writes and flushes; false once any write has failed.
     bool write(const std::string& text);
 
 private:
     std::FILE* file_ = nullptr;
+    bool failed_ = false;
 };
 
 std::string utf8(const std::wstring& text);

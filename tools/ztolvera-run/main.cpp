@@ -1,8 +1,6 @@
 // ztolvera-run: runs VBScript files as jobs of an agent in miniature, through
 // zTolvera.dll and the stand-in agent core, and reports what the core got.
 #include <windows.h>
-#include <ole2.h>
-
 #include <fcntl.h>
 #include <io.h>
 
@@ -14,22 +12,20 @@
 #include "agent.h"
 #include "calls.h"
 #include "check.h"
+#include "child.h"
 #include "console.h"
 #include "journal.h"
 #include "options.h"
 #include "report.h"
 #include "script.h"
 #include "session.h"
-#include "standin.h"
 #include "story.h"
-#include "tolvera.h"
+#include "supervisor.h"
 
 namespace {
 
-enum Status { AllSucceeded = 0, SomeFailed = 1, UsageError = 2, Hung = 3 };
+enum Status { AllSucceeded = 0, SomeFailed = 1, UsageError = 2, Hung = 3, Crashed = 4 };
 
-// What the core's waits really take with --fast: the stand-in's test limit.
-constexpr long kFastWaitMs = 50;
 // A status line once the jobs have taken this long (quick sessions need
 // none), and without a console at most this often.
 constexpr double kStatusAfterSeconds = 1;
@@ -43,31 +39,15 @@ void say(std::FILE* to, const std::wstring& text) {
 
 void complain(const std::wstring& text) { say(stderr, L"ztolvera-run: " + text + L"\n"); }
 
-void applySettings(const std::vector<CoreSetting>& settings) {
-    for (const CoreSetting& s : settings) {
-        switch (s.kind) {
-        case CoreSetting::Result: standin_setResult(s.op.c_str(), s.value); break;
-        case CoreSetting::Text: standin_setText(s.op.c_str(), s.text.c_str()); break;
-        case CoreSetting::Abort: standin_setAbort(s.op.c_str(), static_cast<int>(s.value)); break;
-        }
-    }
-}
-
-std::string summary(const Job& job, const JobCounts& counts) {
-    const char* state = !job.registered ? "not registered" : job.compiled ? "compiled" : "not compiled";
-    return "job " + std::to_string(job.jobno) + " " + utf8(job.name) + ": " + state + ", runs " +
+std::string summary(const Job& job, const JobStory& story, const JobCounts& counts) {
+    return "job " + std::to_string(job.jobno) + " " + story.name + ": " + story.state + ", runs " +
            std::to_string(job.runs) + ", succeeded " + std::to_string(job.succeeded) + ", script errors " +
            std::to_string(counts.scriptErrors) + ", core calls " + std::to_string(counts.coreCalls) + "\n";
 }
 
-bool writeJournal(JournalTarget& journal, const Options& options) {
-    if (journal.write(currentJournal())) return true;
-    complain(L"cannot write the journal " + options.journal);
-    return false;
-}
-
 // Ctrl-C: the first lets the runs in progress end and the runner write its
-// journal and report; the second ends the process at once (the default).
+// journal and report; the second ends the runner at once (the default), and
+// the jobs' process with it.
 HANDLE gStop = nullptr;
 Console* gConsole = nullptr;
 
@@ -89,15 +69,16 @@ std::string clock(double seconds) {
 
 class StatusLine {
 public:
-    StatusLine(Console& console, const Session& session, const Progress& progress, std::size_t jobs, bool endless)
-        : console_(console), session_(session), progress_(progress), jobs_(jobs), endless_(endless) {}
+    StatusLine(Console& console, const Session& session, const std::vector<Job>& jobs, unsigned runs, bool endless)
+        : console_(console), session_(session), jobs_(jobs), runs_(runs), endless_(endless) {}
 
     void tick() {
         double now = session_.now();
         if (now < kStatusAfterSeconds) return;
-        unsigned done = progress_.done;
-        std::string text = "ztolvera-run: " + std::to_string(jobs_) + (jobs_ == 1 ? " job, " : " jobs, ") +
-                           std::to_string(done) + (endless_ ? "" : " of " + std::to_string(progress_.planned.load())) +
+        unsigned done = runsDone(jobs_);
+        std::size_t n = jobs_.size();
+        std::string text = "ztolvera-run: " + std::to_string(n) + (n == 1 ? " job, " : " jobs, ") +
+                           std::to_string(done) + (endless_ ? "" : " of " + std::to_string(runsPlanned(jobs_, runs_))) +
                            " runs done, " + clock(now) + " elapsed" + (endless_ ? ", Ctrl-C ends" : "");
         if (console_.terminal()) {
             console_.status(text);
@@ -111,8 +92,8 @@ public:
 private:
     Console& console_;
     const Session& session_;
-    const Progress& progress_;
-    std::size_t jobs_;
+    const std::vector<Job>& jobs_;
+    unsigned runs_;
     bool endless_;
     unsigned lastDone_ = 0;
     double lastPlain_ = 0;
@@ -122,12 +103,6 @@ std::wstring commandLine(int argc, wchar_t** argv) {
     std::wstring line = L"ztolvera-run";
     for (int i = 1; i < argc; ++i) line += L" " + std::wstring(argv[i]);
     return line;
-}
-
-bool writeReport(JournalTarget& target, const Options& options, const ReportFacts& facts) {
-    if (target.write(reportHtml(facts))) return true;
-    complain(L"cannot write the report " + options.report);
-    return false;
 }
 
 }  // namespace
@@ -147,6 +122,10 @@ int wmain(int argc, wchar_t** argv) {
     if (options.help) {
         say(stdout, kUsage);
         return AllSucceeded;
+    }
+    if (!options.child.empty()) {
+        ChildSpec spec;
+        return parseChildSpec(options.child, spec) ? runChild(options, spec) : UsageError;
     }
 
     std::vector<Job> jobs;
@@ -181,83 +160,54 @@ int wmain(int argc, wchar_t** argv) {
     // With the journal on standard output, the summaries step aside.
     Console console(journal.toStandardOutput());
     gConsole = &console;
-    gStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // Inherited by the jobs' process, which starts nothing new once it is set.
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    gStop = CreateEventW(&inherit, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(onControl, TRUE);
 
     Session session;
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    standin_reset();
-    applySettings(options.settings);
-    standin_setWaitLimit(options.fast ? kFastWaitMs : -1);
-    std::function<void(const Seen&)> eachLine;
-    if (options.calls)
-        eachLine = [&console](const Seen& seen) {
-            if (std::string line = callLine(seen); !line.empty()) console.summary(line);
-        };
-    session.listen(eachLine);
-    for (std::size_t i = 0; i < jobs.size(); ++i) jobs[i].object = standin_newJob(jobs[i].jobno, texts[i].c_str());
-
-    ComPtr<ITolvera> host;
-    if (HRESULT hr = createTolvera(host, error); FAILED(hr)) {
-        complain(L"no Tolvera host: " + error);
-        writeJournal(journal, options);
-        return SomeFailed;
-    }
-    if (options.standalone) host->config(1);
-    if (!options.quiet)
-        for (const std::string& line : findingsBeforeRun(options.scripts, texts)) console.message(line);
-
-    Progress progress;
-    bool endless = options.everySeconds > 0 && !options.runsGiven;
-    StatusLine status(console, session, progress, jobs.size(), endless);
-    bool showStatus = !options.quiet;
-    Drive drive;
-    drive.host = host.get();
-    drive.session = &session;
-    drive.progress = &progress;
-    drive.stop = gStop;
-    if (showStatus) drive.tick = [&status] { status.tick(); };
-
     ReportFacts facts;
     facts.commandLine = utf8(commandLine(argc, argv));
     facts.began = session.began();
-    Hang hang;
-    if (!driveJobs(drive, jobs, options, hang)) {
-        console.clearStatus();
-        std::wstring step = hang.step == std::string("run") ? L"run " + std::to_wstring(hang.run)
-                                                            : std::wstring(hang.step, hang.step + std::strlen(hang.step));
-        complain(L"job " + std::to_wstring(hang.jobno) + L" (" + hang.name + L") hung: " + step +
-                 L" still going after " + std::to_wstring(options.timeoutSeconds) + L" s");
-        writeJournal(journal, options);
-        if (options.hasReport) {
-            facts.seconds = session.now();
-            facts.jobs = tellStories(jobs, texts, session);
-            writeReport(report, options, facts);
-        }
-        // A worker is still inside the engine: nothing may be released.
-        TerminateProcess(GetCurrentProcess(), Hung);
-        return Hung;
-    }
-    console.clearStatus();
-    // The host goes first, so that its teardown is in the journal too.
-    host.reset();
-    for (Job& job : jobs) standin_deleteJob(job.object);
-    facts.seconds = session.now();
+    StatusLine status(console, session, jobs, options.runs, options.everySeconds > 0 && !options.runsGiven);
 
-    bool ok = writeJournal(journal, options);
-    auto counts = countByJob(currentJournal());
+    Supervision supervision;
+    supervision.options = &options;
+    supervision.session = &session;
+    supervision.journal = &journal;
+    supervision.console = &console;
+    supervision.stop = gStop;
+    if (options.calls)
+        supervision.eachLine = [&console](const Seen& seen) {
+            if (std::string line = callLine(seen); !line.empty()) console.summary(line);
+        };
+    if (!options.quiet) supervision.tick = [&status] { status.tick(); };
+    // The type library is read in this process: the findings come before
+    // the jobs' process starts, and the error lines' hints after it ended.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (!options.quiet)
+        for (const std::string& line : findingsBeforeRun(options.scripts, texts)) console.message(line);
+    Ending ending = superviseJobs(supervision, jobs);
+    console.clearStatus();
+    facts.seconds = session.now();
+    if (ending.journalFailed) complain(L"cannot write the journal " + options.journal);
+
+    auto counts = countByJob(session.lines());
     facts.jobs = tellStories(jobs, texts, session);
-    Status result = ok ? AllSucceeded : SomeFailed;
+    Status result = ending.crashed ? Crashed : ending.hung ? Hung : AllSucceeded;
+    bool failed = ending.fatal || ending.journalFailed;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const Job& job = jobs[i];
         // A script error is a failure even where the run still set ret.
-        if (!job.compiled || job.succeeded != job.runs || counts[job.jobno].scriptErrors) result = SomeFailed;
+        if (!job.compiled || job.succeeded != job.runs || counts[job.jobno].scriptErrors) failed = true;
         if (options.quiet) continue;
-        console.summary(summary(job, counts[job.jobno]));
+        console.summary(summary(job, facts.jobs[i], counts[job.jobno]));
         for (const std::string& line : problemLines(facts.jobs[i])) console.message(line);
     }
-    if (options.hasReport && !writeReport(report, options, facts)) result = SomeFailed;
-    standin_setListener(nullptr, nullptr);
-    CoUninitialize();
+    if (options.hasReport && !report.write(reportHtml(facts))) {
+        complain(L"cannot write the report " + options.report);
+        failed = true;
+    }
+    if (result == AllSucceeded && failed) result = SomeFailed;
     return result;
 }

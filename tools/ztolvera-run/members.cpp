@@ -111,7 +111,7 @@ bool loadMembers(Members& members, std::wstring& error) {
     members.clear();
     ComPtr<ITypeLib> library;
     HRESULT hr = LoadRegTypeLib(LIBID_ZTOLVERALib, 1, 0, LOCALE_NEUTRAL, library.put());
-    if (FAILED(hr)) hr = LoadTypeLibEx(besideRunner(L"zTolvera.dll").c_str(), REGKIND_REGISTER, library.put());
+    if (FAILED(hr)) hr = LoadTypeLibEx(serverPath().c_str(), REGKIND_REGISTER, library.put());
     ComPtr<ITypeInfo> info;
     if (SUCCEEDED(hr)) hr = interfaceInfo(library.get(), info);
     TYPEATTR* attr = nullptr;

@@ -18,7 +18,7 @@ const wchar_t kUsage[] =
     L"  --fast              cut the core's waits (CVSleep and the like) to 50 ms\n"
     L"  --threads N         compile and run the jobs on N worker threads (1-32, default 1;\n"
     L"                      with --every, one per job)\n"
-    L"  --timeout SECONDS   report a run still going after SECONDS as hung (exit 3)\n"
+    L"  --timeout SECONDS   report a step still going after SECONDS as hung (exit 3)\n"
     L"  --standalone        put the host into stand-alone mode (config 1)\n"
     L"  --set OP=INT        integer result of core operation OP\n"
     L"  --set OP.text=TEXT  text that OP writes or returns\n"
@@ -30,7 +30,7 @@ const wchar_t kUsage[] =
     L"                      of each data stream, one self-contained HTML file\n"
     L"  --quiet             no summary lines, no status line\n"
     L"Exit status: 0 all compiled and every run succeeded, 1 otherwise, 2 usage or\n"
-    L"unreadable file, 3 a run hung.\n";
+    L"unreadable file, 3 a run hung, 4 a job crashed the script engine.\n";
 
 namespace {
 
@@ -130,7 +130,8 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
         if (arg == L"--calls") { options.calls = true; continue; }
         if (arg == L"--check") { options.check = true; continue; }
 
-        bool takesValue = arg == L"--set" || arg == L"--journal" || arg == L"--report" || arg == L"--every";
+        bool takesValue = arg == L"--set" || arg == L"--journal" || arg == L"--report" || arg == L"--every" ||
+                          arg == L"--child";
         for (const Count& c : counts) takesValue |= arg == c.name;
         if (!takesValue) {
             error = L"unknown option " + arg;
@@ -141,7 +142,9 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
             return false;
         }
         std::wstring value = argv[++i];
-        if (arg == L"--journal") {
+        if (arg == L"--child") {
+            options.child = value;
+        } else if (arg == L"--journal") {
             if (value.empty()) { error = L"--journal needs a file name"; return false; }
             options.hasJournal = true;
             options.journal = value;

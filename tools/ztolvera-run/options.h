@@ -33,6 +33,7 @@ struct Options {
     std::wstring report;
     std::vector<CoreSetting> settings;
     std::vector<std::wstring> scripts;
+    std::wstring child;             // --child SPEC: this process runs the jobs for its runner
 };
 
 // Limits that keep every run's pwdobj (job*1000 + run) distinct and the

@@ -1,69 +1,46 @@
 #include "session.h"
 
-#include "standin.h"
-
 namespace {
+
 thread_local Doing tDoing;
+
+const char* const kStepNames[] = {"", "reg", "compile", "run", "stop", "unreg"};
+
 }  // namespace
 
-Session::Session() : origin_(std::chrono::steady_clock::now()) { GetLocalTime(&began_); }
+const char* stepName(Step step) { return kStepNames[static_cast<int>(step)]; }
 
-Session::~Session() { standin_setListener(nullptr, nullptr); }
-
-void Session::listen(std::function<void(const Seen&)> eachLine) {
-    eachLine_ = std::move(eachLine);
-    standin_setListener(&Session::onLine, this);
+Step stepNamed(const std::string& name) {
+    for (int i = 1; i < static_cast<int>(std::size(kStepNames)); ++i)
+        if (name == kStepNames[i]) return static_cast<Step>(i);
+    return Step::None;
 }
+
+Session::Session() : Session(Clock::now()) {}
+
+Session::Session(Clock::time_point origin) : origin_(origin) { GetLocalTime(&began_); }
 
 void Session::setDoing(const Doing& doing) { tDoing = doing; }
 
-double Session::now() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - origin_).count();
-}
+const Doing& Session::doing() { return tDoing; }
 
-void Session::onLine(const char* line, const long* result, void* context) {
-    auto* self = static_cast<Session*>(context);
-    Seen seen;
-    seen.at = self->now();
-    seen.doing = tDoing;
-    seen.line = line;
-    seen.hasResult = result != nullptr;
-    seen.result = result ? *result : 0;
-    {
-        std::lock_guard<std::mutex> g(self->lock_);
-        self->lines_.push_back(seen);
-    }
-    if (self->eachLine_) self->eachLine_(seen);
-}
+double Session::now() const { return std::chrono::duration<double>(Clock::now() - origin_).count(); }
 
-void Session::runStarted(unsigned long job, unsigned run) {
+void Session::runStarted(unsigned long job, unsigned run, double at) {
     RunTimes times;
     times.job = job;
     times.run = run;
-    times.start = now();
-    std::lock_guard<std::mutex> g(lock_);
+    times.start = at;
     runs_.push_back(times);
 }
 
-void Session::runEnded(unsigned long job, unsigned run, HRESULT hr, VARIANT_BOOL ret) {
-    double end = now();
-    std::lock_guard<std::mutex> g(lock_);
+void Session::runEnded(unsigned long job, unsigned run, double at, HRESULT hr, VARIANT_BOOL ret) {
     for (auto it = runs_.rbegin(); it != runs_.rend(); ++it) {
         if (it->job == job && it->run == run) {
-            it->end = end;
+            it->end = at;
             it->hr = hr;
             it->ret = ret;
             return;
         }
     }
-}
-
-std::vector<Seen> Session::lines() const {
-    std::lock_guard<std::mutex> g(lock_);
-    return lines_;
-}
-
-std::vector<RunTimes> Session::runs() const {
-    std::lock_guard<std::mutex> g(lock_);
-    return runs_;
 }

@@ -2,14 +2,13 @@
 // core appended it, stamped with its time and with the job and run of the
 // thread whose call caused it, and the start and end of every run. The
 // journal itself has no times and names no run; the summaries' reasons, the
-// calls log and the report need both.
+// calls log and the report need both. The jobs run in a child process that
+// tells all of this as it happens; the runner keeps it here.
 #pragma once
 
 #include <windows.h>
 
 #include <chrono>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,6 +20,10 @@ struct Doing {
     Step step = Step::None;
     unsigned run = 0;            // for Step::Run
 };
+
+// "reg", "compile", "run", "stop", "unreg"; "" for Step::None.
+const char* stepName(Step step);
+Step stepNamed(const std::string& name);
 
 struct Seen {
     double at = 0;               // seconds since the session began
@@ -41,36 +44,33 @@ struct RunTimes {
 
 class Session {
 public:
+    using Clock = std::chrono::steady_clock;
+
     Session();
-    ~Session();
+    // A session whose times count from `origin`: a child process's session
+    // counts from its runner's.
+    explicit Session(Clock::time_point origin);
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Keeps every journal line from now on and hands each to `eachLine`
-    // (may be empty) on the thread that caused it, in the journal's order,
-    // while the journal is locked: it must not call into the stand-in.
-    void listen(std::function<void(const Seen&)> eachLine);
-
     // What the calling thread does from now on.
     static void setDoing(const Doing& doing);
+    static const Doing& doing();
 
     double now() const;
+    Clock::time_point origin() const { return origin_; }
     const SYSTEMTIME& began() const { return began_; }
 
-    void runStarted(unsigned long job, unsigned run);
-    void runEnded(unsigned long job, unsigned run, HRESULT hr, VARIANT_BOOL ret);
+    void add(const Seen& seen) { lines_.push_back(seen); }
+    void runStarted(unsigned long job, unsigned run, double at);
+    void runEnded(unsigned long job, unsigned run, double at, HRESULT hr, VARIANT_BOOL ret);
 
-    // Copies, safe while workers still run.
-    std::vector<Seen> lines() const;
-    std::vector<RunTimes> runs() const;
+    const std::vector<Seen>& lines() const { return lines_; }
+    const std::vector<RunTimes>& runs() const { return runs_; }
 
 private:
-    static void onLine(const char* line, const long* result, void* self);
-
-    std::chrono::steady_clock::time_point origin_;
+    Clock::time_point origin_;
     SYSTEMTIME began_;
-    mutable std::mutex lock_;
     std::vector<Seen> lines_;
     std::vector<RunTimes> runs_;
-    std::function<void(const Seen&)> eachLine_;
 };

@@ -66,27 +66,20 @@ bool memberError(const std::string& report) {
            report.find("Wrong number of arguments or invalid property assignment") != std::string::npos;
 }
 
-const std::string& str(const JsonValue& args, std::size_t i) {
-    static const std::string none;
-    const JsonValue* v = args.at(i);
-    return v && v->kind == JsonValue::String ? v->text : none;
+const std::string& str(const Json& args, std::size_t i) { return textOf(element(&args, i)); }
+bool isNull(const Json& args, std::size_t i) {
+    const Json* v = element(&args, i);
+    return !v || v->is_null();
 }
-bool isNull(const JsonValue& args, std::size_t i) {
-    const JsonValue* v = args.at(i);
-    return !v || v->kind == JsonValue::Null;
-}
-double num(const JsonValue& args, std::size_t i) {
-    const JsonValue* v = args.at(i);
-    return v ? v->number() : 0;
-}
+double num(const Json& args, std::size_t i) { return numberOf(element(&args, i)); }
 
 // A stream named by a kind (0 number, 1 name) and the number or name.
-std::string streamKey(const JsonValue& args, std::size_t kindAt) {
-    if (num(args, kindAt) == 0) return "#" + (args.at(kindAt + 1) ? args.at(kindAt + 1)->text : std::string("?"));
+std::string streamKey(const Json& args, std::size_t kindAt) {
+    if (num(args, kindAt) == 0) return "#" + numberText(element(&args, kindAt + 1));
     return isNull(args, kindAt + 1) ? std::string("(no name)") : str(args, kindAt + 1);
 }
 
-std::string inFile(const JsonValue& args, std::size_t i) {
+std::string inFile(const Json& args, std::size_t i) {
     return isNull(args, i) ? std::string() : "(in the file " + str(args, i) + ")";
 }
 
@@ -95,7 +88,7 @@ public:
     Teller(JobStory& story, const std::vector<std::string>& lines, const std::wstring& text)
         : story_(story), lines_(lines), text_(text) {}
 
-    void call(const std::string& op, const JsonValue& args, double at, unsigned run) {
+    void call(const std::string& op, const Json& args, double at, unsigned run) {
         if (op == "MSActions") event(op, at, run, static_cast<long>(num(args, 0)), str(args, 1), str(args, 3), str(args, 4));
         else if (op == "MSLongActions") event(op, at, run, static_cast<long>(num(args, 0)), str(args, 1), str(args, 3), inFile(args, 4));
         else if (op == "RaiseEvent") raised(args, at, run);
@@ -133,23 +126,21 @@ private:
         story_.events.push_back(EventStory{at, run, op, sev, message, objects, detail});
     }
 
-    void raised(const JsonValue& args, double at, unsigned run) {
-        const JsonValue* conditions = args.at(2);
-        const JsonValue* severities = args.at(3);
-        const JsonValue* messages = args.at(6);
-        std::size_t n = severities ? severities->items.size() : 0;
+    void raised(const Json& args, double at, unsigned run) {
+        const Json* conditions = element(&args, 2);
+        const Json* severities = element(&args, 3);
+        const Json* messages = element(&args, 6);
+        std::size_t n = severities && severities->is_array() ? severities->size() : 0;
         for (std::size_t i = 0; i < n; ++i) {
-            const JsonValue* m = messages ? messages->at(i) : nullptr;
-            const JsonValue* c = conditions ? conditions->at(i) : nullptr;
             std::string detail = str(args, 7);
             detail += std::string(detail.empty() ? "" : " ") + "(event " + str(args, 0) + ", condition " +
-                      (c ? c->text : std::string("?")) + ")";
-            event("RaiseEvent", at, run, severities->items[i].integer(),
-                  m && m->kind == JsonValue::String ? m->text : std::string(), str(args, 4), detail);
+                      numberText(element(conditions, i)) + ")";
+            event("RaiseEvent", at, run, integerOf(element(severities, i)), textOf(element(messages, i)), str(args, 4),
+                  detail);
         }
     }
 
-    void aborted(const JsonValue& args, double at, unsigned run) {
+    void aborted(const Json& args, double at, unsigned run) {
         if (num(args, 3) != 0)  // the event flag: the abort is reported as an event
             event("MCAbort", at, run, static_cast<long>(num(args, 0)), str(args, 2), str(args, 1),
                   "the job ended itself");
@@ -157,7 +148,7 @@ private:
             if (r.run == run) r.abortedItself = true;
     }
 
-    void collected(const JsonValue& args, double at, unsigned run) {
+    void collected(const Json& args, double at, unsigned run) {
         std::string key = isNull(args, 0) ? std::string("(no name)") : str(args, 0);
         StreamStory& s = stream(key);
         if (!isNull(args, 1)) s.legend = str(args, 1);
@@ -165,7 +156,7 @@ private:
         point(key, str(args, 5), at, run, num(args, 8), str(args, 9));
     }
 
-    void header(const JsonValue& args) {
+    void header(const Json& args) {
         StreamStory& s = stream(streamKey(args, 0));
         s.legend = str(args, 2);
         waterMarks(s, num(args, 9), num(args, 10));
@@ -273,7 +264,10 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
         JobStory& s = stories[i];
         s.jobno = jobs[i].jobno;
         s.name = utf8(jobs[i].name);
-        s.state = !jobs[i].registered ? "not registered" : jobs[i].compiled ? "compiled" : "not compiled";
+        s.state = !jobs[i].fate.empty()  ? jobs[i].fate
+                  : !jobs[i].registered ? "not registered"
+                  : jobs[i].compiled    ? "compiled"
+                                        : "not compiled";
         s.succeeded = jobs[i].succeeded;
         lines[i] = scriptLines(i < texts.size() ? texts[i] : std::wstring());
         index[s.jobno] = i;
@@ -299,21 +293,20 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
     std::map<std::tuple<unsigned long, Step, unsigned>, std::vector<std::string>> traces;
     std::map<std::tuple<unsigned long, Step, unsigned>, long> hostAnswers;
     for (const Seen& seen : session.lines()) {
-        JsonValue line;
+        Json line;
         if (!parseJson(seen.line, line)) continue;
-        const JsonValue* op = line.member("op");
-        const JsonValue* job = line.member("job");
-        unsigned long jobno = job ? static_cast<unsigned long>(job->integer()) : 0;
-        if (const JsonValue* trace = line.member("trace")) {
-            traces[{seen.doing.job, seen.doing.step, seen.doing.run}].push_back(trace->text);
+        const Json* op = member(line, "op");
+        unsigned long jobno = static_cast<unsigned long>(integerOf(member(line, "job")));
+        if (const Json* trace = member(line, "trace")) {
+            traces[{seen.doing.job, seen.doing.step, seen.doing.run}].push_back(textOf(trace));
             continue;
         }
-        if (line.member("host")) {
-            const JsonValue* hr = line.member("hr");
-            hostAnswers[{jobno, seen.doing.step, seen.doing.run}] = hr ? hr->integer() : 0;
+        if (member(line, "host")) {
+            hostAnswers[{jobno, seen.doing.step, seen.doing.run}] = integerOf(member(line, "hr"));
             continue;
         }
-        if (!op) continue;
+        if (!isString(op)) continue;
+        const std::string& name = textOf(op);
         // Calls without a job context belong to the job of the calling thread.
         bool withContext = jobno != 0;
         if (!withContext) jobno = seen.doing.job;
@@ -321,20 +314,21 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
         if (it == index.end()) continue;
         JobStory& story = stories[it->second];
         unsigned run = seen.doing.job == jobno && seen.doing.step == Step::Run ? seen.doing.run : 0;
-        if (const JsonValue* ctx = line.member("ctx"); ctx && ctx->at(1)) {
-            long pwd = ctx->at(1)->integer() - static_cast<long>(jobno) * 1000;
-            if (pwd >= 1 && pwd <= 999) run = static_cast<unsigned>(pwd);
+        if (const Json* pwd = element(member(line, "ctx"), 1)) {
+            long k = integerOf(pwd) - static_cast<long>(jobno) * 1000;
+            if (k >= 1 && k <= 999) run = static_cast<unsigned>(k);
         }
-        const JsonValue* args = line.member("args");
-        static const JsonValue noArgs;
-        if (op->text == "sendScpException") {
+        static const Json noArgs = Json::array();
+        const Json* args = member(line, "args");
+        if (!args) args = &noArgs;
+        if (name == "sendScpException") {
             Step step = seen.doing.job == jobno ? seen.doing.step : Step::None;
-            tellers[it->second].scriptError(step, run, seen.at, args && args->at(0) ? args->at(0)->text : "");
+            tellers[it->second].scriptError(step, run, seen.at, str(*args, 0));
             continue;
         }
-        OpCount& count = story.calls[op->text];
+        OpCount& count = story.calls[name];
         ++(withContext ? count.withContext : count.withoutContext);
-        tellers[it->second].call(op->text, args ? *args : noArgs, seen.at, run);
+        tellers[it->second].call(name, *args, seen.at, run);
     }
 
     for (std::size_t i = 0; i < jobs.size(); ++i) {
@@ -351,12 +345,12 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
         };
         if (!job.registered) {
             explain(Step::Reg, 0, hostAnswers[{job.jobno, Step::Reg, 0}], 0);
-        } else if (!job.compiled) {
+        } else if (!job.compiled && job.fate.empty()) {
             if (!hasError(Step::Compile, 0)) explain(Step::Compile, 0, hostAnswers[{job.jobno, Step::Compile, 0}], 0);
         }
         for (RunStory& r : s.runs) {
             if (r.end < 0) {
-                r.result = "hung: still going when the runner ended";
+                r.result = job.fateRun == r.run && !job.fate.empty() ? job.fate : "still going when the runner ended";
                 continue;
             }
             if (r.succeeded) {

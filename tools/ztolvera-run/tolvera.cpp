@@ -3,12 +3,19 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include "companion.h"
+
 namespace {
 
 const wchar_t kProgId[] = L"Dozurizar.Tolvera";
 const wchar_t kServer[] = L"zTolvera.dll";
 const wchar_t kCompanionServer[] = L"ScpWin32Ext.dll";
 const wchar_t kCompanionKey[] = L"CLSID\\{F4EB82FF-C9C1-4968-A2B1-E0F3215997F2}\\InprocServer32";
+
+// Where zTolvera.dll lies, relative to the runner: beside it in the build
+// tree, one folder up in the release, where the runner, the stand-in core and
+// the companion have a folder of their own.
+const wchar_t* const kServerFolders[] = {L"", L"..\\"};
 
 using DllGetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
 using DllRegisterServerFn = HRESULT(WINAPI*)();
@@ -19,11 +26,34 @@ std::wstring hex(HRESULT hr) {
     return text;
 }
 
-// The DLL stays loaded for the life of the process: hosts, engines and
-// the extension object live in it until the runner exits.
-HMODULE server(const wchar_t* file) {
-    HMODULE module = GetModuleHandleW(file);
-    return module ? module : LoadLibraryW(besideRunner(file).c_str());
+std::wstring moduleFile(HMODULE module) {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(module, path, MAX_PATH);
+    return n && n < MAX_PATH ? std::wstring(path, n) : std::wstring();
+}
+
+std::wstring runnerFolder() {
+    std::wstring path = moduleFile(nullptr);
+    std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
+}
+
+// A whole path without "..", so that the registration written from the
+// loaded DLL names the file as a user would.
+std::wstring fullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH];
+    DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return n && n < MAX_PATH ? std::wstring(full, n) : path;
+}
+
+// The DLLs stay loaded for the life of the process: hosts, engines and
+// the extension object live in them until the runner exits.
+HMODULE loadServer() {
+    if (HMODULE module = GetModuleHandleW(kServer)) return module;
+    std::wstring path = serverPath();
+    if (!path.empty()) return LoadLibraryW(path.c_str());
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
 }
 
 bool companionRegistered() {
@@ -33,30 +63,35 @@ bool companionRegistered() {
     return true;
 }
 
+// Where no companion is registered, the stand-in beside the runner is offered
+// to this process alone, as a class object COM knows until the process ends:
+// running the workbench writes nothing about it to the registry, and an
+// installed companion is never replaced by the stand-in. A companion that
+// cannot be offered is not fatal here: the host reports it in its own trace
+// line and answers every reg with 1.
+void offerCompanion() {
+    if (companionRegistered()) return;
+    HMODULE companion = LoadLibraryW((runnerFolder() + kCompanionServer).c_str());
+    if (!companion) return;
+    auto getClassObject = reinterpret_cast<DllGetClassObjectFn>(GetProcAddress(companion, "DllGetClassObject"));
+    ComPtr<IClassFactory> factory;
+    if (!getClassObject || FAILED(getClassObject(CLSID_ScpWin32Ext, IID_IClassFactory, factory.putVoid()))) return;
+    DWORD cookie = 0;
+    CoRegisterClassObject(CLSID_ScpWin32Ext, factory.get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+}
+
 // What an installation provides and scripts depend on: the class with its
 // ProgID and the type library that ScpExt's dispatch reads (zTolvera's own
-// DllRegisterServer, or at least the type library from the DLL's resource),
-// and the companion object without which a host stays uninitialised.
+// DllRegisterServer, or at least the type library from the DLL's resource).
 HRESULT registerInstallation(HMODULE module, std::wstring& error) {
     CLSID clsid;
-    if (FAILED(CLSIDFromProgID(kProgId, &clsid))) {
-        auto selfRegister = reinterpret_cast<DllRegisterServerFn>(GetProcAddress(module, "DllRegisterServer"));
-        if (!selfRegister || FAILED(selfRegister())) {
-            ComPtr<ITypeLib> library;
-            HRESULT hr = LoadTypeLibEx(besideRunner(kServer).c_str(), REGKIND_REGISTER, library.put());
-            if (FAILED(hr)) {
-                error = L"cannot register the type library of zTolvera.dll: " + hex(hr);
-                return hr;
-            }
-        }
-    }
-    if (companionRegistered()) return S_OK;
-    // A missing companion is not fatal here: the host reports it in its own
-    // trace line and answers every reg with 1.
-    if (HMODULE companion = server(kCompanionServer)) {
-        if (auto reg = reinterpret_cast<DllRegisterServerFn>(GetProcAddress(companion, "DllRegisterServer"))) reg();
-    }
-    return S_OK;
+    if (SUCCEEDED(CLSIDFromProgID(kProgId, &clsid))) return S_OK;
+    auto selfRegister = reinterpret_cast<DllRegisterServerFn>(GetProcAddress(module, "DllRegisterServer"));
+    if (selfRegister && SUCCEEDED(selfRegister())) return S_OK;
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadTypeLibEx(moduleFile(module).c_str(), REGKIND_REGISTER, library.put());
+    if (FAILED(hr)) error = L"cannot register the type library of zTolvera.dll: " + hex(hr);
+    return hr;
 }
 
 HRESULT fromClassObject(HMODULE module, ComPtr<ITolvera>& host, std::wstring& error) {
@@ -78,22 +113,24 @@ HRESULT fromClassObject(HMODULE module, ComPtr<ITolvera>& host, std::wstring& er
 
 }  // namespace
 
-std::wstring besideRunner(const wchar_t* file) {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path, n);
-    std::size_t slash = dir.find_last_of(L"\\/");
-    return (slash == std::wstring::npos ? L"" : dir.substr(0, slash + 1)) + file;
+std::wstring serverPath() {
+    for (const wchar_t* folder : kServerFolders) {
+        std::wstring path = fullPath(runnerFolder() + folder + kServer);
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return path;
+    }
+    return std::wstring();
 }
 
 HRESULT createTolvera(ComPtr<ITolvera>& host, std::wstring& error) {
-    HMODULE module = server(kServer);
+    HMODULE module = loadServer();
     if (!module) {
         DWORD code = GetLastError();
-        error = L"cannot load zTolvera.dll: error " + std::to_wstring(code);
+        error = L"cannot load zTolvera.dll (beside the runner or in the folder above it): error " +
+                std::to_wstring(code);
         return HRESULT_FROM_WIN32(code);
     }
     if (HRESULT hr = registerInstallation(module, error); FAILED(hr)) return hr;
+    offerCompanion();
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(kProgId, &clsid))) return fromClassObject(module, host, error);
     HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ITolvera, host.putVoid());

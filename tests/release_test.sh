@@ -1,0 +1,66 @@
+#!/bin/bash
+# The release zip as a Windows user meets it: unpacked into a fresh 32-bit
+# prefix under a path with spaces, installed, a script run with the unpacked
+# workbench from cmd.exe, uninstalled, and the registry as it was before.
+#   release_test.sh ZIP VERSION WORKDIR
+set -euo pipefail
+zip=$(realpath "$1") version=$2 work=$(mkdir -p "$3" && cd "$3" && pwd)
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+pristine=$work/pristine prefix=$work/prefix
+fail() { echo "release_test: $*" >&2; exit 1; }
+
+# wineboot is the slow part: one pristine prefix per build tree, copied anew
+# for every run.
+if [ ! -f "$pristine/.booted" ]; then
+    rm -rf "$pristine"; mkdir -p "$work"
+    start=$(date +%s)
+    WINEPREFIX=$pristine wineboot -i </dev/null >"$work/boot.log" 2>&1
+    WINEPREFIX=$pristine wineserver -w
+    touch "$pristine/.booted"
+    echo "release_test: fresh prefix booted in $(( $(date +%s) - start )) s"
+fi
+export WINEPREFIX=$prefix
+wineserver -k 2>/dev/null || true
+rm -rf "$prefix"; cp -a "$pristine" "$prefix"
+trap 'wineserver -k 2>/dev/null || true' EXIT
+
+keys() { wineserver -w; grep -e '^\[' "$prefix"/*.reg | sed 's/ [0-9]*$//' | sort; }
+before_keys=$(keys)
+
+base="$prefix/drive_c/zTolvera release"
+mkdir -p "$base"; unzip -q "$zip" -d "$base"
+top="C:\\zTolvera release\\ztolvera-$version"
+cat >"$prefix/drive_c/run.cmd" <<CMD
+@echo off
+cd /d "$top\\workbench"
+ztolvera-run.exe --fast --journal "..\\run journal.jsonl" "examples\\services.vbs"
+CMD
+
+out=$(wine cmd /c "$top\\install.cmd" 2>&1) || fail "install.cmd: $out"
+[[ $out == *"registered $top\\zTolvera.dll"* ]] || fail "install.cmd said: $out"
+clsid='{66D40926-20AA-4FC1-BB5D-EEB2D525CE70}'
+q=$(wine reg query "HKCR\\CLSID\\$clsid\\InprocServer32" 2>&1)
+[[ $q == *"$top\\zTolvera.dll"* && $q == *Free* ]] || fail "InprocServer32: $q"
+for k in 'HKCR\Dozurizar.Tolvera\CurVer' 'HKCR\Dozurizar.Tolvera.1\CLSID' "HKCR\\CLSID\\$clsid\\ProgID"; do
+    wine reg query "$k" >/dev/null 2>&1 || fail "missing $k"
+done
+
+out=$(wine cmd /c 'C:\run.cmd' 2>&1) || fail "workbench: $out"
+[[ $out == *"job 1 services.vbs: compiled, runs 1, succeeded 1, script errors 0"* ]] || fail "workbench said: $out"
+grep -q '"op":"MSActions"' "$base/ztolvera-$version/run journal.jsonl" || fail "no journal"
+
+out=$(wine cmd /c "$top\\uninstall.cmd" 2>&1) || fail "uninstall.cmd: $out"
+[[ $out == *"unregistered $top\\zTolvera.dll"* ]] || fail "uninstall.cmd said: $out"
+wine reg query "HKCR\\CLSID\\$clsid" >/dev/null 2>&1 && fail "class key left"
+
+# Version resource fields, UTF-16 in the DLL.
+fields=$(strings -a -el "$base/ztolvera-$version/zTolvera.dll" | tr '\n' '|')
+for f in "FileVersion|$version" "ProductVersion|$version" "OriginalFilename|zTolvera.dll" \
+         "InternalName|zTolvera.dll" "FileDescription|zTolvera.dll" "OLESelfRegister"; do
+    [[ $fields == *"|$f|"* ]] || fail "version resource lacks $f"
+done
+
+# Wine rewrites its NetworkCards key at start-up.
+noise() { grep -v -e "NetworkCards" || true; }
+diff <(echo "$before_keys" | noise) <(keys | noise) || fail "registry keys differ after uninstall"
+echo "release_test: install, run, uninstall passed"

@@ -1,0 +1,43 @@
+// The runner's side of the jobs: it starts the child process that runs them
+// (child.h), keeps what the child tells (stream.h) and writes the journal
+// from it line by line, watches for a step that outlives --timeout, and
+// tells a crash of the child from its end. Whatever ends a child early, the
+// jobs it had not started go on in a fresh child.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <vector>
+
+#include "agent.h"
+#include "console.h"
+#include "journal.h"
+#include "options.h"
+#include "session.h"
+
+struct Supervision {
+    const Options* options = nullptr;
+    Session* session = nullptr;
+    JournalTarget* journal = nullptr;
+    Console* console = nullptr;
+    HANDLE stop = nullptr;                      // Ctrl-C: no further job or run starts
+    std::function<void(const Seen&)> eachLine;  // the calls log (may be empty)
+    std::function<void()> tick;                 // ten times a second or more
+};
+
+struct Ending {
+    bool crashed = false;        // a child ended by a fault
+    bool hung = false;           // a step outlived --timeout
+    bool fatal = false;          // a child could not run its jobs at all
+    bool journalFailed = false;
+};
+
+// Runs every job of `jobs` (numbered 1..n in order) to its end and fills in
+// what became of each: registered, compiled, runs, succeeded, and the fate
+// of a job a crash or a hang ended or left unstarted.
+Ending superviseJobs(const Supervision& supervision, std::vector<Job>& jobs);
+
+// Runs done and runs still to come, for the status line.
+unsigned runsDone(const std::vector<Job>& jobs);
+unsigned runsPlanned(const std::vector<Job>& jobs, unsigned runs);
