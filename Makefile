@@ -8,7 +8,7 @@ WINE_RUN := $(BUILD)/wine-run.sh
 
 # Debian packages the build and the tests need.
 PACKAGES := wine wine32:i386 g++-mingw-w64-i686 mingw-w64-tools libwine-dev \
-            googletest nlohmann-json3-dev cmake make zip unzip
+            googletest libtomlplusplus-dev nlohmann-json3-dev cmake make zip unzip
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 APT := DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get -y -q
@@ -49,11 +49,20 @@ test: setup
 # What the stand-in core tells the examples: three watched services, all stopped.
 EXAMPLE_SETTINGS := --set MCGetVirDataItem.text=Spooler,W32Time,RpcSs --set GetContextEx.text=Stopped
 
+# Then each scenario examples/NAME.SITUATION.toml with its script
+# examples/NAME.vbs, four runs, and the verdicts of its expectations.
+SCENARIO_RUNS ?= 4
 run: setup
 	$(MAKE) build
 	@echo "== ztolvera-run examples/*.vbs (journal: $(BUILD)/run-journal.jsonl)"
 	@$(WINE_RUN) $(BUILD)/bin/ztolvera-run.exe --journal $(BUILD)/run-journal.jsonl \
 	  $(EXAMPLE_SETTINGS) examples/*.vbs
+	@status=0; for scenario in examples/*.toml; do \
+	  name=$$(basename $$scenario .toml); script=examples/$${name%%.*}.vbs; \
+	  echo "== ztolvera-run --runs $(SCENARIO_RUNS) --fast --scenario $$scenario $$script"; \
+	  $(WINE_RUN) $(BUILD)/bin/ztolvera-run.exe --runs $(SCENARIO_RUNS) --fast --scenario $$scenario $$script 2>&1 \
+	    || status=$$?; \
+	done; exit $$status
 
 # The examples ten times each into $(BUILD)/report.html, and what a browser
 # shows of it: a screenshot by headless Chromium, $(BUILD)/report.png

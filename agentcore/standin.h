@@ -28,15 +28,63 @@ extern "C" {
 RAVLIN_API ImpJob* standin_newJob(unsigned long jobno, const wchar_t* script);
 RAVLIN_API void standin_deleteJob(ImpJob* job);
 
-// Forgets the journal, every setting and every store (dictionary, exports,
-// locks); seq starts again at 1.
+// Forgets the journal, every setting and answer, the runs begun and every
+// store (dictionary, exports, objects' items, locks); seq starts again at 1.
 RAVLIN_API void standin_reset(void);
 
-// What operation `op` answers from now on: its integer result, the text it
-// writes or returns, and the abort flag a wait reports.
+// What operation `op` answers from now on, for every call: its integer
+// result, the text it writes or returns, and the abort flag a wait reports.
 RAVLIN_API void standin_setResult(const char* op, long result);
 RAVLIN_API void standin_setText(const char* op, const char* text);
 RAVLIN_API void standin_setAbort(const char* op, int flag);
+
+// The operations the stand-in answers, in the order of ravlin.h: the name the
+// journal shows, the parameters in the journal's order (separated by
+// blanks, named as in ravlin.h), and what the integer result, the text and
+// the abort flag stand for (null where the operation has no such answer).
+typedef struct standin_operation {
+    const char* name;
+    const char* params;
+    const char* result;
+    const char* text;
+    const char* abort;
+} standin_operation;
+RAVLIN_API const standin_operation* standin_operations(unsigned long* count);
+
+// An answer that holds only for some calls of `op`: those whose arguments
+// match every pattern ('*' any run of characters, '?' one; a number matches
+// the same number; "null" a null pointer), made in a run of the job from
+// firstRun to lastRun (0: no bound). Of all answers that match a call, the
+// one added or set last decides each of its fields. 0 for an operation or
+// parameter the stand-in does not have.
+typedef struct standin_answer {
+    const char* op;
+    unsigned firstRun, lastRun;
+    unsigned long matchCount;
+    const char* const* matchParams;
+    const char* const* matchValues;
+    int hasResult;
+    long result;
+    const char* text;                 // null: the answer sets no text
+    int hasAbort;
+    int abort;
+} standin_answer;
+RAVLIN_API int standin_addAnswer(const standin_answer* answer);
+
+// Whether `text` matches `pattern` as the answers' patterns and the
+// dictionary's match: '*' any run of characters, '?' one.
+RAVLIN_API int standin_matches(const char* pattern, const char* text);
+
+// The agent starts run `run` (1, 2, ...) of job `jobno`: the runs of answers
+// count from here, and IterationCount answers `run`.
+RAVLIN_API void standin_beginRun(unsigned long jobno, unsigned run);
+
+// Starting content of the stores, which every job of the session shares: a
+// name in the dictionary, a value in the export store (copied), the items
+// of a virtual data object.
+RAVLIN_API void standin_seedDictionary(const char* name, const char* value);
+RAVLIN_API int standin_seedExport(const char* name, const VARIANT* value);
+RAVLIN_API void standin_setObjectItems(const char* objname, const char* const* items, unsigned long count);
 // Whether `op` fills its fixed-size answer buffer to the last byte, its text
 // repeated, without a terminating NUL (off after a reset), as a core may
 // that writes exactly the buffer's size.

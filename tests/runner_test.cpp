@@ -519,3 +519,204 @@ TEST(RunnerSurvives, HangPrintsEverySummaryAndTheJobsAfterItRun) {
                      "job 3 fine.vbs: compiled, runs 1, succeeded 1, script errors 0, core calls 0\n");
     EXPECT_EQ(o.err, "ztolvera-run: job 2 (spin.vbs) hung: run 1 still going after 1 s\n");
 }
+
+// ---- scenarios ---------------------------------------------------------------
+
+#include "../tools/ztolvera-run/scenario.h"
+
+namespace scenarios {
+
+using runner::Outcome;
+using runner::runRunner;
+using runner::scratch;
+
+// A script or scenario file, quoted for the command line.
+std::wstring write(const std::wstring& name, const std::string& bytes) { return L"\"" + writeFile(name, bytes) + L"\""; }
+
+std::string narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+TEST(RunnerScenarios, MisspeltNamesAreRefusedNamingTheNearest) {
+    struct Case { const wchar_t* set; const char* says; };
+    const Case sets[] = {
+        {L"Bogus.text=1", "unknown operation \"Bogus\""},
+        {L"getcontextex.text=95", "did you mean \"GetContextEx\"?"},
+        {L"GetObjItemCnt=1", "its operation is \"MCGetVirDataItemCnt\""},
+        {L"MSActions.text=x", "MSActions has no text answer"},
+        {L"MCSleep.Abort=1", "did you mean \"abort\"?"},
+    };
+    for (const Case& c : sets) {
+        Options o;
+        std::wstring error;
+        std::vector<const wchar_t*> args = {L"ztolvera-run", L"--set", c.set, L"a.vbs"};
+        EXPECT_FALSE(parseOptions(static_cast<int>(args.size()), args.data(), o, error)) << narrow(c.set);
+        EXPECT_NE(narrow(error).find(c.says), std::string::npos) << narrow(error);
+    }
+
+    struct File { const char* toml; const char* says; };
+    const File files[] = {
+        {"[answers.GetContextex]\ntext = \"x\"\n", "s.toml:1: unknown operation \"GetContextex\"; did you mean \"GetContextEx\"?"},
+        {"[answers.GetContextEx]\ntxt = \"x\"\n", "s.toml:2: unknown key \"txt\" in answers.GetContextEx; did you mean \"text\"?"},
+        {"[[answers.GetContextEx.when]]\nmatch = { lable = \"Disk\" }\ntext = \"1\"\n",
+         "unknown parameter \"lable\" of GetContextEx; did you mean \"label\"?"},
+        {"[[answers.MCSleep.when]]\nruns = \"4-2\"\nabort = 1\n", "s.toml:2: runs must be"},
+        {"[[expect.evnt]]\n", "unknown key \"evnt\" in expect; did you mean \"event\"?"},
+        {"[[expect.calls]]\nop = \"CVSleep\"\n", "\"CVSleep\" is a script method"},
+        {"[[expect.data]]\nstream = \"x\"\nmin = \"low\"\n", "s.toml:3: min must be a number"},
+        {"answers = [\n", "s.toml:"},
+    };
+    for (const File& f : files) {
+        Scenario s;
+        std::string error;
+        EXPECT_FALSE(parseScenario(f.toml, "s.toml", s, error)) << f.toml;
+        EXPECT_NE(error.find(f.says), std::string::npos) << error;
+    }
+
+    // The runner refuses such a file before any job runs.
+    Outcome o = runRunner(L"--scenario " + write(L"bad.toml", "[answers.Bogus]\nresult = 1\n") + L" " +
+                          write(L"a.vbs", "Sub main()\r\nEnd Sub\r\n"));
+    EXPECT_EQ(o.status, 2u);
+    EXPECT_NE(o.err.find("bad.toml:1: unknown operation \"Bogus\""), std::string::npos) << o.err;
+    EXPECT_TRUE(o.journal.empty());
+}
+
+// What the script sees in each run, traced: per-argument answers for the
+// disk it asks about, per-run answers, the run count, and the stores'
+// starting content.
+TEST(RunnerScenarios, AnswersByArgumentAndRunReachTheScript) {
+    std::wstring scenario = write(L"disk.toml",
+        "[answers.GetContextEx]\ntext = \"none\"\n"
+        "[[answers.GetContextEx.when]]\nmatch = { label = \"Disk\", labval = \"C:\" }\ntext = \"40\"\n"
+        "[[answers.GetContextEx.when]]\nmatch = { label = \"Disk\", labval = \"C:\" }\nruns = \"3-\"\ntext = \"5\"\n"
+        "[[answers.MCSleep.when]]\nruns = \"2-3\"\nabort = 1\n"
+        "[objects]\nVolumes = [\"C:\", \"D:\"]\n"
+        "[dictionary]\nlimit = \"10\"\n"
+        "[exports]\nowner = \"ops\"\n");
+    std::wstring script = write(L"disk.vbs",
+        "Sub main()\r\n"
+        "  Dim i, v, free, limit, owner\r\n"
+        "  For i = 1 To CVEXT.GetObjItemCnt(\"\", \"Volumes\")\r\n"
+        "    v = CVEXT.GetObjItem(\"\", \"Volumes\", i)\r\n"
+        "    free = \"\"\r\n"
+        "    CVEXT.GetContextEx \"Disk\", v, \"NULL\", \"NULL\", \"Free\", free\r\n"
+        "    CVEXT.ZTrace CStr(CVEXT.IterationCount) & \" \" & v & \"=\" & free\r\n"
+        "  Next\r\n"
+        "  CVEXT.DictionaryRetrieveValue \"limit\", limit\r\n"
+        "  CVEXT.ImportData \"owner\", owner\r\n"
+        "  CVEXT.ZTrace \"limit \" & limit & \" owner \" & owner & \" abort \" & CStr(CVEXT.CVSleep(1))\r\n"
+        "End Sub\r\n");
+    Outcome o = runRunner(L"--runs 4 --fast --scenario " + scenario + L" " + script);
+    EXPECT_EQ(o.status, 0u) << o.err;
+    std::vector<std::string> traced;
+    for (const std::string& line : o.journal)
+        if (std::size_t at = line.find(R"("op":"ZTrace")"); at != std::string::npos)
+            traced.push_back(line.substr(line.find("\"args\":[\"") + 9, line.rfind("\"]") - line.find("\"args\":[\"") - 9));
+    std::vector<std::string> expected;
+    for (int run = 1; run <= 4; ++run) {
+        expected.push_back(std::to_string(run) + " C:=" + (run >= 3 ? "5" : "40"));
+        expected.push_back(std::to_string(run) + " D:=none");
+        // The waits report an abort only in runs 2 and 3.
+        bool aborted = run == 2 || run == 3;
+        expected.push_back(std::string("limit 10 owner ops abort ") + (aborted ? "-1" : "1"));
+    }
+    EXPECT_EQ(traced, expected) << o.err;
+}
+
+// One script, expectations of every kind: all of them hold, then each is
+// turned so that it fails with its own words and the session's status 5.
+TEST(RunnerScenarios, ExpectationsHoldOrFailEachInItsOwnWords) {
+    std::wstring script = write(L"check.vbs",
+        "Sub main()\r\n"
+        "  Dim n\r\n"
+        "  n = CVEXT.IterationCount\r\n"
+        "  CVEXT.CreateData \"Load\", \"Load (%)\", \"NULL\", \"cpu\", n * 10, \"sample\", 0\r\n"
+        "  If n = 2 Then CVEXT.CreateEvent 25, \"load high\", \"NULL\", \"cpu\", 0, \"x\", \"NULL\", 0, 0\r\n"
+        "  CVEXT.ZTrace \"run\"\r\n"
+        "  If n = 3 Then CVEXT.AbortScript \"cpu\", \"giving up\", 5, False\r\n"
+        "End Sub\r\n");
+    const std::string holding =
+        "[[expect.event]]\nruns = 2\nseverity = [20, 30]\nmessage = \"load*\"\nobjects = \"cpu\"\ncount = 1\n"
+        "[[expect.data]]\nstream = \"Load\"\nmin = 10\nmax = 30\nat_least = 3\n"
+        "[[expect.abort]]\nruns = 3\nmessage = \"giving*\"\n"
+        "[[expect.script_error]]\ncount = 0\n"
+        "[[expect.calls]]\nop = \"ZTrace\"\nmatch = { msg = \"run\" }\nruns = \"1-\"\ncount = 1\n";
+    Outcome ok = runRunner(L"--runs 3 --fast --scenario " + write(L"holds.toml", holding) + L" " + script);
+    EXPECT_EQ(ok.status, 0u) << ok.out << ok.err;
+    for (int n = 1; n <= 5; ++n)
+        EXPECT_NE(ok.out.find("job 1 expect " + std::to_string(n) + " holds: "), std::string::npos) << ok.out;
+
+    struct Case { const char* toml; const char* verdict; const char* failure; };
+    const Case failing[] = {
+        {"[[expect.event]]\nruns = \"1-\"\nseverity = 25\n",
+         "expect 1 FAILED: events of severity 25: at least 1 in every run",
+         "job 1 expect 1 run 1: none matched and there were none of any kind"},
+        {"[[expect.event]]\nruns = 2\nmessage = \"load low\"\n", "FAILED: events with message \"load low\"",
+         "run 2: none matched; there were MSActions(25, \"load high\", objects \"cpu\")"},
+        {"[[expect.data]]\nstream = \"Load\"\nmax = 20\n", "FAILED: data points in stream \"Load\", each at most 20",
+         "the session: \"Load\" value 30 (\"sample\") is not at most 20"},
+        {"[[expect.abort]]\nruns = \"1-2\"\n", "FAILED: aborts (MCAbort): at least 1 in each of runs 1-2",
+         "run 2: none matched"},
+        {"[[expect.abort]]\ncount = 0\n", "FAILED: aborts (MCAbort): none in the session",
+         "the session: 1 matched where none should: MCAbort(5, \"cpu\", \"giving up\""},
+        {"[[expect.script_error]]\nmessage = \"*Division*\"\n", "FAILED: script errors with message \"*Division*\"",
+         "the session: none matched and there were none of any kind"},
+        {"[[expect.calls]]\nop = \"ZTrace\"\nruns = 2\ncount = 2\n", "FAILED: calls of ZTrace: exactly 2 in run 2",
+         "run 2: 1 matched where exactly 2 should: ZTrace(\"run\")"},
+        {"[[expect.calls]]\nop = \"ZTrace\"\nruns = 5\n", "FAILED: calls of ZTrace: at least 1 in run 5",
+         "run 5: did not take place"},
+    };
+    for (const Case& c : failing) {
+        Outcome o = runRunner(L"--runs 3 --fast --scenario " + write(L"fails.toml", c.toml) + L" " + script);
+        EXPECT_EQ(o.status, 5u) << c.toml << o.out << o.err;
+        EXPECT_NE(o.out.find(c.verdict), std::string::npos) << c.toml << o.out;
+        EXPECT_NE(o.err.find(c.failure), std::string::npos) << c.toml << o.err;
+    }
+
+    // The report marks each verdict.
+    std::wstring report = scratch() + L"verdicts.html";
+    Outcome r = runRunner(L"--runs 3 --fast --report \"" + report + L"\" --scenario " +
+                          write(L"mixed.toml", std::string(holding) + failing[0].toml) + L" " + script);
+    EXPECT_EQ(r.status, 5u);
+    std::string html = runner::readFile(report);
+    EXPECT_NE(html.find("<h3>Expectations</h3>"), std::string::npos);
+    std::size_t holds = 0, failed = 0;
+    for (std::size_t at = 0; (at = html.find("badge ok\">holds<", at)) != std::string::npos; ++at) ++holds;
+    for (std::size_t at = 0; (at = html.find("badge bad\">failed</span></td><td class=\"num\">6<", at)) != std::string::npos; ++at)
+        ++failed;
+    EXPECT_EQ(holds, 5u);
+    EXPECT_EQ(failed, 1u);
+}
+
+// An expected script error is the script doing right: it fails neither the
+// job nor the session.
+TEST(RunnerScenarios, AnExpectedScriptErrorPassesTheSession) {
+    std::wstring script = write(L"div.vbs", "Sub main()\r\n  CVEXT.ZTrace 1 / 0\r\nEnd Sub\r\n");
+    Outcome o = runRunner(L"--runs 2 --scenario " +
+                          write(L"div.toml", "[[expect.script_error]]\nruns = \"1-2\"\nmessage = \"*Division by zero*\"\n") +
+                          L" " + script);
+    EXPECT_EQ(o.status, 0u) << o.out << o.err;
+    Outcome plain = runRunner(L"--runs 2 " + script);
+    EXPECT_EQ(plain.status, 1u);
+}
+
+TEST(RunnerScenarios, TheExamplesScenariosHold) {
+    for (const wchar_t* pair : {L"services.stops.toml\" \"services.vbs", L"diskspace.fills.toml\" \"diskspace.vbs"}) {
+        std::wstring both = pair;
+        std::wstring folder = runner::binFolder() + L"examples\\";
+        std::size_t split = both.find(L"\" \"");
+        Outcome o = runRunner(L"--runs 4 --fast --scenario \"" + folder + both.substr(0, split) + L"\" \"" + folder +
+                              both.substr(split + 3) + L"\"");
+        EXPECT_EQ(o.status, 0u) << o.out << o.err;
+        EXPECT_EQ(o.out.find("FAILED"), std::string::npos) << o.out;
+    }
+}
+
+TEST(RunnerScenarios, ListOpsNamesEveryOperationWithItsAnswers) {
+    Outcome o = runRunner(L"--list-ops");
+    EXPECT_EQ(o.status, 0u);
+    for (const char* shown : {"GetContextEx(label, labval, sublab, subval, count, names, result)\n",
+                              "    text:   the value in the context store", "MCSleep(intv, noabort, abort)\n",
+                              "    abort:  non-zero", "IterationCount()\n    result: the job's run number"})
+        EXPECT_NE(o.out.find(shown), std::string::npos) << shown;
+}
+
+}  // namespace scenarios

@@ -5,6 +5,7 @@
 // matches names against a pattern in which '*' stands for any run of
 // characters and '?' for one; pairs come back in name order.
 #include "record.h"
+#include "../standin.h"
 
 #include <map>
 #include <mutex>
@@ -24,13 +25,6 @@ struct Stores {
 Stores& stores() {
     static Stores s;
     return s;
-}
-
-bool matches(const char* pattern, const char* name) {
-    if (*pattern == '\0') return *name == '\0';
-    if (*pattern == '*') return matches(pattern + 1, name) || (*name && matches(pattern, name + 1));
-    if (*name && (*pattern == '?' || *pattern == *name)) return matches(pattern + 1, name + 1);
-    return false;
 }
 
 // Pairs as the journal shows them: [["name","value"],...].
@@ -76,8 +70,29 @@ void resetStores() {
         s.exports.clear();
     }
     resetWaitStores();
+    resetObjects();
 }
 }  // namespace standin
+
+// Starting content, as the agent's stores hold it before the jobs run.
+extern "C" void standin_seedDictionary(const char* name, const char* value) {
+    if (!name) return;
+    Stores& s = stores();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.dictionary[name] = value ? value : "";
+}
+
+extern "C" int standin_seedExport(const char* name, const VARIANT* value) {
+    if (!name || !value) return 0;
+    Stores& s = stores();
+    std::lock_guard<std::mutex> g(s.lock);
+    VARIANT copy;
+    VariantInit(&copy);
+    if (FAILED(VariantCopy(&copy, const_cast<VARIANT*>(value)))) return 0;
+    VariantClear(&s.exports[name]);
+    s.exports[name] = copy;
+    return 1;
+}
 
 int ravlinapi::MCExport(_zjobcxt* cxt, char* vname, VARIANT* val, char* msg) {
     Call c("MCExport", cxt);
@@ -160,7 +175,7 @@ unsigned long ravlinapi::DictionaryRetrieveByPattern(_zjobcxt* cxt, const std::s
     {
         std::lock_guard<std::mutex> g(s.lock);
         for (auto& [name, value] : s.dictionary)
-            if (matches(pattern.c_str(), name.c_str())) pairs.emplace_back(name, value);
+            if (globMatch(pattern.c_str(), name.c_str())) pairs.emplace_back(name, value);
     }
     c.raw(describe(pairs));
     return c.finish(c.result(static_cast<long>(pairs.size())));

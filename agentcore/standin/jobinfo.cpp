@@ -29,9 +29,11 @@ unsigned long ravlinapi::GetKPInterval(_zjobcxt* cxt) {
     return c.finish(c.result(300));
 }
 
+// The run the agent said it started for the job; 1 where it said none.
 unsigned long ravlinapi::IterationCount(_zjobcxt* cxt) {
     Call c("IterationCount", cxt);
-    return c.finish(c.result(1));
+    unsigned run = currentRun(jobOfData(cxt ? cxt->data : nullptr));
+    return c.finish(c.result(run ? static_cast<long>(run) : 1));
 }
 
 int ravlinapi::GetMachName(_zjobcxt* cxt, char* name) {
@@ -43,23 +45,25 @@ int ravlinapi::GetMachName(_zjobcxt* cxt, char* name) {
 
 int ravlinapi::MCVersion(_zjobcxt* cxt, char* component, char* version, int fullpath) {
     Call c("MCVersion", cxt);
+    c.arg(component);
     long r = c.result(1);
-    c.arg(component).arg(r ? c.fill(version, 40, c.text("1.0.0.0")) : "").arg(fullpath);
+    c.arg(r ? c.fill(version, 40, c.text("1.0.0.0")) : "").arg(fullpath);
     return c.finish(r);
 }
 
 int ravlinapi::MCGetMOID(_zjobcxt* cxt, char* progid, char* ver, char* id) {
     Call c("MCGetMOID", cxt);
+    c.arg(progid).arg(ver);
     long r = c.result(1);
-    c.arg(progid).arg(ver).arg(r ? c.fill(id, 80, c.text("MOID-0001")) : "");
+    c.arg(r ? c.fill(id, 80, c.text("MOID-0001")) : "");
     return c.finish(r);
 }
 
 int ravlinapi::GetContextEx(_zjobcxt* cxt, char* label, char* labval, char* sublab, char* subval,
                             int count, char** names, char** result) {
     Call c("GetContextEx", cxt);
-    long r = c.result(1);
     c.arg(label).arg(labval).arg(sublab).arg(subval).arg(count).strings(names, names ? count : 0);
+    long r = c.result(1);
     char* given = r && result ? handOut(c.text("context-value"), Release::FreeMem) : nullptr;
     if (given) *result = given;
     c.arg(given);

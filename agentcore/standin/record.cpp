@@ -20,9 +20,6 @@ struct State {
     std::mutex lock;
     unsigned long seq = 0;
     std::string journal;
-    std::map<std::string, long> results;
-    std::map<std::string, std::string> texts;
-    std::map<std::string, int> aborts;
     std::set<std::string> unterminated;                  // operations that fill buffers to the brim
     std::map<const void*, unsigned long> jobs;       // data pointer -> job number
     // Strings meant for freeMem. A multiset: one wrongly given to free may
@@ -32,7 +29,7 @@ struct State {
     std::vector<std::pair<void*, std::string>> handedOutForFree;
     long misreleases = 0;
     volatile LONG recording = 1;
-    volatile LONG settings = 0;      // how many answers were set since the reset
+    volatile LONG settings = 0;      // buffers set to be filled unterminated since the reset
     std::map<std::string, standin_callback> callbacks;
     volatile LONG hasCallbacks = 0;
     volatile LONG waitLimit = kTestWaitLimit;
@@ -95,74 +92,108 @@ std::string jsonDouble(double v) {
 
 bool recording() { return state().recording != 0; }
 
-Call::Call(const char* op, const _zjobcxt* cxt) : on_(recording()), op_(op) {
+Call::Call(const char* op, const _zjobcxt* cxt)
+    : on_(recording()), keep_(answersLookAtArguments(op)), op_(op),
+      job_(cxt && (on_ || anyAnswers()) ? jobOfData(cxt->data) : 0) {
     if (!on_) return;
-    unsigned long job = cxt ? jobOfData(cxt->data) : 0;
-    head_ = "\"job\":" + std::to_string(job) + ",\"op\":\"" + std::string(op_) + "\",\"ctx\":[" +
-            std::to_string(job) + "," + std::to_string(cxt ? cxt->pwdobj : 0) + "]";
+    head_ = "\"job\":" + std::to_string(job_) + ",\"op\":\"" + std::string(op_) + "\",\"ctx\":[" +
+            std::to_string(job_) + "," + std::to_string(cxt ? cxt->pwdobj : 0) + "]";
 }
 
-Call::Call(const char* op) : on_(recording()), op_(op) {
+Call::Call(const char* op) : on_(recording()), keep_(answersLookAtArguments(op)), op_(op) {
     if (on_) head_ = "\"op\":\"" + std::string(op_) + "\"";
 }
 
-Call& Call::raw(const std::string& json) {
+void Call::keep(const std::string& text, bool isString, bool isNull) {
+    if (keep_) values_.push_back(ArgValue{text, isString, isNull});
+}
+
+Call& Call::add(const std::string& json) {
     if (!on_) return *this;
     if (!args_.empty()) args_ += ",";
     args_ += json;
     return *this;
 }
 
+Call& Call::scalar(const std::string& text) {
+    keep(text, false, false);
+    return add(text);
+}
+
+Call& Call::nullArg() {
+    keep("", false, true);
+    return add("null");
+}
+
+Call& Call::raw(const std::string& json) {
+    keep(json, false, json == "null");
+    return add(json);
+}
+
+Call& Call::arg(const char* s) {
+    keep(s ? s : "", true, !s);
+    return on_ ? add(jsonString(s)) : *this;
+}
+
+namespace {
+template <typename T>
+std::string joined(const T* v, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += (i ? "," : "") + std::to_string(v[i]);
+    return out;
+}
+}  // namespace
+
 Call& Call::ints(const long* v, std::size_t n) {
-    if (!on_) return *this;
-    std::string a = "[";
-    for (std::size_t i = 0; i < n; ++i) a += (i ? "," : "") + std::to_string(v[i]);
-    return raw(a + "]");
+    keep(joined(v, n), false, false);
+    return on_ ? add("[" + joined(v, n) + "]") : *this;
 }
 
 Call& Call::uints(const unsigned long* v, std::size_t n) {
-    if (!on_) return *this;
-    std::string a = "[";
-    for (std::size_t i = 0; i < n; ++i) a += (i ? "," : "") + std::to_string(v[i]);
-    return raw(a + "]");
+    keep(joined(v, n), false, false);
+    return on_ ? add("[" + joined(v, n) + "]") : *this;
 }
 
 Call& Call::strings(const std::vector<std::string>& v) {
+    if (keep_) {
+        std::string all;
+        for (std::size_t i = 0; i < v.size(); ++i) all += (i ? "," : "") + v[i];
+        keep(all, true, false);
+    }
     if (!on_) return *this;
     std::string a = "[";
     for (std::size_t i = 0; i < v.size(); ++i) a += (i ? "," : "") + jsonString(v[i].c_str());
-    return raw(a + "]");
+    return add(a + "]");
 }
 
 Call& Call::strings(char* const* v, std::size_t n) {
+    if (keep_) {
+        std::string all;
+        for (std::size_t i = 0; i < n; ++i) all += (i ? "," : "") + std::string(v && v[i] ? v[i] : "");
+        keep(all, true, false);
+    }
     if (!on_) return *this;
     std::string a = "[";
     for (std::size_t i = 0; i < n; ++i) a += (i ? "," : "") + jsonString(v ? v[i] : nullptr);
-    return raw(a + "]");
+    return add(a + "]");
 }
 
 long Call::result(long fallback) const {
-    State& s = state();
-    if (!s.settings) return fallback;
-    std::lock_guard<std::mutex> g(s.lock);
-    auto it = s.results.find(op_);
-    return it == s.results.end() ? fallback : it->second;
+    long number = 0;
+    std::string unused;
+    return answerFor(op_, job_, values_, Field::Result, number, unused) ? number : fallback;
 }
 
 std::string Call::text(const std::string& fallback) const {
-    State& s = state();
-    if (!s.settings) return fallback;
-    std::lock_guard<std::mutex> g(s.lock);
-    auto it = s.texts.find(op_);
-    return it == s.texts.end() ? fallback : it->second;
+    long unused = 0;
+    std::string text;
+    return answerFor(op_, job_, values_, Field::Text, unused, text) ? text : fallback;
 }
 
 int Call::abortFlag() const {
-    State& s = state();
-    if (!s.settings) return 0;
-    std::lock_guard<std::mutex> g(s.lock);
-    auto it = s.aborts.find(op_);
-    return it == s.aborts.end() ? 0 : it->second;
+    long number = 0;
+    std::string unused;
+    return answerFor(op_, job_, values_, Field::Abort, number, unused) ? static_cast<int>(number) : 0;
 }
 
 std::string Call::fill(char* buffer, std::size_t size, const std::string& text) const {
@@ -289,9 +320,6 @@ void standin_reset(void) {
         std::lock_guard<std::mutex> g(s.lock);
         s.seq = 0;
         std::string().swap(s.journal);   // its memory too, so that tests can weigh the heap
-        s.results.clear();
-        s.texts.clear();
-        s.aborts.clear();
         s.unterminated.clear();
         s.misreleases = 0;
         s.recording = 1;
@@ -302,28 +330,8 @@ void standin_reset(void) {
         s.handedOut.clear();
         s.handedOutForFree.clear();
     }
+    resetAnswers();
     resetStores();
-}
-
-void standin_setResult(const char* op, long result) {
-    State& s = state();
-    std::lock_guard<std::mutex> g(s.lock);
-    s.results[op] = result;
-    InterlockedIncrement(&s.settings);
-}
-
-void standin_setText(const char* op, const char* text) {
-    State& s = state();
-    std::lock_guard<std::mutex> g(s.lock);
-    s.texts[op] = text ? text : "";
-    InterlockedIncrement(&s.settings);
-}
-
-void standin_setAbort(const char* op, int flag) {
-    State& s = state();
-    std::lock_guard<std::mutex> g(s.lock);
-    s.aborts[op] = flag;
-    InterlockedIncrement(&s.settings);
 }
 
 void standin_setCallback(const char* op, standin_callback callback) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "../ravlin.h"
+#include "answers.h"
 
 #include <cstddef>
 #include <string>
@@ -33,21 +34,26 @@ public:
     Call(const char* op, const _zjobcxt* cxt);
     explicit Call(const char* op);                  // an operation without job context
 
-    // Formatting is skipped while journaling is off.
-    Call& arg(int v) { return on_ ? raw(std::to_string(v)) : *this; }
-    Call& arg(long v) { return on_ ? raw(std::to_string(v)) : *this; }
-    Call& arg(unsigned long v) { return on_ ? raw(std::to_string(v)) : *this; }
-    Call& arg(double v) { return on_ ? raw(jsonDouble(v)) : *this; }
-    Call& arg(const char* s) { return on_ ? raw(jsonString(s)) : *this; }
-    Call& arg(const std::string& s) { return on_ ? raw(jsonString(s.c_str())) : *this; }
+    // Formatting is skipped while journaling is off, unless the operation's
+    // answers depend on its arguments.
+    Call& arg(int v) { return scalar(std::to_string(v)); }
+    Call& arg(long v) { return scalar(std::to_string(v)); }
+    Call& arg(unsigned long v) { return scalar(std::to_string(v)); }
+    Call& arg(double v) { return on_ || keep_ ? scalar(jsonDouble(v)) : *this; }
+    Call& arg(const char* s);
+    Call& arg(const std::string& s) { return arg(s.c_str()); }
     Call& ints(const long* v, std::size_t n);
     Call& uints(const unsigned long* v, std::size_t n);
     Call& strings(char* const* v, std::size_t n);
     Call& strings(const std::vector<std::string>& v);
     // An out-pointer: the value it holds now, or null for a null pointer.
-    Call& out(const int* p) { return on_ ? raw(p ? std::to_string(*p) : "null") : *this; }
-    Call& out(const unsigned long* p) { return on_ ? raw(p ? std::to_string(*p) : "null") : *this; }
+    Call& out(const int* p) { return p ? scalar(std::to_string(*p)) : nullArg(); }
+    Call& out(const unsigned long* p) { return p ? scalar(std::to_string(*p)) : nullArg(); }
+    // An argument already in the journal's form (a VARIANT, a list of pairs).
     Call& raw(const std::string& json);
+
+    // The job of the call's context, 0 for none.
+    unsigned long job() const { return job_; }
 
     // The settings of this operation, or the given defaults.
     long result(long fallback) const;
@@ -64,8 +70,16 @@ public:
     long finish(long result);
 
 private:
+    Call& scalar(const std::string& text);
+    Call& add(const std::string& json);        // to the journal line
+    Call& nullArg();
+    void keep(const std::string& text, bool isString, bool isNull);
+
     bool on_;                      // journaling on when the call began
+    bool keep_;                    // arguments kept for the answers' patterns
     const char* op_;               // a literal of the operation
+    unsigned long job_ = 0;
+    std::vector<ArgValue> values_;
     std::string head_;
     std::string args_;
 };
@@ -86,5 +100,6 @@ char* handOut(const std::string& text, Release how);
 void takeBackFreeMem(void* p);
 
 void resetStores();                                  // defined by the families with stores
+void resetObjects();
 
 }  // namespace standin

@@ -11,6 +11,7 @@
 #include "journal.h"
 #include "owners.h"
 #include "session.h"
+#include "standin.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ void runJob(Shared& shared, Job& job, Worker& worker) {
     unsigned k = job.runs + 1;
     VARIANT_BOOL ret = 0;
     worker.enter(*shared.drive, &job, Step::Run, k);
+    standin_beginRun(job.jobno, k);
     HRESULT hr = shared.drive->host->run(job.cookie, pwdobjOf(job.jobno, k), &ret);
     noteRun(job.jobno, hr, ret);
     if (shared.drive->runEnded) shared.drive->runEnded(job.jobno, k, hr, ret);

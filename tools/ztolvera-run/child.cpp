@@ -7,6 +7,7 @@
 
 #include "agent.h"
 #include "journal.h"
+#include "scenario.h"
 #include "script.h"
 #include "standin.h"
 #include "stream.h"
@@ -108,7 +109,7 @@ bool parseChildSpec(const std::wstring& text, ChildSpec& spec) {
     return true;
 }
 
-int runChild(const Options& options, const ChildSpec& spec) {
+int runChild(const Options& options, const Scenario& scenario, const ChildSpec& spec) {
     gStream = spec.stream;
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(onCrash);
@@ -135,6 +136,7 @@ int runChild(const Options& options, const ChildSpec& spec) {
 
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     standin_reset();
+    applyScenario(scenario);
     applySettings(options.settings);
     standin_setWaitLimit(options.fast ? kFastWaitMs : -1);
     Listening listening{&out, &session};

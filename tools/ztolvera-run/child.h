@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "options.h"
+#include "scenario.h"
 
 struct ChildSpec {
     HANDLE stream = nullptr;     // write end of the runner's pipe
@@ -25,4 +26,4 @@ bool parseChildSpec(const std::wstring& text, ChildSpec& spec);
 
 // The child's whole life: its exit status means nothing to the runner,
 // which reads how things ended from the stream.
-int runChild(const Options& options, const ChildSpec& spec);
+int runChild(const Options& options, const Scenario& scenario, const ChildSpec& spec);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,9 +15,12 @@
 #include "check.h"
 #include "child.h"
 #include "console.h"
+#include "expectations.h"
 #include "journal.h"
+#include "operations.h"
 #include "options.h"
 #include "report.h"
+#include "scenario.h"
 #include "script.h"
 #include "session.h"
 #include "story.h"
@@ -24,7 +28,7 @@
 
 namespace {
 
-enum Status { AllSucceeded = 0, SomeFailed = 1, UsageError = 2, Hung = 3, Crashed = 4 };
+enum Status { AllSucceeded = 0, SomeFailed = 1, UsageError = 2, Hung = 3, Crashed = 4, ExpectationFailed = 5 };
 
 // A status line once the jobs have taken this long (quick sessions need
 // none), and without a console at most this often.
@@ -123,9 +127,22 @@ int wmain(int argc, wchar_t** argv) {
         say(stdout, kUsage);
         return AllSucceeded;
     }
+    if (options.listOps) {
+        std::string list = operationsList();
+        std::fwrite(list.data(), 1, list.size(), stdout);
+        return AllSucceeded;
+    }
+    // Read here as well as in the child, so that a faulty scenario is a
+    // usage error before any job runs.
+    Scenario scenario;
+    if (std::string why; options.hasScenario && !loadScenario(options.scenario, scenario, why)) {
+        say(stderr, L"ztolvera-run: ");
+        std::fwrite((why + "\n").data(), 1, why.size() + 1, stderr);
+        return UsageError;
+    }
     if (!options.child.empty()) {
         ChildSpec spec;
-        return parseChildSpec(options.child, spec) ? runChild(options, spec) : UsageError;
+        return parseChildSpec(options.child, spec) ? runChild(options, scenario, spec) : UsageError;
     }
 
     std::vector<Job> jobs;
@@ -194,15 +211,27 @@ int wmain(int argc, wchar_t** argv) {
 
     auto counts = countByJob(session.lines());
     facts.jobs = tellStories(jobs, texts, session);
+    facts.verdicts = checkExpectations(scenario.expectations, facts.jobs, session.lines());
+    // Script errors that the scenario asks for are the script doing right.
+    bool errorsExpected = std::any_of(scenario.expectations.begin(), scenario.expectations.end(), [](const Expectation& e) {
+        return e.kind == Expectation::ScriptError && !(e.count && *e.count == 0) && !(e.atMost && *e.atMost == 0);
+    });
     Status result = ending.crashed ? Crashed : ending.hung ? Hung : AllSucceeded;
     bool failed = ending.fatal || ending.journalFailed;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const Job& job = jobs[i];
         // A script error is a failure even where the run still set ret.
-        if (!job.compiled || job.succeeded != job.runs || counts[job.jobno].scriptErrors) failed = true;
+        bool errors = counts[job.jobno].scriptErrors || job.succeeded != job.runs;
+        if (!job.compiled || (errors && !errorsExpected)) failed = true;
         if (options.quiet) continue;
         console.summary(summary(job, facts.jobs[i], counts[job.jobno]));
         for (const std::string& line : problemLines(facts.jobs[i])) console.message(line);
+    }
+    for (const Verdict& v : facts.verdicts) {
+        if (!v.holds && result == AllSucceeded) result = ExpectationFailed;
+        if (options.quiet) continue;
+        console.summary(verdictLine(v));
+        for (const std::string& line : failureLines(v)) console.message(line);
     }
     if (options.hasReport && !report.write(reportHtml(facts))) {
         complain(L"cannot write the report " + options.report);

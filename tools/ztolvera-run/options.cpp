@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "operations.h"
+
 const wchar_t kUsage[] =
     L"usage: ztolvera-run [options] script.vbs...\n"
     L"       ztolvera-run --check script.vbs...\n"
@@ -20,9 +22,12 @@ const wchar_t kUsage[] =
     L"                      with --every, one per job)\n"
     L"  --timeout SECONDS   report a step still going after SECONDS as hung (exit 3)\n"
     L"  --standalone        put the host into stand-alone mode (config 1)\n"
-    L"  --set OP=INT        integer result of core operation OP\n"
+    L"  --scenario FILE     answers of the core per argument and run, its stores'\n"
+    L"                      starting content and expectations, from a TOML file\n"
+    L"  --set OP=INT        integer result of core operation OP (--list-ops names them)\n"
     L"  --set OP.text=TEXT  text that OP writes or returns\n"
     L"  --set OP.abort=N    abort flag that the wait OP reports\n"
+    L"  --list-ops          list the core's operations and what each answers\n"
     L"  --calls             log every core call as it happens: job, run, operation,\n"
     L"                      arguments, result\n"
     L"  --journal FILE      write the journal (JSON Lines) to FILE, - for standard output\n"
@@ -30,7 +35,8 @@ const wchar_t kUsage[] =
     L"                      of each data stream, one self-contained HTML file\n"
     L"  --quiet             no summary lines, no status line\n"
     L"Exit status: 0 all compiled and every run succeeded, 1 otherwise, 2 usage or\n"
-    L"unreadable file, 3 a run hung, 4 a job crashed the script engine.\n";
+    L"unreadable file or scenario, 3 a run hung, 4 a job crashed the script engine,\n"
+    L"5 an expectation of the scenario failed.\n";
 
 namespace {
 
@@ -63,6 +69,8 @@ bool isOpName(const std::wstring& op) {
     return true;
 }
 
+std::wstring widened(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 std::string toAnsi(const std::wstring& text) {
     if (text.empty()) return {};
     int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -78,23 +86,25 @@ bool parseSetting(const std::wstring& spec, CoreSetting& setting, std::wstring& 
         return false;
     }
     std::wstring key = spec.substr(0, eq), value = spec.substr(eq + 1);
-    std::wstring op = key;
-    setting.kind = CoreSetting::Result;
+    std::wstring op = key, field = L"result";
     if (std::size_t dot = key.find(L'.'); dot != std::wstring::npos) {
         op = key.substr(0, dot);
-        std::wstring field = key.substr(dot + 1);
-        if (field == L"text") setting.kind = CoreSetting::Text;
-        else if (field == L"abort") setting.kind = CoreSetting::Abort;
-        else {
-            error = L"--set " + key + L": the field after the dot is text or abort";
-            return false;
-        }
+        field = key.substr(dot + 1);
     }
-    if (!isOpName(op)) {
+    if (!isOpName(op) || !isOpName(field)) {
         error = L"--set " + key + L": \"" + op + L"\" is not an operation name";
         return false;
     }
     setting.op = toAnsi(op);
+    const standin_operation* known = findOperation(setting.op);
+    std::string why;
+    if (!known) why = unknownOperation(setting.op);
+    else if (field == L"result") setting.kind = CoreSetting::Result;
+    else if (checkField(*known, toAnsi(field), why)) setting.kind = field == L"text" ? CoreSetting::Text : CoreSetting::Abort;
+    if (!why.empty()) {
+        error = L"--set " + key + L": " + widened(why);
+        return false;
+    }
     if (setting.kind == CoreSetting::Text) {
         setting.text = toAnsi(value);
         return true;
@@ -129,9 +139,10 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
         if (arg == L"--fast") { options.fast = true; continue; }
         if (arg == L"--calls") { options.calls = true; continue; }
         if (arg == L"--check") { options.check = true; continue; }
+        if (arg == L"--list-ops") { options.listOps = true; return true; }
 
         bool takesValue = arg == L"--set" || arg == L"--journal" || arg == L"--report" || arg == L"--every" ||
-                          arg == L"--child";
+                          arg == L"--scenario" || arg == L"--child";
         for (const Count& c : counts) takesValue |= arg == c.name;
         if (!takesValue) {
             error = L"unknown option " + arg;
@@ -152,6 +163,10 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
             if (value.empty()) { error = L"--report needs a file name"; return false; }
             options.hasReport = true;
             options.report = value;
+        } else if (arg == L"--scenario") {
+            if (value.empty()) { error = L"--scenario needs a file name"; return false; }
+            options.hasScenario = true;
+            options.scenario = value;
         } else if (arg == L"--every") {
             if (!parseSeconds(value, kMinEvery, kMaxEvery, options.everySeconds)) {
                 error = L"--every takes seconds from 0.01 to 86400, not \"" + value + L"\"";

@@ -5,7 +5,8 @@
 #include <vector>
 
 // What a core operation answers from now on (standin_setResult, _setText,
-// _setAbort), from --set OP=INT, --set OP.text=TEXT, --set OP.abort=N.
+// _setAbort), from --set OP=INT, --set OP.text=TEXT, --set OP.abort=N. OP is
+// an operation of the core as the journal names it, not a script method.
 struct CoreSetting {
     enum Kind { Result, Text, Abort };
     Kind kind = Result;
@@ -27,6 +28,9 @@ struct Options {
     bool quiet = false;
     bool help = false;
     bool check = false;             // only the checker's findings, nothing run
+    bool listOps = false;           // print the core's operations and what each answers
+    bool hasScenario = false;
+    std::wstring scenario;          // a scenario file (scenario.h)
     bool hasJournal = false;
     std::wstring journal;           // L"-": standard output
     bool hasReport = false;

@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "expectations.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -288,6 +290,7 @@ private:
     void job(const JobStory& j) {
         out_ += "<section class=\"card\" id=\"job-" + std::to_string(j.jobno) + "\">\n<h2>" + badge(j) + " job " +
                 std::to_string(j.jobno) + " &#183; " + escapeHtml(j.name) + "</h2>\n";
+        out_ += verdictsHtml(facts_.verdicts, j.jobno);
         // The charts and the runs beside what happened and what was called.
         out_ += "<div class=\"cols\">\n<div>\n";
         streams(j);

@@ -11,11 +11,14 @@
 
 #include "story.h"
 
+struct Verdict;
+
 struct ReportFacts {
     std::string commandLine;
     SYSTEMTIME began = {};       // local time the session began
     double seconds = 0;          // how long it lasted
     std::vector<JobStory> jobs;
+    std::vector<Verdict> verdicts;   // the scenario's expectations, per job
 };
 
 std::string reportHtml(const ReportFacts& facts);

@@ -1,0 +1,129 @@
+#include "operations.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+std::size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            std::size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// Script methods of CVEXT whose core operation has another name: what a
+// script author is likely to write instead.
+const struct { const char* method; const char* op; } kMethods[] = {
+    {"CreateEvent", "MSActions"},          {"CreateEventEx", "MSActions"},
+    {"CreateProxyEvent", "MSActions"},     {"CreateData", "DynaCollectData"},
+    {"CreateDataEx", "DynaCollectData"},   {"GetScriptInterval", "GetKPInterval"},
+    {"GetVersion", "MCVersion"},           {"GetProgID", "MCGetMOID"},
+    {"GetObjItem", "MCGetVirDataItem"},    {"GetObjItemCnt", "MCGetVirDataItemCnt"},
+    {"GetSecurityContext", "GetContextEx"}, {"ExportData", "MCExport"},
+    {"ImportData", "MCImport"},            {"CVSleep", "MCSleep"},
+    {"WaitForObject", "MCWaitForObject"},  {"WaitForObjectEx", "MCWaitForObjectOffline"},
+    {"MCIsActionRunning", "IsMCActionRunning"}, {"MCSetPrimaryMS", "MCPrimaryMS"},
+    {"MCConfigPrimaryMS", "MCPrimaryMS"},  {"FetchDataSources", "GetDataSources"},
+    {"cvDiffDateFromString", "DiffDateFromString"}, {"AbortScript", "MCAbort"},
+    {"AbortScriptEx", "MCAbort"},
+};
+
+}  // namespace
+
+std::string unknownOperation(const std::string& name) {
+    for (const auto& m : kMethods)
+        if (lower(name) == lower(m.method))
+            return "\"" + name + "\" is a script method, not a core operation; its operation is \"" + m.op + "\"";
+    return unknownName("operation", name, operationNames()) + " ('ztolvera-run --list-ops' lists them)";
+}
+
+const standin_operation* findOperation(const std::string& name) {
+    unsigned long n = 0;
+    const standin_operation* ops = standin_operations(&n);
+    for (unsigned long i = 0; i < n; ++i)
+        if (name == ops[i].name) return &ops[i];
+    return nullptr;
+}
+
+std::vector<std::string> operationNames() {
+    unsigned long n = 0;
+    const standin_operation* ops = standin_operations(&n);
+    std::vector<std::string> names;
+    for (unsigned long i = 0; i < n; ++i) names.push_back(ops[i].name);
+    return names;
+}
+
+std::vector<std::string> parametersOf(const standin_operation& op) {
+    std::vector<std::string> params;
+    std::string all = op.params;
+    for (std::size_t start = 0; start < all.size();) {
+        std::size_t end = all.find(' ', start);
+        if (end == std::string::npos) end = all.size();
+        if (end > start) params.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return params;
+}
+
+// A name differing only in case is always meant; otherwise at most a third
+// of its letters may differ.
+std::string nearestName(const std::string& name, const std::vector<std::string>& candidates) {
+    std::string best;
+    std::size_t bestDistance = std::string::npos;
+    for (const std::string& c : candidates) {
+        std::size_t d = editDistance(lower(name), lower(c));
+        if (d < bestDistance) bestDistance = d, best = c;
+    }
+    std::size_t allowed = std::max<std::size_t>(2, name.size() / 3);
+    return bestDistance <= allowed ? best : std::string();
+}
+
+std::string unknownName(const char* what, const std::string& name, const std::vector<std::string>& candidates,
+                        const std::string& where) {
+    std::string message = std::string("unknown ") + what + " \"" + name + "\"" + (where.empty() ? "" : " " + where);
+    std::string nearest = nearestName(name, candidates);
+    if (!nearest.empty()) message += "; did you mean \"" + nearest + "\"?";
+    return message;
+}
+
+bool checkField(const standin_operation& op, const std::string& field, std::string& error) {
+    if (field == "result") return true;
+    if ((field == "text" && op.text) || (field == "abort" && op.abort)) return true;
+    std::string has = "result";
+    if (op.text) has += ", text";
+    if (op.abort) has += ", abort";
+    if (field == "text" || field == "abort")
+        error = std::string(op.name) + " has no " + field + " answer (it answers with: " + has + ")";
+    else
+        error = unknownName("answer", field, {"result", "text", "abort"}) + " (" + op.name + " answers with: " + has + ")";
+    return false;
+}
+
+std::string operationsList() {
+    unsigned long n = 0;
+    const standin_operation* ops = standin_operations(&n);
+    std::string out;
+    for (unsigned long i = 0; i < n; ++i) {
+        std::string params;
+        for (const std::string& p : parametersOf(ops[i])) params += (params.empty() ? "" : ", ") + p;
+        out += std::string(ops[i].name) + "(" + params + ")\n";
+        out += "    result: " + std::string(ops[i].result) + "\n";
+        if (ops[i].text) out += "    text:   " + std::string(ops[i].text) + "\n";
+        if (ops[i].abort) out += "    abort:  " + std::string(ops[i].abort) + "\n";
+    }
+    return out;
+}
