@@ -226,6 +226,7 @@ int wmain(int argc, wchar_t** argv) {
         if (options.quiet) continue;
         console.summary(summary(job, facts.jobs[i], counts[job.jobno]));
         for (const std::string& line : problemLines(facts.jobs[i])) console.message(line);
+        for (const std::string& line : overrunLines(facts.jobs[i])) console.message(line);
     }
     for (const Verdict& v : facts.verdicts) {
         if (!v.holds && result == AllSucceeded) result = ExpectationFailed;

@@ -100,6 +100,7 @@ public:
         else if (op == "LongDataLog") point(streamKey(args, 0), "", at, run, num(args, 2), inFile(args, 3));
         else if (op == "DynaDataLog") point(streamKey(args, 0), str(args, 2), at, run, num(args, 3), str(args, 4));
         else if (op == "LongDynaDataLog") point(streamKey(args, 0), str(args, 2), at, run, num(args, 3), inFile(args, 4));
+        else if (op == "ZTrace") story_.traces.push_back(TraceStory{at, run, str(args, 0)});
     }
 
     void scriptError(Step step, unsigned run, double at, const std::string& text) {
@@ -283,6 +284,8 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
         run.start = r.start;
         run.end = r.end;
         run.succeeded = r.end >= 0 && r.hr == S_OK && r.ret;
+        run.slotEnd = r.slotEnd;
+        run.overran = r.slotEnd >= 0 && (r.end < 0 || r.end > r.slotEnd);
         stories[it->second].runs.push_back(run);
     }
 
@@ -298,6 +301,11 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
         const Json* op = member(line, "op");
         unsigned long jobno = static_cast<unsigned long>(integerOf(member(line, "job")));
         if (const Json* trace = member(line, "trace")) {
+            RefusedCall refused;
+            if (refusedCall(textOf(trace), refused)) {
+                if (auto it = index.find(refused.jobno); it != index.end()) ++stories[it->second].calls[refused.member].refused;
+                continue;
+            }
             traces[{seen.doing.job, seen.doing.step, seen.doing.run}].push_back(textOf(trace));
             continue;
         }
@@ -369,35 +377,46 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
     return stories;
 }
 
-std::vector<std::string> problemLines(const JobStory& story) {
+std::vector<ProblemGroup> problemGroups(const JobStory& story) {
     // Messages in the order they first came, each with the runs it came in.
-    struct Group {
-        Step step;
-        std::string message;
-        std::vector<unsigned> runs;
-    };
-    std::vector<Group> groups;
-    auto add = [&](Step step, unsigned run, const std::string& message) {
-        for (Group& g : groups)
+    std::vector<ProblemGroup> groups;
+    auto add = [&](Step step, unsigned run, const std::string& message, const std::string& text) -> ProblemGroup& {
+        for (ProblemGroup& g : groups)
             if (g.step == step && g.message == message) {
                 if (std::find(g.runs.begin(), g.runs.end(), run) == g.runs.end()) g.runs.push_back(run);
-                return;
+                return g;
             }
-        groups.push_back(Group{step, message, {run}});
+        groups.push_back(ProblemGroup{step, message, text, {run}});
+        return groups.back();
     };
     for (const ScriptErrorStory& e : story.errors) {
         std::string message = "script error \"" + withoutLineMark(e.text) + "\"";
         if (e.line) message += " at line " + std::to_string(e.line) + ": " + e.source;
         if (!e.hint.empty()) message += " \xE2\x80\x94 " + e.hint;
-        add(e.step == Step::Run ? Step::Run : Step::Compile, e.run, message);
+        ProblemGroup& g = add(e.step == Step::Run ? Step::Run : Step::Compile, e.run, message, e.text);
+        g.scriptError = true, g.line = e.line, g.source = e.source;
     }
-    for (const FailureStory& f : story.failures) add(f.step, f.run, "failed: " + f.reason);
+    for (const FailureStory& f : story.failures) add(f.step, f.run, "failed: " + f.reason, f.reason);
+    for (ProblemGroup& g : groups) std::sort(g.runs.begin(), g.runs.end());
+    return groups;
+}
 
+std::string whereText(Step step, const std::vector<unsigned>& runs) {
+    return step == Step::Run ? runList(runs) : step == Step::Reg ? "reg" : "compile";
+}
+
+std::vector<std::string> problemLines(const JobStory& story) {
     std::vector<std::string> out;
-    for (Group& g : groups) {
-        std::sort(g.runs.begin(), g.runs.end());
-        std::string where = g.step == Step::Run ? runList(g.runs) : g.step == Step::Reg ? "reg" : "compile";
-        out.push_back("job " + std::to_string(story.jobno) + " " + where + ": " + g.message + "\n");
-    }
+    for (const ProblemGroup& g : problemGroups(story))
+        out.push_back("job " + std::to_string(story.jobno) + " " + whereText(g.step, g.runs) + ": " + g.message + "\n");
     return out;
+}
+
+std::vector<std::string> overrunLines(const JobStory& story) {
+    std::vector<unsigned> runs;
+    for (const RunStory& r : story.runs)
+        if (r.overran) runs.push_back(r.run);
+    if (runs.empty()) return {};
+    return {"job " + std::to_string(story.jobno) + " " + runList(runs) +
+            ": overran the slot of --every, so the next run started late\n"};
 }
