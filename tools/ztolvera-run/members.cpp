@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "distance.h"
 #include "owners.h"
 #include "tolvera.h"
 #include "ztolvera.h"
@@ -75,20 +76,12 @@ bool readMember(ITypeInfo* info, UINT index, Member& member) {
     return ok;
 }
 
-std::size_t distance(const std::wstring& a, const std::wstring& b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            std::size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
+std::wstring lowered(std::wstring s) {
+    std::transform(s.begin(), s.end(), s.begin(), lower);
+    return s;
 }
+
+std::size_t distance(const std::wstring& a, const std::wstring& b) { return editDistance(lowered(a), lowered(b)); }
 
 }  // namespace
 
