@@ -2,9 +2,12 @@
 
 #include <activscp.h>
 
-#include "owners.h"
-#include "wait_methods.h"
+#include <cstdio>
+
 #include "activation.h"
+#include "owners.h"
+#include "trace.h"
+#include "wait_methods.h"
 
 namespace {
 
@@ -29,6 +32,27 @@ DWORD intervalOf(DISPID id, const DISPPARAMS* params) {
         return static_cast<DWORD>(V_I4(&ms));
     }
     return 0;
+}
+
+// The member's name as the type library spells it, or its number; fixed
+// buffers, so that a refusal needs no allocation of its own.
+void memberName(ITypeInfo* names, DISPID id, char (&out)[64]) {
+    Bstr name;
+    UINT count = 0;
+    if (names && SUCCEEDED(names->GetNames(id, name.put(), 1, &count)) && count && name &&
+        WideCharToMultiByte(CP_ACP, 0, name.get(), -1, out, sizeof out, nullptr, nullptr) > 0)
+        return;
+    std::snprintf(out, sizeof out, "member %ld", static_cast<long>(id));
+}
+
+void traceRefusal(DISPID id, ITypeInfo* names) {
+    char name[64];
+    memberName(names, id, name);
+    ImpJob* job = nullptr;
+    unsigned long pwdobj = 0;
+    ThreadActivations* cache = threadActivations();
+    if (cache) cache->jobRefForThread(&job, &pwdobj);
+    trace("ScpExt-%s: call refused, run %lu is being ended\n", name, pwdobj);
 }
 
 }  // namespace
@@ -57,7 +81,8 @@ HRESULT endRun(EXCEPINFO* excep) {
     return DISP_E_EXCEPTION;
 }
 
-HRESULT refuseWithinEndingRun(DISPID id, const DISPPARAMS* params, EXCEPINFO* excep) {
+HRESULT refuseWithinEndingRun(DISPID id, const DISPPARAMS* params, EXCEPINFO* excep, ITypeInfo* names) {
+    traceRefusal(id, names);
     if (DWORD ms = intervalOf(id, params)) Sleep(ms);
     return endRun(excep);
 }

@@ -25,18 +25,22 @@ HRESULT endRun(EXCEPINFO* excep);
 // A call of a run that is being ended: the wait methods still take their
 // interval first, so that a script that goes on past each refused call
 // (On Error Resume Next swallows the marker on some engines) does not turn
-// its wait loop into a busy spin; then the run-ending answer.
-HRESULT refuseWithinEndingRun(DISPID id, const DISPPARAMS* params, EXCEPINFO* excep);
+// its wait loop into a busy spin; then the run-ending answer. Each refusal
+// leaves a trace line naming the member (from `names`) and the run's
+// pwdobj: the agent core never sees the call, and whoever reads the trace
+// learns that the script went on after its end.
+HRESULT refuseWithinEndingRun(DISPID id, const DISPPARAMS* params, EXCEPINFO* excep, ITypeInfo* names);
 
 // Fallback for engines without InterruptScriptThread (the platform's VBScript
 // engine answers E_NOTIMPL): an abort call whose interruption failed ends with
 // the marker exception after the method ran, and so does every later call of
 // the same run, before the method runs, so that a script under
 // On Error Resume Next reaches the agent core no more. Runs that abort
-// nothing, and engines that can be interrupted, take the plain dispatch.
+// nothing, and engines that can be interrupted, take the plain dispatch and
+// write no trace line.
 template <class Dispatch>
-HRESULT dispatchWithinRun(DISPID id, const DISPPARAMS* params, EXCEPINFO* excep, Dispatch&& dispatch) {
-    if (runIsEnding()) return refuseWithinEndingRun(id, params, excep);
+HRESULT dispatchWithinRun(DISPID id, const DISPPARAMS* params, EXCEPINFO* excep, ITypeInfo* names, Dispatch&& dispatch) {
+    if (runIsEnding()) return refuseWithinEndingRun(id, params, excep, names);
     HRESULT hr = dispatch();
     if (!runIsEnding()) return hr;
     // What the method's failure left in the EXCEPINFO gives way to the marker.

@@ -145,7 +145,7 @@ STDMETHODIMP ScpExt::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
     if (FAILED(hr)) return hr;
     // The type information applies the library's defaults, real ones
     // included, and answers wrong argument counts itself.
-    return dispatchWithinRun(id, params, excep, [&] {
+    return dispatchWithinRun(id, params, excep, ti, [&] {
         return ti->Invoke(static_cast<IScpExt*>(this), id, flags, params, result, excep, argErr);
     });
 }

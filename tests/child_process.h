@@ -39,6 +39,16 @@ inline std::string readFile(const std::wstring& path) {
     return bytes;
 }
 
+// Writes `bytes` to a file of that name in the scratch folder; its path.
+inline std::wstring writeFile(const std::wstring& name, const std::string& bytes) {
+    std::wstring path = scratch() + name;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+    return path;
+}
+
 struct Outcome {
     DWORD status = 0xFFFFFFFF;
     std::string out, err;

@@ -194,7 +194,8 @@ TEST_F(EventsTest, AbortArgumentsReachMCAbort) {
 // script error and counts as a successful run, unless the core refused (or
 // cleared the interrupt flag) for AbortScript; MCAbort ends it regardless.
 // Under On Error Resume Next the platform's engine carries on with the
-// script's own statements, but none of its later calls reaches the core.
+// script's own statements, but none of its later calls reaches the core:
+// each leaves a trace line instead.
 TEST_F(EventsTest, AbortEndsTheScriptAtOnceUnlessTheCoreDeclines) {
     struct StopCase {
         const wchar_t* abort;
@@ -224,7 +225,13 @@ TEST_F(EventsTest, AbortEndsTheScriptAtOnceUnlessTheCoreDeclines) {
             std::string label = std::string(resumeNext ? "resume next, " : "") + std::to_string(c.coreResult) +
                                 " " + c.coreText;
             EXPECT_EQ(r.ret, 1) << label;
-            EXPECT_EQ(traces(), Lines{}) << label;
+            // Each call the script goes on to make is refused with a trace line.
+            Lines refused;
+            if (c.stops && resumeNext)
+                for (const char* member : {"MSActions", "RaiseEvent", "MSActions"})
+                    refused.push_back(std::string("ScpExt-") + member + ": call refused, run " + std::to_string(kPwd) +
+                                      " is being ended");
+            EXPECT_EQ(traces(), refused) << label;
             EXPECT_EQ(calls("MCAbort").size(), 1u) << label;
             Lines expected = {marked("before")};
             if (!c.stops) expected = {marked("before"), marked("after"), marked("end")};
@@ -330,11 +337,14 @@ TEST_F(EventsTest, InterruptionAsksTheEngineAndFallsBackToDispatchWhenRefused) {
         EXPECT_EQ(ei.scode, static_cast<SCODE>(0xFFFFFFFF));
         EXPECT_EQ(engine.requests.size(), 1u);
         EXPECT_EQ(job.aborted(), 1);
-        // Later calls of the run end the same way without reaching the core.
+        // Later calls of the run end the same way without reaching the core,
+        // each with a trace line.
         EXPECT_EQ(invoke(kMSActions, 4, 1, ei), DISP_E_EXCEPTION);
         EXPECT_EQ(ei.wCode, 0xFFFF);
         EXPECT_EQ(ei.scode, static_cast<SCODE>(0xFFFFFFFF));
-        EXPECT_EQ(journal(), Lines{call("MCAbort", R"(-1,"t","t",-1,-1,null,null,null)")});
+        EXPECT_EQ(journal(), (Lines{call("MCAbort", R"(-1,"t","t",-1,-1,null,null,null)"),
+                                    "{\"trace\":\"ScpExt-MSActions: call refused, run " + std::to_string(kPwd) +
+                                        " is being ended\"}"}));
         // The job's next run starts afresh.
         job.rerun(kPwd);
         EXPECT_EQ(job.aborted(), 0);

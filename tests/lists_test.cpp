@@ -11,6 +11,7 @@
 namespace {
 
 using probe::call;
+using probe::gave;
 using probe::kJob;
 using probe::kPwd;
 using probe::Lines;
@@ -117,10 +118,10 @@ TEST_F(ListsTest, ObjectItemsComeFromTheCoreWithNullForTheNameNull) {
     EXPECT_EQ(journal(), (Lines{
         call("MCGetVirDataItemCnt", "null"), said("3"),
         call("MCGetVirDataItemCnt", R"("Disks")"), said("3"),
-        call("MCGetVirDataItem", R"("Disks",2)"), said("[beta]"),
-        call("MCGetVirDataItem", "null,1"), said("[alpha]"),
-        call("MCGetVirDataItem", R"("Disks",4)"), said("[]"),
-        call("MCGetVirDataItem", R"("Disks",-1)"), said("[]"),
+        gave(call("MCGetVirDataItem", R"("Disks",2)"), "\"beta\""), said("[beta]"),
+        gave(call("MCGetVirDataItem", "null,1"), "\"alpha\""), said("[alpha]"),
+        gave(call("MCGetVirDataItem", R"("Disks",4)"), "null"), said("[]"),
+        gave(call("MCGetVirDataItem", R"("Disks",-1)"), "null"), said("[]"),
     }));
     // Every item the core handed out went back through its freeMem.
     EXPECT_EQ(standin_misreleases(), 0);

@@ -31,6 +31,12 @@ inline std::string call(const std::string& op, const std::string& args, unsigned
            "],\"args\":[" + args + "]}";
 }
 
+// A call's journal line with what the operation returned rather than wrote
+// (JSON, null for none).
+inline std::string gave(const std::string& line, const std::string& json) {
+    return line.substr(0, line.size() - 1) + ",\"gave\":" + json + "}";
+}
+
 // The journal line of the script's ZTrace of `text` (JSON-escaped).
 inline std::string said(const std::string& text, unsigned long job = kJob, unsigned long pwd = kPwd) {
     return call("ZTrace", "\"" + text + "\"", job, pwd);

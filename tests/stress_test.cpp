@@ -480,6 +480,8 @@ void readJournal(Journal& j) {
                 ++j.errorTraces;
                 continue;
             }
+            // A stopped run's later calls, refused on an engine without interruption.
+            if (text.rfind("ScpExt-", 0) == 0 && text.find(": call refused, run ") != std::string::npos) continue;
             const KnownLine* known = nullptr;
             for (const KnownLine& k : kHostLines)
                 if (matches(k.format, text, numbers)) known = &k;

@@ -79,6 +79,6 @@ char* ravlinapi::MCGetVirDataItem(_zjobcxt* cxt, char* objname, int idx) {
     char* item = nullptr;
     if (c.result(1) && idx >= 1 && static_cast<std::size_t>(idx) <= all.size())
         item = handOut(all[idx - 1], Release::FreeMem);
-    c.finish(item ? 1 : 0);
+    c.gave(item).finish(item ? 1 : 0);
     return item;
 }

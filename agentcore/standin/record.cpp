@@ -217,7 +217,7 @@ std::string Call::fill(char* buffer, std::size_t size, const std::string& text) 
 }
 
 long Call::finish(long result) {
-    if (on_) append("{" + head_ + ",\"args\":[" + args_ + "]}", &result);
+    if (on_) append("{" + head_ + ",\"args\":[" + args_ + "]" + gave_ + "}", &result);
     State& s = state();
     if (s.hasCallbacks) {
         standin_callback callback = nullptr;

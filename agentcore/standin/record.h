@@ -67,6 +67,10 @@ public:
     // the journal, which never reads the caller's buffer itself.
     std::string fill(char* buffer, std::size_t size, const std::string& text) const;
 
+    // What an operation hands back as its return value rather than through
+    // a parameter (an item's text): the line's "gave" member.
+    Call& gave(const char* text) { if (on_) gave_ = ",\"gave\":" + jsonString(text); return *this; }
+
     long finish(long result);
 
 private:
@@ -82,6 +86,7 @@ private:
     std::vector<ArgValue> values_;
     std::string head_;
     std::string args_;
+    std::string gave_;
 };
 
 // Appends a line: `json` is an object; seq is put in front of its members.

@@ -22,14 +22,15 @@ struct Worker {
     Step step = Step::None;
     unsigned run = 0;
 
-    void enter(const Drive& drive, Job* j, Step s, unsigned r = 0) {
+    void enter(const Drive& drive, Job* j, Step s, unsigned r = 0,
+               std::chrono::steady_clock::time_point slotEnd = {}) {
         Doing doing{j->jobno, s, r};
         Session::setDoing(doing);
         {
             std::lock_guard<std::mutex> g(lock);
             job = j, step = s, run = r;
         }
-        if (drive.began) drive.began(doing);
+        if (drive.began) drive.began(doing, slotEnd);
     }
     void leave() {
         Session::setDoing(Doing{});
@@ -65,10 +66,10 @@ void compileJob(Shared& shared, Job& job, Worker& worker) {
     job.compiled = hr == S_OK;
 }
 
-void runJob(Shared& shared, Job& job, Worker& worker) {
+void runJob(Shared& shared, Job& job, Worker& worker, Clock::time_point slotEnd = {}) {
     unsigned k = job.runs + 1;
     VARIANT_BOOL ret = 0;
-    worker.enter(*shared.drive, &job, Step::Run, k);
+    worker.enter(*shared.drive, &job, Step::Run, k, slotEnd);
     standin_beginRun(job.jobno, k);
     HRESULT hr = shared.drive->host->run(job.cookie, pwdobjOf(job.jobno, k), &ret);
     noteRun(job.jobno, hr, ret);
@@ -111,7 +112,7 @@ void driveScheduled(Shared& shared, unsigned self, Worker& worker) {
             if (!next || at < due) next = job, due = at;
         }
         if (!next || shared.stopped(due)) break;
-        runJob(shared, *next, worker);
+        runJob(shared, *next, worker, due + every);
         worker.leave();
     }
     for (Job* job : mine) finishJob(shared, *job, worker);
@@ -157,7 +158,7 @@ bool driveJobs(const Drive& drive, std::vector<Job>& jobs, const Options& option
         vsinfo info = {job.jobno, job.name.data(), static_cast<ULONG>(reinterpret_cast<UINT_PTR>(job.object))};
         Doing doing{job.jobno, Step::Reg, 0};
         Session::setDoing(doing);
-        if (drive.began) drive.began(doing);
+        if (drive.began) drive.began(doing, {});
         HRESULT hr = drive.host->reg(info, &job.cookie);
         noteHost(job.jobno, "reg", hr);
         job.registered = hr == S_OK;

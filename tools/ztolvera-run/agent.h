@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -44,7 +45,9 @@ struct Drive {
     ITolvera* host = nullptr;
     HANDLE stop = nullptr;               // set: no further job or run starts
     // On the thread of the step: a step of a job begins, a run has ended.
-    std::function<void(const Doing&)> began;
+    // A scheduled run begins with the time its slot ends, when the next run
+    // is due (a default time point without --every).
+    std::function<void(const Doing&, std::chrono::steady_clock::time_point slotEnd)> began;
     std::function<void(unsigned long job, unsigned run, HRESULT hr, VARIANT_BOOL ret)> runEnded;
 };
 

@@ -2,9 +2,55 @@
 
 #include <cstdio>
 
+#include <cstring>
+
+#include "journal.h"
 #include "json.h"
+#include "operations.h"
 
 namespace {
+
+// The parameters through which the core hands something back to the
+// script (texts it writes, abort flags, filled lists), by the names of the
+// core's own table; the journal holds each as it was when the call returned.
+const struct { const char* op; const char* outs; } kHandedBack[] = {
+    {"MCAbort", "interrupt"},
+    {"GetDataSources", "sources"},
+    {"GetAgentInfo", "prodtype verstr idir"},
+    {"GetMachName", "name"},
+    {"MCVersion", "version"},
+    {"MCGetMOID", "id"},
+    {"GetContextEx", "result"},
+    {"EventXMLToPlainText", "plain"},
+    {"MCSleep", "abort"},
+    {"MCWaitForObject", "abort"},
+    {"MCWaitForObjectOffline", "abort"},
+    {"MCEnterCS", "abort"},
+    {"IsActionAllow", "errmsg"},
+    {"MCRebootNT", "errmsg"},
+    {"MCSetCommType", "errmsg"},
+    {"MCConfigNetFlow", "errmsg"},
+    {"MCPrimaryMS", "errmsg"},
+    {"MCSetMasterMC", "errmsg"},
+    {"MCSetBlackOut", "errmsg"},
+    {"MCSetResRequired", "errmsg"},
+    {"MCCompactDB", "errmsg"},
+    {"MCUpdateKey", "reply"},
+    {"MCExport", "msg"},
+    {"MCImport", "val msg"},
+    {"DictionaryRetrieveValue", "value"},
+    {"DictionaryRetrieveAllValues", "pairs"},
+    {"DictionaryRetrieveByPattern", "pairs"},
+};
+
+bool handedBack(const std::string& op, const std::string& param) {
+    for (const auto& h : kHandedBack) {
+        if (op != h.op) continue;
+        std::string outs = std::string(" ") + h.outs + " ";
+        return outs.find(" " + param + " ") != std::string::npos;
+    }
+    return false;
+}
 
 void quote(std::string& out, const std::string& s) {
     out += '"';
@@ -57,11 +103,24 @@ void readable(std::string& out, const Json& v) {
     }
 }
 
+std::string stamp(double at) {
+    char time[24];
+    std::snprintf(time, sizeof time, "%8.3f ", at);
+    return time;
+}
+
+std::string refusedLine(const Seen& seen, const RefusedCall& refused) {
+    return stamp(seen.at) + "job " + std::to_string(refused.jobno) + " run " + std::to_string(refused.run) + ": " +
+           refused.member + " refused (the run was being ended; the core never saw the call)\n";
+}
+
 }  // namespace
 
 std::string callLine(const Seen& seen) {
     Json line;
     if (!parseJson(seen.line, line)) return {};
+    RefusedCall refused;
+    if (refusedCall(textOf(member(line, "trace")), refused)) return refusedLine(seen, refused);
     const Json* op = member(line, "op");
     if (!isString(op)) return {};
 
@@ -73,20 +132,31 @@ std::string callLine(const Seen& seen) {
         if (k >= 1 && k <= 999) run = static_cast<unsigned>(k);
     }
 
-    char time[24];
-    std::snprintf(time, sizeof time, "%8.3f ", seen.at);
-    std::string out = time;
+    std::string out = stamp(seen.at);
     out += jobno ? "job " + std::to_string(jobno) : std::string("no job");
     if (run) out += " run " + std::to_string(run);
     else if (jobno && seen.doing.job == jobno && seen.doing.step == Step::Compile) out += " compile";
-    out += ": " + textOf(op) + "(";
+    // What the script handed in, the result, then what the core handed back.
+    const std::string& name = textOf(op);
+    const standin_operation* known = findOperation(name);
+    std::vector<std::string> params = known ? parametersOf(*known) : std::vector<std::string>();
+    std::string in, back;
     if (const Json* args = member(line, "args"); args && args->is_array()) {
         for (std::size_t i = 0; i < args->size(); ++i) {
-            if (i) out += ", ";
-            readable(out, (*args)[i]);
+            bool out = i < params.size() && handedBack(name, params[i]);
+            std::string& to = out ? back : in;
+            if (!to.empty()) to += ", ";
+            if (out) to += params[i] + " ";
+            readable(to, (*args)[i]);
         }
     }
-    out += ")";
+    if (const Json* gave = member(line, "gave")) {
+        std::string item;
+        readable(item, *gave);
+        back = back.empty() ? item : item + ", " + back;
+    }
+    out += ": " + name + "(" + in + ")";
     if (seen.hasResult) out += " = " + std::to_string(seen.result);
+    if (!back.empty()) out += " -> " + back;
     return out + "\n";
 }

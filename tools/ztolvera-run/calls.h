@@ -7,7 +7,11 @@
 
 // "  1.234 job 2 run 3: MSActions(15, "disk full", null, ...) = 1\n" for a
 // journal line that records a call (script errors reported to the job
-// included), "" for any other line. Arguments keep the journal's order;
-// strings are quoted with \" \\ \n \r \t and \xNN for other control
-// characters, null pointers show as null.
+// included), "" for any other line. The arguments the script handed in keep
+// the journal's order; what the core handed back (an item, texts it wrote,
+// abort flags, filled lists) follows the result after "->", each named as
+// the core names its parameter: `GetMachName() = 1 -> name "web01"`. A call
+// the host refused because its run was being ended reads
+// "job 2 run 3: ZTrace refused (...)". Strings are quoted with \" \\ \n \r
+// \t and \xNN for other control characters, null pointers show as null.
 std::string callLine(const Seen& seen);

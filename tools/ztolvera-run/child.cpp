@@ -154,7 +154,11 @@ int runChild(const Options& options, const Scenario& scenario, const ChildSpec& 
     Drive drive;
     drive.host = host.get();
     drive.stop = spec.stop;
-    drive.began = [&](const Doing& doing) { out.began(doing, session.now()); };
+    drive.began = [&](const Doing& doing, Session::Clock::time_point slotEnd) {
+        double end = slotEnd == Session::Clock::time_point() ? -1
+                                                             : std::chrono::duration<double>(slotEnd - session.origin()).count();
+        out.began(doing, session.now(), end);
+    };
     drive.runEnded = [&](unsigned long job, unsigned run, HRESULT hr, VARIANT_BOOL ret) {
         out.runEnded(job, run, session.now(), hr, ret);
     };

@@ -15,6 +15,20 @@ void noteRun(unsigned long job, HRESULT hr, VARIANT_BOOL ret) {
     standin_note(jsonLine(Json{{"job", job}, {"host", "run"}, {"hr", static_cast<long>(hr)}, {"ret", ret}}).c_str());
 }
 
+bool refusedCall(const std::string& trace, RefusedCall& call) {
+    static const char kHead[] = "ScpExt-", kMiddle[] = ": call refused, run ";
+    std::size_t middle = trace.find(kMiddle);
+    if (trace.rfind(kHead, 0) != 0 || middle == std::string::npos) return false;
+    const char* digits = trace.c_str() + middle + std::strlen(kMiddle);
+    char* end = nullptr;
+    unsigned long pwdobj = std::strtoul(digits, &end, 10);
+    if (end == digits || std::strcmp(end, " is being ended") != 0) return false;
+    call.member = trace.substr(std::strlen(kHead), middle - std::strlen(kHead));
+    call.jobno = pwdobj / 1000;
+    call.run = static_cast<unsigned>(pwdobj % 1000);
+    return true;
+}
+
 std::map<unsigned long, JobCounts> countByJob(const std::vector<Seen>& lines) {
     std::map<unsigned long, JobCounts> counts;
     for (const Seen& seen : lines) {

@@ -43,3 +43,14 @@ private:
 };
 
 std::string utf8(const std::wstring& text);
+
+// A call of the script that the host refused without reaching the core,
+// because its run was being ended (an abort or a stop on an engine that
+// cannot be interrupted): from the trace line "ScpExt-NAME: call refused,
+// run PWDOBJ is being ended". Job and run come from the pwdobj.
+struct RefusedCall {
+    std::string member;
+    unsigned long jobno = 0;
+    unsigned run = 0;
+};
+bool refusedCall(const std::string& trace, RefusedCall& call);

@@ -12,6 +12,7 @@
 
 #include "agent.h"
 #include "calls.h"
+#include "check.h"
 #include "child.h"
 #include "console.h"
 #include "expectations.h"
@@ -158,6 +159,10 @@ int wmain(int argc, wchar_t** argv) {
         job.name = jobNameOf(path);
         jobs.push_back(std::move(job));
     }
+    if (options.check) {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        return checkFiles(options.scripts, texts);
+    }
     // Both files are opened now, so that an unwritable one is a usage error
     // before any job runs.
     JournalTarget journal, report;
@@ -194,6 +199,11 @@ int wmain(int argc, wchar_t** argv) {
             if (std::string line = callLine(seen); !line.empty()) console.summary(line);
         };
     if (!options.quiet) supervision.tick = [&status] { status.tick(); };
+    // The type library is read in this process: the findings come before
+    // the jobs' process starts, and the error lines' hints after it ended.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (!options.quiet)
+        for (const std::string& line : findingsBeforeRun(options.scripts, texts)) console.message(line);
     Ending ending = superviseJobs(supervision, jobs);
     console.clearStatus();
     facts.seconds = session.now();
@@ -216,6 +226,7 @@ int wmain(int argc, wchar_t** argv) {
         if (options.quiet) continue;
         console.summary(summary(job, facts.jobs[i], counts[job.jobno]));
         for (const std::string& line : problemLines(facts.jobs[i])) console.message(line);
+        for (const std::string& line : overrunLines(facts.jobs[i])) console.message(line);
     }
     for (const Verdict& v : facts.verdicts) {
         if (!v.holds && result == AllSucceeded) result = ExpectationFailed;

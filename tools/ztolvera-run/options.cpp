@@ -9,6 +9,10 @@
 
 const wchar_t kUsage[] =
     L"usage: ztolvera-run [options] script.vbs...\n"
+    L"       ztolvera-run --check script.vbs...\n"
+    L"  --check             only check the scripts against the type library and the\n"
+    L"                      engine's known gaps: file:line:column: error|warning: ...\n"
+    L"                      (exit 1 on errors); runs nothing\n"
     L"  --runs N            run each job N times (0-999, default 1; with --every,\n"
     L"                      until Ctrl-C, at most 999)\n"
     L"  --every SECONDS     start a job's runs SECONDS apart, as the agent does with a\n"
@@ -134,6 +138,7 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
         if (arg == L"--quiet") { options.quiet = true; continue; }
         if (arg == L"--fast") { options.fast = true; continue; }
         if (arg == L"--calls") { options.calls = true; continue; }
+        if (arg == L"--check") { options.check = true; continue; }
         if (arg == L"--list-ops") { options.listOps = true; return true; }
 
         bool takesValue = arg == L"--set" || arg == L"--journal" || arg == L"--report" || arg == L"--every" ||

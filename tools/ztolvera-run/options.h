@@ -27,6 +27,7 @@ struct Options {
     bool standalone = false;
     bool quiet = false;
     bool help = false;
+    bool check = false;             // only the checker's findings, nothing run
     bool listOps = false;           // print the core's operations and what each answers
     bool hasScenario = false;
     std::wstring scenario;          // a scenario file (scenario.h)

@@ -44,6 +44,7 @@ figcaption { font-weight:600; margin-bottom:4px; }
 figcaption span { font-weight:400; color:var(--muted); }
 .legend { display:flex; flex-wrap:wrap; gap:4px 14px; font-size:12px; color:var(--muted); margin:0 0 4px; }
 .swatch { display:inline-block; width:10px; height:10px; border-radius:2px; margin-right:5px; vertical-align:-1px; }
+svg.mark { display:inline-block; margin-right:5px; vertical-align:-1px; }
 svg text { font-size:11px; fill:#5f6b7a; }
 details summary { cursor:pointer; color:var(--info); font-size:12px; margin:4px 0; }
 .empty { color:var(--muted); font-style:italic; margin:0; }
@@ -55,6 +56,9 @@ table.events td { padding-top:4px; padding-bottom:4px; }
        background:#eef2f7; border-radius:3px; padding:0 4px; }
 .strip { display:flex; flex-wrap:wrap; gap:3px; margin:2px 0 6px; }
 .strip span { width:14px; height:14px; border-radius:3px; }
+.strip span.late { outline:2px solid var(--warn); outline-offset:1px; }
+.late-note { color:var(--warn); font-weight:600; }
+.refused { color:var(--warn); }
 .bar { display:inline-block; height:8px; background:#9bb7d9; border-radius:2px; vertical-align:middle; }
 footer { color:var(--muted); font-size:12px; text-align:center; margin-top:8px; }
 )css";
@@ -164,13 +168,44 @@ public:
                "\" text-anchor=\"end\">run</text>";
         if (stream_.hasHigh) out += waterMark(stream_.high, "high", "#c62f2f");
         if (stream_.hasLow) out += waterMark(stream_.low, "low", "#c77700");
-        for (std::size_t i = 0; i < stream_.series.size(); ++i) out += series(stream_.series[i], colour(i));
+        for (std::size_t i = 0; i < stream_.series.size(); ++i) out += series(stream_.series[i], i);
         return out + "</svg>";
     }
 
     static const char* colour(std::size_t i) { return kSeriesColours[i % (sizeof kSeriesColours / sizeof *kSeriesColours)]; }
 
+    // Series with equal values would hide each other: each has a marker of
+    // its own shape and sits a few pixels beside the others, and the legend
+    // shows the same marker.
+    static std::string marker(std::size_t i, double x, double y, const std::string& inside = "") {
+        const char* c = colour(i);
+        switch (i % 4) {
+        case 1:
+            return "<rect x=\"" + fixed(x - 3, 1) + "\" y=\"" + fixed(y - 3, 1) + "\" width=\"6\" height=\"6\" fill=\"" + c +
+                   "\">" + inside + "</rect>";
+        case 2:
+            return "<polygon points=\"" + fixed(x, 1) + "," + fixed(y - 4, 1) + " " + fixed(x + 4, 1) + "," + fixed(y + 3, 1) +
+                   " " + fixed(x - 4, 1) + "," + fixed(y + 3, 1) + "\" fill=\"" + c + "\">" + inside + "</polygon>";
+        case 3:
+            return "<polygon points=\"" + fixed(x, 1) + "," + fixed(y - 4, 1) + " " + fixed(x + 4, 1) + "," + fixed(y, 1) + " " +
+                   fixed(x, 1) + "," + fixed(y + 4, 1) + " " + fixed(x - 4, 1) + "," + fixed(y, 1) + "\" fill=\"" + c + "\">" +
+                   inside + "</polygon>";
+        default:
+            return "<circle cx=\"" + fixed(x, 1) + "\" cy=\"" + fixed(y, 1) + "\" r=\"3.2\" fill=\"" + c + "\">" + inside +
+                   "</circle>";
+        }
+    }
+    // A line drawn over another of equal values lets it show through.
+    static std::string dashes(std::size_t i) {
+        static const char* const kDashes[] = {"", " stroke-dasharray=\"7 4\"", " stroke-dasharray=\"2 3\""};
+        return kDashes[i % 3];
+    }
+    static std::string legendMarker(std::size_t i) {
+        return "<svg class=\"mark\" viewBox=\"0 0 10 10\" width=\"10\" height=\"10\">" + marker(i, 5, 5) + "</svg>";
+    }
+
 private:
+    static constexpr double kSeriesGap = 3;
     static constexpr int kWidth = 520, kHeight = 230, kLeft = 52, kRight = 70, kTop = 10, kBottom = 36;
     double plotHeight() const { return kHeight - kTop - kBottom; }
     // Slot k, and a place within it from 0 to 1.
@@ -189,7 +224,10 @@ private:
                "\" style=\"fill:" + colour + "\">" + name + " " + escapeHtml(number(v)) + "</text>";
     }
 
-    std::string series(const SeriesStory& s, const char* colour) const {
+    std::string series(const SeriesStory& s, std::size_t index) const {
+        const char* colour = Chart::colour(index);
+        double count = static_cast<double>(stream_.series.size());
+        double shift = (static_cast<double>(index) - (count - 1) / 2) * kSeriesGap;
         std::vector<PointStory> points = s.points;
         std::stable_sort(points.begin(), points.end(), [](const PointStory& a, const PointStory& b) {
             return a.run != b.run ? a.run < b.run : a.at < b.at;
@@ -201,19 +239,19 @@ private:
             for (std::size_t j = i; j < end; ++j) {
                 const PointStory& p = points[j];
                 if (!std::isfinite(p.value)) continue;
-                double x = px(p.run - r0_, (j - i + 0.5) / (end - i)), y = py(p.value);
+                double x = px(p.run - r0_, (j - i + 0.5) / (end - i)) + shift, y = py(p.value);
                 path += (path.empty() ? "" : " ") + fixed(x, 1) + "," + fixed(y, 1);
-                dots += "<circle cx=\"" + fixed(x, 1) + "\" cy=\"" + fixed(y, 1) + "\" r=\"3.2\" fill=\"" + colour +
-                        "\"><title>" + escapeHtml(number(p.value)) + (s.name.empty() ? "" : " " + escapeHtml(s.name)) +
-                        ", run " + std::to_string(p.run) + ", " + seconds(p.at) +
-                        (p.detail.empty() ? "" : ": " + escapeHtml(p.detail)) + "</title></circle>";
+                dots += marker(index, x, y,
+                               "<title>" + escapeHtml(number(p.value)) + (s.name.empty() ? "" : " " + escapeHtml(s.name)) +
+                                   ", run " + std::to_string(p.run) + ", " + seconds(p.at) +
+                                   (p.detail.empty() ? "" : ": " + escapeHtml(p.detail)) + "</title>");
             }
             i = end;
         }
         std::string out;
         if (points.size() > 1)
             out += "<polyline points=\"" + path + "\" fill=\"none\" stroke=\"" + colour +
-                   "\" stroke-width=\"2\" stroke-linejoin=\"round\"/>";
+                   "\" stroke-width=\"2\" stroke-linejoin=\"round\"" + dashes(index) + "/>";
         return out + dots;
     }
 
@@ -298,6 +336,7 @@ private:
         out_ += "</div>\n<div>\n";
         errors(j);
         events(j);
+        traces(j);
         callCounts(j);
         out_ += "</div>\n</div>\n</section>\n";
     }
@@ -316,7 +355,7 @@ private:
                     (s.legend.empty() ? "" : " <span>&#8212; " + escapeHtml(s.legend) + "</span>") + "</figcaption>\n";
             out_ += "<div class=\"legend\">";
             for (std::size_t i = 0; i < s.series.size(); ++i)
-                out_ += "<span><span class=\"swatch\" style=\"background:" + std::string(Chart::colour(i)) + "\"></span>" +
+                out_ += "<span>" + Chart::legendMarker(i) +
                         escapeHtml(s.series[i].name.empty() ? (s.legend.empty() ? s.name : s.legend) : s.series[i].name) +
                         "</span>";
             if (s.hasHigh) out_ += "<span>high water mark " + escapeHtml(number(s.high)) + "</span>";
@@ -335,6 +374,17 @@ private:
         out_ += "</div>\n";
     }
 
+    // Rows past the first few of a long table fold away.
+    void foldAt(std::size_t row, std::size_t rows, const char* tableClass, const char* what = nullptr) {
+        if (row != kOpenEvents) return;
+        out_ += "</table>\n<details><summary>" + std::to_string(rows - row) + " more " + (what ? what : tableClass) +
+                "</summary>\n<table class=\"" + tableClass + "\">\n";
+    }
+    void endFold(std::size_t rows) {
+        out_ += "</table>\n";
+        if (rows > kOpenEvents) out_ += "</details>\n";
+    }
+
     void events(const JobStory& j) {
         out_ += "<h3>Events</h3>\n";
         if (j.events.empty()) {
@@ -345,41 +395,53 @@ private:
                 "<th>message, objects and detail</th></tr>\n";
         for (std::size_t i = 0; i < j.events.size(); ++i) {
             const EventStory& e = j.events[i];
-            if (i == kOpenEvents)
-                out_ += "</table>\n<details><summary>" + std::to_string(j.events.size() - i) +
-                        " more events</summary>\n<table class=\"events\">\n";
+            foldAt(i, j.events.size(), "events");
             out_ += "<tr class=\"event\"><td class=\"mono\">" + clockAt(facts_.began, e.at) + "</td><td class=\"num\">" +
                     std::to_string(e.run) + "</td><td>" + severityChip(e.severity) + "</td><td><div class=\"msg\">" +
                     escapeHtml(e.message) + "</div><div class=\"sub\">" +
                     (e.objects.empty() ? "" : "<span class=\"obj\">" + escapeHtml(e.objects) + "</span> ") +
                     escapeHtml(e.detail) + "</div></td></tr>\n";
         }
-        out_ += "</table>\n";
-        if (j.events.size() > kOpenEvents) out_ += "</details>\n";
+        endFold(j.events.size());
     }
 
     void errors(const JobStory& j) {
         if (j.errors.empty() && j.failures.empty()) return;
         out_ += "<h3>Script errors and failures</h3>\n<table>\n<tr><th>where</th><th>what</th><th class=\"num\">line</th>"
                 "<th>source</th></tr>\n";
-        for (const ScriptErrorStory& e : j.errors)
-            out_ += "<tr class=\"script-error\"><td>" + where(e.step, e.run) + "</td><td class=\"err\">" +
-                    escapeHtml(e.text) + "</td><td class=\"num\">" + (e.line ? std::to_string(e.line) : "") +
-                    "</td><td class=\"mono\">" + escapeHtml(e.source) + "</td></tr>\n";
-        for (const FailureStory& f : j.failures)
-            out_ += "<tr class=\"failure\"><td>" + where(f.step, f.run) + "</td><td class=\"err\">" +
-                    escapeHtml(f.reason) + "</td><td></td><td></td></tr>\n";
+        // One row per message, with every run it came in, as on the terminal.
+        for (const ProblemGroup& g : problemGroups(j))
+            out_ += std::string("<tr class=\"") + (g.scriptError ? "script-error" : "failure") + "\"><td>" +
+                    escapeHtml(whereText(g.step, g.runs)) + "</td><td class=\"err\">" + escapeHtml(g.text) +
+                    "</td><td class=\"num\">" + (g.line ? std::to_string(g.line) : "") + "</td><td class=\"mono\">" +
+                    escapeHtml(g.source) + "</td></tr>\n";
         out_ += "</table>\n";
+    }
+
+    // What the script wrote to the agent's trace, run by run.
+    void traces(const JobStory& j) {
+        if (j.traces.empty()) return;
+        out_ += "<h3>Trace lines</h3>\n<table class=\"traces\">\n<tr><th>time</th><th class=\"num\">run</th>"
+                "<th>ZTrace</th></tr>\n";
+        for (std::size_t i = 0; i < j.traces.size(); ++i) {
+            const TraceStory& t = j.traces[i];
+            foldAt(i, j.traces.size(), "traces", "trace lines");
+            out_ += "<tr class=\"trace\"><td class=\"mono\">" + clockAt(facts_.began, t.at) + "</td><td class=\"num\">" +
+                    std::to_string(t.run) + "</td><td class=\"mono\">" + escapeHtml(t.text) + "</td></tr>\n";
+        }
+        endFold(j.traces.size());
+    }
+
+    // With --every: how far past its slot a run went.
+    static std::string overrun(const RunStory& r) {
+        if (!r.overran) return "";
+        return " <span class=\"late-note\">overran its slot" +
+               (r.end >= 0 ? " by " + seconds(r.end - r.slotEnd) : std::string()) + "</span>";
     }
 
     // Longer lists stay folded.
     static constexpr std::size_t kOpenRuns = 5;
     static constexpr std::size_t kOpenEvents = 6;
-
-    static std::string where(Step step, unsigned run) {
-        if (step == Step::Run) return "run " + std::to_string(run);
-        return step == Step::Reg ? "reg" : "compile";
-    }
 
     void runs(const JobStory& j) {
         out_ += "<h3>Runs</h3>\n";
@@ -390,21 +452,29 @@ private:
         // One mark per run to see at a glance, the table to read.
         out_ += "<div class=\"strip\">";
         for (const RunStory& r : j.runs)
-            out_ += "<span class=\"" + std::string(r.succeeded ? "ok" : "bad") + "\" title=\"run " + std::to_string(r.run) +
-                    ": " + escapeHtml(r.result) + "\"></span>";
+            out_ += "<span class=\"" + std::string(r.succeeded ? "ok" : "bad") + (r.overran ? " late" : "") +
+                    "\" title=\"run " + std::to_string(r.run) + ": " + escapeHtml(r.result) +
+                    (r.overran ? ", overran its slot" : "") + "\"></span>";
         out_ += "</div>\n";
         bool fold = j.runs.size() > kOpenRuns;
         if (fold) out_ += "<details><summary>" + std::to_string(j.runs.size()) + " runs</summary>\n";
         out_ += "<table>\n<tr><th class=\"num\">run</th><th>start</th><th class=\"num\">since start</th>"
                 "<th class=\"num\">duration</th><th>result</th></tr>\n";
         for (const RunStory& r : j.runs)
-            out_ += "<tr class=\"run\" data-run=\"" + std::to_string(r.run) + "\" data-start-ms=\"" +
+            out_ += std::string("<tr class=\"run") + (r.overran ? " overran" : "") + "\" data-run=\"" + std::to_string(r.run) + "\" data-start-ms=\"" +
                     fixed(r.start * 1000, 0) + "\" data-end-ms=\"" + (r.end >= 0 ? fixed(r.end * 1000, 0) : "") + "\"><td class=\"num\">" + std::to_string(r.run) + "</td><td class=\"mono\">" +
                     clockAt(facts_.began, r.start) + "</td><td class=\"num\">" + seconds(r.start) + "</td><td class=\"num\">" +
                     (r.end >= 0 ? seconds(r.end - r.start) : std::string("&#8212;")) + "</td><td" +
-                    (r.succeeded ? "" : " class=\"err\"") + ">" + escapeHtml(r.result) + "</td></tr>\n";
+                    (r.succeeded ? "" : " class=\"err\"") + ">" + escapeHtml(r.result) + overrun(r) + "</td></tr>\n";
         out_ += "</table>\n";
         if (fold) out_ += "</details>\n";
+    }
+
+    // Calls the host refused without the core: the run was being ended.
+    static std::string refusedNote(unsigned refused) {
+        if (!refused) return "";
+        return " <span class=\"refused\">" + std::to_string(refused) +
+               " refused after the run&#39;s abort or stop</span>";
     }
 
     void callCounts(const JobStory& j) {
@@ -424,7 +494,7 @@ private:
                     (c.second.withoutContext ? " <span class=\"meta\">" + std::to_string(c.second.withoutContext) +
                                                    " without the job&#39;s context</span>"
                                              : "") +
-                    "</td></tr>\n";
+                    refusedNote(c.second.refused) + "</td></tr>\n";
         }
         out_ += "</table>\n";
     }

@@ -26,8 +26,9 @@ const Doing& Session::doing() { return tDoing; }
 
 double Session::now() const { return std::chrono::duration<double>(Clock::now() - origin_).count(); }
 
-void Session::runStarted(unsigned long job, unsigned run, double at) {
+void Session::runStarted(unsigned long job, unsigned run, double at, double slotEnd) {
     RunTimes times;
+    times.slotEnd = slotEnd;
     times.job = job;
     times.run = run;
     times.start = at;

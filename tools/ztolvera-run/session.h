@@ -38,6 +38,7 @@ struct RunTimes {
     unsigned run = 0;
     double start = 0;
     double end = -1;             // still going while negative
+    double slotEnd = -1;         // with --every: when the next run was due
     HRESULT hr = S_OK;
     VARIANT_BOOL ret = 0;
 };
@@ -62,7 +63,7 @@ public:
     const SYSTEMTIME& began() const { return began_; }
 
     void add(const Seen& seen) { lines_.push_back(seen); }
-    void runStarted(unsigned long job, unsigned run, double at);
+    void runStarted(unsigned long job, unsigned run, double at, double slotEnd = -1);
     void runEnded(unsigned long job, unsigned run, double at, HRESULT hr, VARIANT_BOOL ret);
 
     const std::vector<Seen>& lines() const { return lines_; }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "check.h"
 #include "journal.h"
 #include "json.h"
 
@@ -44,6 +45,27 @@ unsigned scriptLineOf(const std::string& report) {
     return n >= 0 && end && *end == ']' ? static_cast<unsigned>(n) + 1 : 0;
 }
 
+// The report's text without its "[Line: N]": the error line names the line
+// once, counted as an editor counts it.
+std::string withoutLineMark(const std::string& report) {
+    std::size_t at = report.find("[Line: ");
+    std::size_t close = at == std::string::npos ? at : report.find(']', at);
+    if (close == std::string::npos) return report;
+    std::string before = report.substr(0, at), after = report.substr(close + 1);
+    while (!before.empty() && before.back() == ' ') before.pop_back();
+    std::size_t from = after.find_first_not_of(' ');
+    after = from == std::string::npos ? std::string() : after.substr(from);
+    if (before.empty() || after.empty()) return before + after;
+    return before + ": " + after;
+}
+
+// What the engine says when a member is missing (438) or a call's arguments
+// do not fit it (450), as the engine or the script site words it.
+bool memberError(const std::string& report) {
+    return report.find("Object doesn't support this property or method") != std::string::npos ||
+           report.find("Wrong number of arguments or invalid property assignment") != std::string::npos;
+}
+
 const std::string& str(const Json& args, std::size_t i) { return textOf(element(&args, i)); }
 bool isNull(const Json& args, std::size_t i) {
     const Json* v = element(&args, i);
@@ -63,7 +85,8 @@ std::string inFile(const Json& args, std::size_t i) {
 
 class Teller {
 public:
-    Teller(JobStory& story, const std::vector<std::string>& lines) : story_(story), lines_(lines) {}
+    Teller(JobStory& story, const std::vector<std::string>& lines, const std::wstring& text)
+        : story_(story), lines_(lines), text_(text) {}
 
     void call(const std::string& op, const Json& args, double at, unsigned run) {
         if (op == "MSActions") event(op, at, run, static_cast<long>(num(args, 0)), str(args, 1), str(args, 3), str(args, 4));
@@ -77,6 +100,7 @@ public:
         else if (op == "LongDataLog") point(streamKey(args, 0), "", at, run, num(args, 2), inFile(args, 3));
         else if (op == "DynaDataLog") point(streamKey(args, 0), str(args, 2), at, run, num(args, 3), str(args, 4));
         else if (op == "LongDynaDataLog") point(streamKey(args, 0), str(args, 2), at, run, num(args, 3), inFile(args, 4));
+        else if (op == "ZTrace") story_.traces.push_back(TraceStory{at, run, str(args, 0)});
     }
 
     void scriptError(Step step, unsigned run, double at, const std::string& text) {
@@ -88,6 +112,12 @@ public:
         e.line = scriptLineOf(text);
         if (e.line && e.line <= lines_.size()) e.source = trimmed(lines_[e.line - 1]);
         else e.line = 0;
+        if (e.line && memberError(text)) {
+            // Every run of a job can fail on the same line: the text is read once per line.
+            auto hint = hints_.find(e.line);
+            if (hint == hints_.end()) hint = hints_.emplace(e.line, explainMemberError(text_, e.line, registeredMembers())).first;
+            e.hint = hint->second;
+        }
         story_.errors.push_back(e);
     }
 
@@ -159,6 +189,8 @@ private:
 
     JobStory& story_;
     const std::vector<std::string>& lines_;
+    const std::wstring& text_;
+    std::map<unsigned, std::string> hints_;
 };
 
 // "Tolvera-run: script %x failed to run with err %x" and its compile twin
@@ -252,11 +284,14 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
         run.start = r.start;
         run.end = r.end;
         run.succeeded = r.end >= 0 && r.hr == S_OK && r.ret;
+        run.slotEnd = r.slotEnd;
+        run.overran = r.slotEnd >= 0 && (r.end < 0 || r.end > r.slotEnd);
         stories[it->second].runs.push_back(run);
     }
 
     std::vector<Teller> tellers;
-    for (std::size_t i = 0; i < jobs.size(); ++i) tellers.emplace_back(stories[i], lines[i]);
+    static const std::wstring noText;
+    for (std::size_t i = 0; i < jobs.size(); ++i) tellers.emplace_back(stories[i], lines[i], i < texts.size() ? texts[i] : noText);
     // Trace lines of each job's steps, for the reasons of failures.
     std::map<std::tuple<unsigned long, Step, unsigned>, std::vector<std::string>> traces;
     std::map<std::tuple<unsigned long, Step, unsigned>, long> hostAnswers;
@@ -266,6 +301,11 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
         const Json* op = member(line, "op");
         unsigned long jobno = static_cast<unsigned long>(integerOf(member(line, "job")));
         if (const Json* trace = member(line, "trace")) {
+            RefusedCall refused;
+            if (refusedCall(textOf(trace), refused)) {
+                if (auto it = index.find(refused.jobno); it != index.end()) ++stories[it->second].calls[refused.member].refused;
+                continue;
+            }
             traces[{seen.doing.job, seen.doing.step, seen.doing.run}].push_back(textOf(trace));
             continue;
         }
@@ -339,34 +379,46 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
     return stories;
 }
 
-std::vector<std::string> problemLines(const JobStory& story) {
+std::vector<ProblemGroup> problemGroups(const JobStory& story) {
     // Messages in the order they first came, each with the runs it came in.
-    struct Group {
-        Step step;
-        std::string message;
-        std::vector<unsigned> runs;
-    };
-    std::vector<Group> groups;
-    auto add = [&](Step step, unsigned run, const std::string& message) {
-        for (Group& g : groups)
+    std::vector<ProblemGroup> groups;
+    auto add = [&](Step step, unsigned run, const std::string& message, const std::string& text) -> ProblemGroup& {
+        for (ProblemGroup& g : groups)
             if (g.step == step && g.message == message) {
                 if (std::find(g.runs.begin(), g.runs.end(), run) == g.runs.end()) g.runs.push_back(run);
-                return;
+                return g;
             }
-        groups.push_back(Group{step, message, {run}});
+        groups.push_back(ProblemGroup{step, message, text, {run}});
+        return groups.back();
     };
     for (const ScriptErrorStory& e : story.errors) {
-        std::string message = "script error \"" + e.text + "\"";
+        std::string message = "script error \"" + withoutLineMark(e.text) + "\"";
         if (e.line) message += " at line " + std::to_string(e.line) + ": " + e.source;
-        add(e.step == Step::Run ? Step::Run : Step::Compile, e.run, message);
+        if (!e.hint.empty()) message += " \xE2\x80\x94 " + e.hint;
+        ProblemGroup& g = add(e.step == Step::Run ? Step::Run : Step::Compile, e.run, message, e.text);
+        g.scriptError = true, g.line = e.line, g.source = e.source;
     }
-    for (const FailureStory& f : story.failures) add(f.step, f.run, "failed: " + f.reason);
+    for (const FailureStory& f : story.failures) add(f.step, f.run, "failed: " + f.reason, f.reason);
+    for (ProblemGroup& g : groups) std::sort(g.runs.begin(), g.runs.end());
+    return groups;
+}
 
+std::string whereText(Step step, const std::vector<unsigned>& runs) {
+    return step == Step::Run ? runList(runs) : step == Step::Reg ? "reg" : "compile";
+}
+
+std::vector<std::string> problemLines(const JobStory& story) {
     std::vector<std::string> out;
-    for (Group& g : groups) {
-        std::sort(g.runs.begin(), g.runs.end());
-        std::string where = g.step == Step::Run ? runList(g.runs) : g.step == Step::Reg ? "reg" : "compile";
-        out.push_back("job " + std::to_string(story.jobno) + " " + where + ": " + g.message + "\n");
-    }
+    for (const ProblemGroup& g : problemGroups(story))
+        out.push_back("job " + std::to_string(story.jobno) + " " + whereText(g.step, g.runs) + ": " + g.message + "\n");
     return out;
+}
+
+std::vector<std::string> overrunLines(const JobStory& story) {
+    std::vector<unsigned> runs;
+    for (const RunStory& r : story.runs)
+        if (r.overran) runs.push_back(r.run);
+    if (runs.empty()) return {};
+    return {"job " + std::to_string(story.jobno) + " " + runList(runs) +
+            ": overran the slot of --every, so the next run started late\n"};
 }

@@ -18,6 +18,8 @@ struct RunStory {
     double end = -1;             // negative: still going (hung)
     bool succeeded = false;
     bool abortedItself = false;  // ended through an abort method, which counts as success
+    double slotEnd = -1;         // with --every: when the next run was due
+    bool overran = false;        // it ended (or was still going) after that
     std::string result;          // "succeeded", "script error", a reason
 };
 
@@ -28,6 +30,7 @@ struct ScriptErrorStory {
     std::string text;            // as the site reported it to the job
     unsigned line = 0;           // 1-based line of the script file, 0 if unknown
     std::string source;          // that line's text
+    std::string hint;            // for a failed call of CVEXT there: the member as the type library has it
 };
 
 // A step that failed without a script error that would explain it.
@@ -68,6 +71,26 @@ struct StreamStory {
 struct OpCount {
     unsigned withContext = 0;    // what the summary counts as the job's core calls
     unsigned withoutContext = 0; // made from the job's thread without its context
+    unsigned refused = 0;        // refused by the host, the run being ended: never reached the core
+};
+
+// A line the script wrote to the agent's trace with ZTrace.
+struct TraceStory {
+    double at = 0;
+    unsigned run = 0;
+    std::string text;
+};
+
+// Messages of one kind that several runs share: one line on the terminal,
+// one row in the report.
+struct ProblemGroup {
+    Step step = Step::None;
+    std::string message;         // as the terminal shows it
+    std::string text;            // the text the job received, or the failure's reason
+    std::vector<unsigned> runs;  // ascending
+    unsigned line = 0;           // a script error's line, 0 otherwise
+    std::string source;
+    bool scriptError = false;
 };
 
 struct JobStory {
@@ -80,7 +103,8 @@ struct JobStory {
     std::vector<FailureStory> failures;
     std::vector<EventStory> events;
     std::vector<StreamStory> streams;
-    std::map<std::string, OpCount> calls;
+    std::map<std::string, OpCount> calls;   // by operation, and by script method for refused calls
+    std::vector<TraceStory> traces;
 };
 
 std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vector<std::wstring>& texts,
@@ -90,6 +114,13 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
 // no script error explains, each naming the job and its runs ("run 3",
 // "runs 1-4, 7"), identical messages of several runs on one line.
 std::vector<std::string> problemLines(const JobStory& story);
+std::vector<ProblemGroup> problemGroups(const JobStory& story);
+// "run 3", "runs 1-4, 7", "compile", "reg".
+std::string whereText(Step step, const std::vector<unsigned>& runs);
+
+// Runs that overran their slot, as "runs 2, 5: ... overran" lines; none
+// without --every.
+std::vector<std::string> overrunLines(const JobStory& story);
 
 // An HRESULT in hex and, where the system's message table has it, in words.
 std::string describeHresult(long hr);

@@ -25,7 +25,11 @@ void StreamOut::line(const Seen& seen) {
     send(jsonLine(m) + "\n");
 }
 
-void StreamOut::began(const Doing& doing, double at) { send(jsonLine(header("began", doing, at)) + "\n"); }
+void StreamOut::began(const Doing& doing, double at, double slotEnd) {
+    Json m = header("began", doing, at);
+    if (slotEnd >= 0) m["slot_end"] = slotEnd;
+    send(jsonLine(m) + "\n");
+}
 
 void StreamOut::runEnded(unsigned long job, unsigned run, double at, HRESULT hr, VARIANT_BOOL ret) {
     Json m = header("ended", Doing{job, Step::Run, run}, at);
@@ -64,6 +68,7 @@ bool readMessage(const std::string& text, Message& message) {
         }
     } else if (kind == "began") {
         message.kind = Message::Began;
+        if (const Json* end = member(m, "slot_end")) message.slotEnd = numberOf(end);
     } else if (kind == "ended") {
         message.kind = Message::RunEnded;
         message.hr = static_cast<HRESULT>(integerOf(member(m, "hr")));

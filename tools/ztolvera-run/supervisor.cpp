@@ -212,7 +212,7 @@ private:
             t->since = m.seen.at;
             t->lastCall.clear();
             if (d.step == Step::Compile) t->started = true;
-            if (d.step == Step::Run) s_.session->runStarted(d.job, d.run, m.seen.at);
+            if (d.step == Step::Run) s_.session->runStarted(d.job, d.run, m.seen.at, m.slotEnd);
             break;
         case Message::RunEnded: s_.session->runEnded(d.job, d.run, m.seen.at, m.hr, m.ret); break;
         case Message::Crash: crash_ = m; break;

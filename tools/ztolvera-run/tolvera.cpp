@@ -50,10 +50,8 @@ std::wstring fullPath(const std::wstring& path) {
 // the extension object live in them until the runner exits.
 HMODULE loadServer() {
     if (HMODULE module = GetModuleHandleW(kServer)) return module;
-    for (const wchar_t* folder : kServerFolders) {
-        std::wstring path = fullPath(runnerFolder() + folder + kServer);
-        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return LoadLibraryW(path.c_str());
-    }
+    std::wstring path = serverPath();
+    if (!path.empty()) return LoadLibraryW(path.c_str());
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
@@ -114,6 +112,14 @@ HRESULT fromClassObject(HMODULE module, ComPtr<ITolvera>& host, std::wstring& er
 }
 
 }  // namespace
+
+std::wstring serverPath() {
+    for (const wchar_t* folder : kServerFolders) {
+        std::wstring path = fullPath(runnerFolder() + folder + kServer);
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return path;
+    }
+    return std::wstring();
+}
 
 HRESULT createTolvera(ComPtr<ITolvera>& host, std::wstring& error) {
     HMODULE module = loadServer();

@@ -14,3 +14,7 @@
 // registered, straight from the DLL's DllGetClassObject. On failure `error`
 // says which step failed.
 HRESULT createTolvera(ComPtr<ITolvera>& host, std::wstring& error);
+
+// zTolvera.dll where createTolvera looks for it, beside the runner or one
+// folder up; empty when it is in neither.
+std::wstring serverPath();
