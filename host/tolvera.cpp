@@ -13,6 +13,7 @@
 #include "memory.h"
 #include "module.h"
 #include "scpext.h"
+#include "test_points.h"
 #include "text.h"
 #include "trace.h"
 
@@ -124,8 +125,15 @@ void EntryRef::reset() {
 
 scriptEntry* EntryRef::release() { return std::exchange(entry_, nullptr); }
 
+// A run marks itself going under the same lock as unreg and the host's
+// release mark the job let go of: either they see the run and ask it to end,
+// or the run sees the mark and does not start.
 EngineUse::EngineUse(scriptEntry* entry, Kind kind) : entry_(entry), kind_(kind) {
     Lock guard(entry->lock);
+    if (kind == Run && entry->unlisted) {
+        refused_ = true;
+        return;
+    }
     ++entry->users;
     if (kind == Run) {
         entry->runThread = GetCurrentThreadId();
@@ -136,6 +144,7 @@ EngineUse::EngineUse(scriptEntry* entry, Kind kind) : entry_(entry), kind_(kind)
 }
 
 EngineUse::~EngineUse() {
+    if (refused_) return;
     Lock guard(entry_->lock);
     --entry_->users;
     if (kind_ == Run) entry_->runThread = 0;
@@ -280,6 +289,7 @@ void CTolvera::endRunsInProgress() {
         Lock guard(lock_);
         for (scriptEntry* entry = head_; entry; entry = entry->next) {
             Lock entryGuard(entry->lock);
+            entry->unlisted = true;
             if (!entry->runThread) continue;
             try {
                 running.push_back(EntryRef::share(entry));
@@ -395,6 +405,7 @@ STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
         trace("Tolvera-run: cookie %x not found\n", cookie);
         return S_FALSE;
     }
+    runFoundJob(cookie);
     // The agent never overlaps two runs of a job; one that does anyway is
     // refused, so that the run going on keeps its binding and stays stoppable.
     {
@@ -408,10 +419,17 @@ STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
         trace("Tolvera-run: failed to attach pwd to cacheidx %d\n", cacheidxOf(entry->cacheidx));
         return S_FALSE;
     }
-    HRESULT hr;
+    HRESULT hr = S_OK;
+    bool refused;
     {
         EngineUse use(entry.get(), EngineUse::Run);
-        hr = runMain(entry.get(), use, cookie);
+        refused = use.refused();
+        if (!refused) hr = runMain(entry.get(), use, cookie);
+    }
+    if (refused) {
+        trace("Tolvera-run: script %x is being removed\n", cookie);
+        cache_->detach(entry->cacheidx);
+        return S_FALSE;
     }
     if (SUCCEEDED(hr)) {
         *ret = 1;
@@ -565,6 +583,10 @@ EntryRef CTolvera::removeEntry(ULONG cookie) {
     if (found == index_.end()) return EntryRef();
     scriptEntry* entry = found->second;
     index_.erase(found);
+    {
+        Lock entryGuard(entry->lock);
+        entry->unlisted = true;
+    }
     if (entry->prev) entry->prev->next = entry->next;
     if (entry->next) entry->next->prev = entry->prev;
     if (head_ == entry) head_ = entry->next;

@@ -43,6 +43,9 @@ struct scriptEntry {
     ComPtr<IActiveScriptParse> parse;
     DWORD engineThread = 0;         // the thread that gave the engine its site
     bool stopped = false;           // stop closed the engine's script state
+    // unreg or the host's release let go of the job: no run may start, since
+    // no stop could reach it any more
+    bool unlisted = false;
     int users = 0;                  // operations holding the engine now
     DWORD runThread = 0;            // the thread running main, 0 between runs
     unsigned long runNumber = 0;    // counts runs, so that stop ends only the one it saw
@@ -95,6 +98,9 @@ public:
     EngineUse(const EngineUse&) = delete;
     EngineUse& operator=(const EngineUse&) = delete;
 
+    // A Run hold on a job let go of is refused: it holds nothing, and the
+    // run must not start.
+    bool refused() const { return refused_; }
     IActiveScript* engine() const { return engine_.get(); }
     IActiveScriptParse* parse() const { return parse_.get(); }
     // Takes the entry's engine again, after it moved to a fresh one.
@@ -103,6 +109,7 @@ public:
 private:
     scriptEntry* entry_;
     Kind kind_;
+    bool refused_ = false;
     ComPtr<IActiveScript> engine_;
     ComPtr<IActiveScriptParse> parse_;
 };

@@ -19,6 +19,7 @@
 #include "module.h"
 #include "outer_unknown.h"
 #include "scpext.h"
+#include "test_points.h"
 
 namespace {
 
@@ -129,6 +130,50 @@ TEST_F(HostTest, LettingGoOfAJobDuringItsRunEndsTheRunFirst) {
         EXPECT_EQ(calls("MSActions"), Lines{});
         EXPECT_EQ(vbcache::current()->count(), jobs - 1);
         EXPECT_EQ(vbcache::current()->activeCount(), 0);
+    }
+    EXPECT_EQ(moduleLockCount(), 0);
+}
+
+// The agent lets go of a job (unreg, or the whole host at shutdown) from
+// another thread just as a run of it has found the job and not yet begun.
+// The run must not start: nothing could stop or release it any more. It is
+// refused, and nothing of its script reaches the core.
+TEST_F(HostTest, ARunOvertakenByUnregOrReleaseBeforeItBeginsIsRefused) {
+    static ComPtr<ITolvera>* t_host;
+    static bool t_wholeHost;
+    static int t_stepped;
+    t_host = &host;
+    for (bool wholeHost : {false, true}) {
+        SCOPED_TRACE(wholeHost ? "host released" : "unreg");
+        if (!host) host.attach(createHost());
+        Job job(86, waitLoop(20).c_str());
+        ULONG cookie = reg(job);
+        ASSERT_EQ(compile(cookie), S_OK);
+        const int jobs = vbcache::current()->count();
+        standin_reset();
+        t_wholeHost = wholeHost;
+        t_stepped = 0;
+        setRunFoundHook([](ULONG cookie) {
+            if (t_stepped++) return;
+            onThread([cookie] {
+                if (t_wholeHost)
+                    t_host->reset();
+                else
+                    (*t_host)->unreg(cookie);
+            });
+        });
+        ITolvera* agent = host.get();
+        VARIANT_BOOL ret = -1;
+        EXPECT_EQ(agent->run(cookie, 86001, &ret), S_FALSE);
+        setRunFoundHook(nullptr);
+        EXPECT_EQ(t_stepped, 1);
+        EXPECT_EQ(ret, 0);
+        EXPECT_EQ(calls("MCSleep"), Lines{});
+        EXPECT_EQ(calls("MSActions"), Lines{});
+        EXPECT_TRUE(contains(allTraces(), "Tolvera-run: script " + hex(cookie) + " is being removed"));
+        EXPECT_EQ(vbcache::current()->count(), jobs - 1);
+        EXPECT_EQ(vbcache::current()->activeCount(), 0);
+        expectDetached();
     }
     EXPECT_EQ(moduleLockCount(), 0);
 }
