@@ -138,6 +138,10 @@ EngineUse::EngineUse(scriptEntry* entry, Kind kind) : entry_(entry), kind_(kind)
     if (kind == Run) {
         entry->runThread = GetCurrentThreadId();
         ++entry->runNumber;
+    } else if (kind == Compile) {
+        outerCompile_ = entry->compileThread;
+        entry->compileThread = GetCurrentThreadId();
+        ++entry->compileNumber;
     }
     engine_ = entry->engine;
     parse_ = entry->parse;
@@ -148,6 +152,7 @@ EngineUse::~EngineUse() {
     Lock guard(entry_->lock);
     --entry_->users;
     if (kind_ == Run) entry_->runThread = 0;
+    if (kind_ == Compile) entry_->compileThread = outerCompile_;
     // An engine this hold outlived is let go here, on the holder's thread.
 }
 
@@ -290,7 +295,7 @@ void CTolvera::endRunsInProgress() {
         for (scriptEntry* entry = head_; entry; entry = entry->next) {
             Lock entryGuard(entry->lock);
             entry->unlisted = true;
-            if (!entry->runThread) continue;
+            if (!entry->runThread && !entry->compileThread) continue;
             try {
                 running.push_back(EntryRef::share(entry));
             } catch (const std::bad_alloc&) {
@@ -491,24 +496,34 @@ STDMETHODIMP CTolvera::stop(ULONG cookie) {
 
 // Interrupts the run in progress, if any, with the abort marker, which the
 // site does not report; the run ends as a failed one, since nothing marked
-// the job aborted. Answers the thread of the run, 0 when none was going.
+// the job aborted. A compile whose global code hangs on another thread is
+// ended the same way and fails. (One on this thread is the caller's own
+// code: a stop from inside it lets it go on.) Answers the thread of the run
+// or compile, 0 when none was going.
 DWORD CTolvera::askRunToEnd(scriptEntry* entry, EngineUse& use) {
-    DWORD running;
-    unsigned long runNumber;
+    DWORD running, compiling;
+    unsigned long runNumber, compileNumber;
     {
         Lock guard(entry->lock);
         running = entry->runThread;
         runNumber = entry->runNumber;
+        compiling = entry->compileThread;
+        compileNumber = entry->compileNumber;
     }
-    if (!running) return 0;
+    if (compiling == GetCurrentThreadId()) compiling = 0;
+    if (!running && !compiling) return 0;
+    const DWORD thread = running ? running : compiling;
     EXCEPINFO marker = abortMarker();
     if (SUCCEEDED(use.engine()->InterruptScriptThread(SCRIPTTHREADID_ALL, &marker, SCRIPTINTERRUPT_RAISEEXCEPTION)))
-        return running;
-    // Engines without interruption: the run ends at its next call into
-    // ScpExt. Marked only while that same run is still going, never the next.
+        return thread;
+    // Engines without interruption: the code ends at its next call into
+    // ScpExt. Marked only while that same run or compile is still going,
+    // never the next: each clears the mark when it is over.
     Lock guard(entry->lock);
-    if (entry->runThread && entry->runNumber == runNumber) cache_->markEnding(entry->cacheidx);
-    return running;
+    if (running ? entry->runThread && entry->runNumber == runNumber
+                : entry->compileThread == compiling && entry->compileNumber == compileNumber)
+        cache_->markEnding(entry->cacheidx);
+    return thread;
 }
 
 // A run still going (the job's thread unregistering from inside it, or a

@@ -49,6 +49,8 @@ struct scriptEntry {
     int users = 0;                  // operations holding the engine now
     DWORD runThread = 0;            // the thread running main, 0 between runs
     unsigned long runNumber = 0;    // counts runs, so that stop ends only the one it saw
+    DWORD compileThread = 0;        // the thread parsing a text, whose global code may run
+    unsigned long compileNumber = 0;    // counts compiles, likewise
     compiledText* texts = nullptr;
     compiledText* lastText = nullptr;
     unsigned long textGeneration = 0;   // counts the texts appended, so a move sees one it missed
@@ -110,6 +112,7 @@ private:
     scriptEntry* entry_;
     Kind kind_;
     bool refused_ = false;
+    DWORD outerCompile_ = 0;        // a compile this one runs inside, on the same thread
     ComPtr<IActiveScript> engine_;
     ComPtr<IActiveScriptParse> parse_;
 };
@@ -167,8 +170,9 @@ private:
 
     HRESULT compileText(scriptEntry* entry, const wchar_t* text);
     HRESULT runMain(scriptEntry* entry, EngineUse& use, ULONG cookie);
-    // Asks the run in progress on another thread (or this one) to end;
-    // answers its thread, 0 when no run was going.
+    // Asks the run in progress on another thread (or this one), or the
+    // global code of a compile on another thread, to end; answers the
+    // thread, 0 when neither was going.
     DWORD askRunToEnd(scriptEntry* entry, EngineUse& use);
 
     // A job's engine as _add makes it: the template's clone (or, where the
