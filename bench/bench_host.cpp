@@ -118,6 +118,12 @@ unsigned long BenchHost::reg(const std::wstring& script, bool compile) {
 
 void BenchHost::unreg(unsigned long cookie) { host_->unreg(cookie); }
 
+bool BenchHost::run(unsigned long cookie) {
+    VARIANT_BOOL ret = 0;
+    host_->run(cookie, 1, &ret);
+    return ret != 0;
+}
+
 void BenchHost::lifecycle(const std::wstring& script) {
     unsigned long cookie = reg(script, true);
     VARIANT_BOOL ret = 0;

@@ -19,6 +19,8 @@ public:
     // Registers a job whose script text is `script`, compiled when asked.
     unsigned long reg(const std::wstring& script, bool compile);
     void unreg(unsigned long cookie);
+    // One run of a registered job; its ret.
+    bool run(unsigned long cookie);
     // reg, compile, run, unreg of one job.
     void lifecycle(const std::wstring& script);
     // Lifecycles whose run did not succeed, so far.

@@ -2,6 +2,8 @@
 // side in this one run, so that it holds on a noisy machine:
 //   P1  call overhead: CVEXT.DataLog through zTolvera down to the agent core
 //       against the same script loop calling a do-nothing IDispatch stub;
+//       P1a the same loop run just after another job of the process ended
+//       itself with CVEXT.AbortScript, against the loop without that;
 //   P2  job lifecycle: reg, compile, run, unreg of a 50-line script against
 //       the bare engine's create, InitNew, parse, run and close;
 //   P3  scale: per-job reg/compile/run/unreg with 1,000 and with 10,000
@@ -98,6 +100,28 @@ void benchCallOverhead(BenchHost& host) {
                 "the platform's type-information dispatch\n", calls / f, calls / fRef, f / fRef);
     figures.push_back({"P1_floor", "calls/s", "CVEXT.GetObjList (no work) vs stub", calls / f, calls / fRef,
                        f / fRef, 0, true});
+}
+
+// An abort ends the run it met and leaves nothing behind that later calls
+// pay for: the loop after another job's self-abort (that job still
+// registered) against the loop alone, in alternating rounds. The abort and
+// its job's removal are outside the timed part.
+void benchCallOverheadAfterAbort(BenchHost& host) {
+    const int calls = 100000;
+    std::wstring loop = loopScript(L"CVEXT", calls);
+    const std::wstring aborting = L"Sub main()\n  CVEXT.AbortScript\nEnd Sub\n";
+    double best = 1e30, bestRef = 1e30;
+    bool aborted = true;
+    for (int round = 0; round < 5; ++round) {
+        unsigned long cookie = host.reg(aborting, true);
+        aborted = host.run(cookie) && aborted;     // an abort counts as success
+        best = std::min(best, seconds([&] { host.lifecycle(loop); }));
+        host.unreg(cookie);
+        bestRef = std::min(bestRef, seconds([&] { host.lifecycle(loop); }));
+    }
+    if (!aborted) std::printf("    the aborting job's run failed: the figure does not follow an abort\n");
+    report({"P1a", "calls/s", "CVEXT.DataLog after a self-abort vs without", calls / best, calls / bestRef,
+            best / bestRef, 1.05, true});
 }
 
 void benchLifecycle(BenchHost& host) {
@@ -231,6 +255,7 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     benchCallOverhead(host);
+    benchCallOverheadAfterAbort(host);
     benchLifecycle(host);
     benchScale(host, 1000, "P3");
     benchConcurrency(host);

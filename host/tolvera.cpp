@@ -13,6 +13,7 @@
 #include "memory.h"
 #include "module.h"
 #include "scpext.h"
+#include "test_points.h"
 #include "text.h"
 #include "trace.h"
 
@@ -124,21 +125,34 @@ void EntryRef::reset() {
 
 scriptEntry* EntryRef::release() { return std::exchange(entry_, nullptr); }
 
+// A run marks itself going under the same lock as unreg and the host's
+// release mark the job let go of: either they see the run and ask it to end,
+// or the run sees the mark and does not start.
 EngineUse::EngineUse(scriptEntry* entry, Kind kind) : entry_(entry), kind_(kind) {
     Lock guard(entry->lock);
+    if (kind == Run && entry->unlisted) {
+        refused_ = true;
+        return;
+    }
     ++entry->users;
     if (kind == Run) {
         entry->runThread = GetCurrentThreadId();
         ++entry->runNumber;
+    } else if (kind == Compile) {
+        outerCompile_ = entry->compileThread;
+        entry->compileThread = GetCurrentThreadId();
+        ++entry->compileNumber;
     }
     engine_ = entry->engine;
     parse_ = entry->parse;
 }
 
 EngineUse::~EngineUse() {
+    if (refused_) return;
     Lock guard(entry_->lock);
     --entry_->users;
     if (kind_ == Run) entry_->runThread = 0;
+    if (kind_ == Compile) entry_->compileThread = outerCompile_;
     // An engine this hold outlived is let go here, on the holder's thread.
 }
 
@@ -280,7 +294,8 @@ void CTolvera::endRunsInProgress() {
         Lock guard(lock_);
         for (scriptEntry* entry = head_; entry; entry = entry->next) {
             Lock entryGuard(entry->lock);
-            if (!entry->runThread) continue;
+            entry->unlisted = true;
+            if (!entry->runThread && !entry->compileThread) continue;
             try {
                 running.push_back(EntryRef::share(entry));
             } catch (const std::bad_alloc&) {
@@ -395,6 +410,7 @@ STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
         trace("Tolvera-run: cookie %x not found\n", cookie);
         return S_FALSE;
     }
+    runFoundJob(cookie);
     // The agent never overlaps two runs of a job; one that does anyway is
     // refused, so that the run going on keeps its binding and stays stoppable.
     {
@@ -408,10 +424,17 @@ STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
         trace("Tolvera-run: failed to attach pwd to cacheidx %d\n", cacheidxOf(entry->cacheidx));
         return S_FALSE;
     }
-    HRESULT hr;
+    HRESULT hr = S_OK;
+    bool refused;
     {
         EngineUse use(entry.get(), EngineUse::Run);
-        hr = runMain(entry.get(), use, cookie);
+        refused = use.refused();
+        if (!refused) hr = runMain(entry.get(), use, cookie);
+    }
+    if (refused) {
+        trace("Tolvera-run: script %x is being removed\n", cookie);
+        cache_->detach(entry->cacheidx);
+        return S_FALSE;
     }
     if (SUCCEEDED(hr)) {
         *ret = 1;
@@ -473,24 +496,34 @@ STDMETHODIMP CTolvera::stop(ULONG cookie) {
 
 // Interrupts the run in progress, if any, with the abort marker, which the
 // site does not report; the run ends as a failed one, since nothing marked
-// the job aborted. Answers the thread of the run, 0 when none was going.
+// the job aborted. A compile whose global code hangs on another thread is
+// ended the same way and fails. (One on this thread is the caller's own
+// code: a stop from inside it lets it go on.) Answers the thread of the run
+// or compile, 0 when none was going.
 DWORD CTolvera::askRunToEnd(scriptEntry* entry, EngineUse& use) {
-    DWORD running;
-    unsigned long runNumber;
+    DWORD running, compiling;
+    unsigned long runNumber, compileNumber;
     {
         Lock guard(entry->lock);
         running = entry->runThread;
         runNumber = entry->runNumber;
+        compiling = entry->compileThread;
+        compileNumber = entry->compileNumber;
     }
-    if (!running) return 0;
+    if (compiling == GetCurrentThreadId()) compiling = 0;
+    if (!running && !compiling) return 0;
+    const DWORD thread = running ? running : compiling;
     EXCEPINFO marker = abortMarker();
     if (SUCCEEDED(use.engine()->InterruptScriptThread(SCRIPTTHREADID_ALL, &marker, SCRIPTINTERRUPT_RAISEEXCEPTION)))
-        return running;
-    // Engines without interruption: the run ends at its next call into
-    // ScpExt. Marked only while that same run is still going, never the next.
+        return thread;
+    // Engines without interruption: the code ends at its next call into
+    // ScpExt. Marked only while that same run or compile is still going,
+    // never the next: each clears the mark when it is over.
     Lock guard(entry->lock);
-    if (entry->runThread && entry->runNumber == runNumber) cache_->markEnding(entry->cacheidx);
-    return running;
+    if (running ? entry->runThread && entry->runNumber == runNumber
+                : entry->compileThread == compiling && entry->compileNumber == compileNumber)
+        cache_->markEnding(entry->cacheidx);
+    return thread;
 }
 
 // A run still going (the job's thread unregistering from inside it, or a
@@ -565,6 +598,10 @@ EntryRef CTolvera::removeEntry(ULONG cookie) {
     if (found == index_.end()) return EntryRef();
     scriptEntry* entry = found->second;
     index_.erase(found);
+    {
+        Lock entryGuard(entry->lock);
+        entry->unlisted = true;
+    }
     if (entry->prev) entry->prev->next = entry->next;
     if (entry->next) entry->next->prev = entry->prev;
     if (head_ == entry) head_ = entry->next;

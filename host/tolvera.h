@@ -43,9 +43,14 @@ struct scriptEntry {
     ComPtr<IActiveScriptParse> parse;
     DWORD engineThread = 0;         // the thread that gave the engine its site
     bool stopped = false;           // stop closed the engine's script state
+    // unreg or the host's release let go of the job: no run may start, since
+    // no stop could reach it any more
+    bool unlisted = false;
     int users = 0;                  // operations holding the engine now
     DWORD runThread = 0;            // the thread running main, 0 between runs
     unsigned long runNumber = 0;    // counts runs, so that stop ends only the one it saw
+    DWORD compileThread = 0;        // the thread parsing a text, whose global code may run
+    unsigned long compileNumber = 0;    // counts compiles, likewise
     compiledText* texts = nullptr;
     compiledText* lastText = nullptr;
     unsigned long textGeneration = 0;   // counts the texts appended, so a move sees one it missed
@@ -95,6 +100,9 @@ public:
     EngineUse(const EngineUse&) = delete;
     EngineUse& operator=(const EngineUse&) = delete;
 
+    // A Run hold on a job let go of is refused: it holds nothing, and the
+    // run must not start.
+    bool refused() const { return refused_; }
     IActiveScript* engine() const { return engine_.get(); }
     IActiveScriptParse* parse() const { return parse_.get(); }
     // Takes the entry's engine again, after it moved to a fresh one.
@@ -103,6 +111,8 @@ public:
 private:
     scriptEntry* entry_;
     Kind kind_;
+    bool refused_ = false;
+    DWORD outerCompile_ = 0;        // a compile this one runs inside, on the same thread
     ComPtr<IActiveScript> engine_;
     ComPtr<IActiveScriptParse> parse_;
 };
@@ -160,8 +170,9 @@ private:
 
     HRESULT compileText(scriptEntry* entry, const wchar_t* text);
     HRESULT runMain(scriptEntry* entry, EngineUse& use, ULONG cookie);
-    // Asks the run in progress on another thread (or this one) to end;
-    // answers its thread, 0 when no run was going.
+    // Asks the run in progress on another thread (or this one), or the
+    // global code of a compile on another thread, to end; answers the
+    // thread, 0 when neither was going.
     DWORD askRunToEnd(scriptEntry* entry, EngineUse& use);
 
     // A job's engine as _add makes it: the template's clone (or, where the

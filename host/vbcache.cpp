@@ -230,7 +230,7 @@ void vbcache::markEndingForThread() {
 void vbcache::markEnding(cacheEntry* cacheidx) {
     Lock guard(lock_);
     cacheEntry* entry = listed(cacheidx);
-    if (entry && entry->running && !entry->ending) {
+    if (entry && isActive(entry) && !entry->ending) {
         entry->ending = 1;
         ++ending_;
     }

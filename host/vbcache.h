@@ -75,7 +75,8 @@ public:
     IActiveScript* engineForThread() override;
     void markAbortForThread() override;
     void markEndingForThread() override;
-    // The same for the run attached to a job, asked from any thread (stop).
+    // The same for the run attached to a job, or its code running outside a
+    // run, asked from any thread (stop).
     void markEnding(cacheEntry* cacheidx);
     int endingForThread() override;
     int compiledForThread();

@@ -19,6 +19,7 @@
 #include "module.h"
 #include "outer_unknown.h"
 #include "scpext.h"
+#include "test_points.h"
 
 namespace {
 
@@ -129,6 +130,50 @@ TEST_F(HostTest, LettingGoOfAJobDuringItsRunEndsTheRunFirst) {
         EXPECT_EQ(calls("MSActions"), Lines{});
         EXPECT_EQ(vbcache::current()->count(), jobs - 1);
         EXPECT_EQ(vbcache::current()->activeCount(), 0);
+    }
+    EXPECT_EQ(moduleLockCount(), 0);
+}
+
+// The agent lets go of a job (unreg, or the whole host at shutdown) from
+// another thread just as a run of it has found the job and not yet begun.
+// The run must not start: nothing could stop or release it any more. It is
+// refused, and nothing of its script reaches the core.
+TEST_F(HostTest, ARunOvertakenByUnregOrReleaseBeforeItBeginsIsRefused) {
+    static ComPtr<ITolvera>* t_host;
+    static bool t_wholeHost;
+    static int t_stepped;
+    t_host = &host;
+    for (bool wholeHost : {false, true}) {
+        SCOPED_TRACE(wholeHost ? "host released" : "unreg");
+        if (!host) host.attach(createHost());
+        Job job(86, waitLoop(20).c_str());
+        ULONG cookie = reg(job);
+        ASSERT_EQ(compile(cookie), S_OK);
+        const int jobs = vbcache::current()->count();
+        standin_reset();
+        t_wholeHost = wholeHost;
+        t_stepped = 0;
+        setRunFoundHook([](ULONG cookie) {
+            if (t_stepped++) return;
+            onThread([cookie] {
+                if (t_wholeHost)
+                    t_host->reset();
+                else
+                    (*t_host)->unreg(cookie);
+            });
+        });
+        ITolvera* agent = host.get();
+        VARIANT_BOOL ret = -1;
+        EXPECT_EQ(agent->run(cookie, 86001, &ret), S_FALSE);
+        setRunFoundHook(nullptr);
+        EXPECT_EQ(t_stepped, 1);
+        EXPECT_EQ(ret, 0);
+        EXPECT_EQ(calls("MCSleep"), Lines{});
+        EXPECT_EQ(calls("MSActions"), Lines{});
+        EXPECT_TRUE(contains(allTraces(), "Tolvera-run: script " + hex(cookie) + " is being removed"));
+        EXPECT_EQ(vbcache::current()->count(), jobs - 1);
+        EXPECT_EQ(vbcache::current()->activeCount(), 0);
+        expectDetached();
     }
     EXPECT_EQ(moduleLockCount(), 0);
 }
@@ -263,9 +308,10 @@ TEST_F(HostTest, AJobRegisteredFromInsideARunRanksBehindItWhateverHeadsTheCache)
 }
 
 // A watchdog stops a job while the job's recompiled global code is inside a
-// call on another thread: the rest of that code still carries its job, and
-// an abort it made still ends it. (Global code runs at the parse only once
-// the job has run: before, the engine keeps it for the first run.)
+// call on another thread: that code ends there, its calls so far carried
+// its own job, and an abort it made still ends it. (Global code runs at
+// the parse only once the job has run: before, the engine keeps it for the
+// first run.)
 TEST_F(HostTest, AStopDuringACompileNeitherMovesItsCallsNorLiftsItsAbort) {
     static ITolvera* t_host;
     static ULONG t_cookie;
@@ -283,9 +329,11 @@ TEST_F(HostTest, AStopDuringACompileNeitherMovesItsCallsNorLiftsItsAbort) {
     standin_setCallback("ZTrace", [] {
         if (!t_calls++) onThread([] { t_host->stop(t_cookie); });
     });
-    EXPECT_EQ(compile(t_cookie, L"CVEXT.ZTrace \"one\"\nCVEXT.ZTrace \"two\"\n"), S_OK);
+    // The stop ends the compile's global code at its next call, as it ends
+    // a run; what came before it is the job's own.
+    EXPECT_EQ(compile(t_cookie, L"CVEXT.ZTrace \"one\"\nCVEXT.ZTrace \"two\"\n"), S_FALSE);
     standin_setCallback("ZTrace", nullptr);
-    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("one")", 70, 0), probe::call("ZTrace", R"("two")", 70, 0)}));
+    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("one")", 70, 0)}));
 
     // Under On Error Resume Next the global code goes on past its abort, each
     // later call refused (the waits still take their time); the watchdog's
@@ -372,6 +420,59 @@ TEST_F(HostTest, StopFromInsideACompilesGlobalCodeLeavesTheEngineAlone) {
     EXPECT_TRUE(contains(allTraces(), "Tolvera-stop: script <" + hex(t_cookie) + "> fail with err 800700aa"));
     EXPECT_EQ(host->stop(t_cookie), S_OK);       // afterwards it closes
     host->unreg(t_cookie);
+}
+
+// A compile whose global code hangs in the agent's waits (the job has run
+// once, so the engine runs global code at the parse) is ended as a run is:
+// a watchdog's stop, an unreg or the host's release on another thread ends
+// it at its next call into CVEXT. The compile fails without a script error.
+TEST_F(HostTest, ACompileWhoseGlobalCodeHangsEndsAtStopUnregOrRelease) {
+    const wchar_t* hang = L"n = 0\nDo While CVEXT.CVSleep(20) = 1\n  n = n + 1\n  If n = 200 Then Exit Do\nLoop\n"
+                          L"CVEXT.ZTrace \"loop ended\"\n";
+    enum How { Stop, Unreg, Release };
+    for (How how : {Stop, Unreg, Release}) {
+        SCOPED_TRACE(how == Stop ? "stop" : how == Unreg ? "unreg" : "release");
+        if (!host) host.attach(createHost());
+        ITolvera* agent = host.get();
+        Job job(87, kProbeScript);
+        ULONG cookie = 0;
+        HRESULT compiled = E_FAIL;
+        const int jobs = vbcache::current()->count();
+        standin_reset();
+        std::thread worker([&] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            cookie = reg(job);
+            VARIANT_BOOL ret;
+            EXPECT_EQ(compile(cookie), S_OK);
+            EXPECT_EQ(run(cookie, 87001, &ret), S_OK);
+            Bstr text(hang);
+            compiled = agent->compile(cookie, text.get());
+            CoUninitialize();
+        });
+        if (!waitForCalls("MCSleep", 1)) {
+            worker.join();
+            FAIL() << "the compile's global code did not run";
+        }
+        if (how == Stop) EXPECT_EQ(agent->stop(cookie), S_FALSE);   // the engine is busy on the worker
+        if (how == Unreg) EXPECT_EQ(agent->unreg(cookie), S_OK);
+        if (how == Release) host.reset();
+        worker.join();
+        EXPECT_EQ(compiled, S_FALSE);
+        EXPECT_LT(calls("MCSleep").size(), 50u) << "the compile was not asked to end";
+        EXPECT_EQ(calls("ZTrace"), Lines{});
+        Lines traces = allTraces();
+        const std::string failed = "Tolvera-compile: script <test," + hex(cookie) + "> failed, err=";
+        EXPECT_TRUE(std::any_of(traces.begin(), traces.end(),
+                                [&](const std::string& line) { return line.rfind(failed, 0) == 0; }));
+        for (const std::string& line : traces) EXPECT_EQ(line.find("onScriptError"), std::string::npos) << line;
+        if (how == Stop) {
+            EXPECT_EQ(agent->stop(cookie), S_OK);
+            agent->unreg(cookie);
+        }
+        EXPECT_EQ(vbcache::current()->count(), jobs);
+        EXPECT_EQ(vbcache::current()->activeCount(), 0);
+    }
+    EXPECT_EQ(moduleLockCount(), 0);
 }
 
 // The scheduler recompiles a job while a worker runs it: the engine is busy

@@ -2,13 +2,19 @@
 // jobs (reg, compile, runs, unreg); a control thread, the agent's scheduler,
 // stops jobs in the middle of their runs, compiles into running and idle
 // jobs, runs jobs itself, closes idle jobs and repeats operations with the
-// cookies of removed jobs; a churn thread registers and removes other jobs.
-// Every run has a pwdobj of its own, so the core's journal shows for each call
-// the job and the run it belongs to. Every operation is stamped on one clock,
-// so the checker knows what may have touched a run: nothing (it leaves all
-// its calls), a stop (a prefix of them), a compile from another thread (all
-// or, refused by the busy engine, none), or a stop that closed the job before
-// it (none). Repeated rounds show whether memory or handles grow.
+// cookies of removed jobs; a churn thread registers and removes other jobs,
+// and lets go of a second host while a worker runs that host's job. From
+// inside script calls the agent registers, compiles and runs other jobs on
+// the running thread; jobs call the core from their global code and from a
+// Class_Terminate when their engine is closed, and a job that aborts itself
+// is compiled again before it runs again. Every run has a pwdobj of its own,
+// so the core's journal shows for each call the job and the run it belongs
+// to. Every operation is stamped on one clock, so the checker knows what may
+// have touched a run: nothing (it leaves all its calls), a stop or its
+// host's release (a prefix of them, or none when the release came before
+// the run began), a compile from another thread (all or, refused by the busy
+// engine, none), or a stop that closed the job before it (none). Repeated
+// rounds show whether memory or handles grow.
 //
 // ZTOLVERA_STRESS_ROUNDS sets the number of rounds (make stress runs many);
 // ZTOLVERA_STRESS_SEED replays the choices of a failed round, which the
@@ -35,6 +41,7 @@
 #include "owners.h"
 #include "process_usage.h"
 #include "script_probe.h"
+#include "test_points.h"
 #include "vbcache.h"
 #include "ztolvera.h"
 
@@ -51,13 +58,21 @@ constexpr DWORD kRoundLimitMs = 60000;   // a round still going after this long 
 constexpr HRESULT kBusyEngine = E_UNEXPECTED;
 
 // What a job's script does after its common calls; one job of each kind per
-// worker and round. Churn jobs are Quiet (no calls) or fail to compile.
-enum class Kind { Completes, AbortsItself, DividesByZero, RaisesError, FailsToCompile, Quiet };
+// worker and round. Churn jobs are Quiet (no calls) or fail to compile. A job
+// that Nests has the agent register, compile, run and remove another job from
+// inside its first ZTrace; one that Terminates keeps an object whose
+// Class_Terminate calls the core when its engine lets go of it. A job that
+// aborts itself also calls the core from its global code, and its worker
+// compiles it again before each of its later runs.
+enum class Kind { Completes, AbortsItself, DividesByZero, RaisesError, FailsToCompile, Nests, Terminates, Quiet };
 constexpr Kind kKinds[] = {Kind::Completes, Kind::AbortsItself, Kind::DividesByZero, Kind::RaisesError,
-                           Kind::FailsToCompile};
+                           Kind::FailsToCompile, Kind::Nests, Kind::Terminates};
 constexpr int kJobsPerWorker = sizeof kKinds / sizeof kKinds[0];
 
-bool succeeds(Kind kind) { return kind == Kind::Completes || kind == Kind::AbortsItself; }
+bool succeeds(Kind kind) {
+    return kind == Kind::Completes || kind == Kind::AbortsItself || kind == Kind::Nests || kind == Kind::Terminates;
+}
+bool endsWhole(Kind kind) { return kind == Kind::Completes || kind == Kind::Nests || kind == Kind::Terminates; }
 bool raisesAtRunTime(Kind kind) { return kind == Kind::DividesByZero || kind == Kind::RaisesError; }
 
 int fromEnvironment(const char* name, int otherwise) {
@@ -78,17 +93,26 @@ std::wstring scriptOf(unsigned long job, Kind kind) {
     // A syntax error on the first line: Wine 8's engine keeps part of what
     // it parsed before a syntax error, so the error comes before the rest.
     std::string s = kind == Kind::FailsToCompile ? "If Then\n" : "";
+    // Calls made outside the script's main: what global code and a
+    // Class_Terminate send carries the job's number and the word "aside".
+    if (kind == Kind::AbortsItself) s += "CVEXT.ZTrace \"" + j + " aside global\"\n";
+    if (kind == Kind::Terminates)
+        s += "Class Keeper\n  Sub Class_Terminate()\n    CVEXT.ZTrace \"" + j +
+             " aside terminate\"\n  End Sub\nEnd Class\nDim keep\n";
+    s += "Sub main()\n";
+    if (kind == Kind::Terminates) s += "  Set keep = New Keeper\n";
     s +=
-        "Sub main()\n"
         "  CVEXT.CreateEvent 2, \"" + j + " s1\", \"act\", \"obj\", 1.5, \"d\", \"src\", 7, 0\n"
         "  CVEXT.CVSleep 4\n"
-        "  CVEXT.DataLog \"" + j + "\", 2.5, \"" + j + " s2\"\n"
+        "  CVEXT.DataLog \"" + j + "\", 2.5, \"" + j + " s2\"\n";
+    if (kind == Kind::Nests) s += "  CVEXT.ZTrace \"" + j + " nest\"\n";
+    s +=
         "  r = CVEXT.DictionaryInsertValue(\"" + j + "k\", \"v" + j + "\")\n"
         "  r = CVEXT.DictionaryRetrieveValue(\"" + j + "k\", v)\n"
         "  CVEXT.DataLog 7, 3.5, \"" + j + " s3 \" & v\n"
         "  CVEXT.CreateEvent 3, \"" + j + " s4\", \"act\", \"obj\", 1.5, \"C:\\f" + j + "\", \"src\", 7, 1\n";
+    if (endsWhole(kind)) return widen(s + "  CVEXT.ZTrace \"" + j + " s5 end\"\nEnd Sub\n");
     switch (kind) {
-    case Kind::Completes: return widen(s + "  CVEXT.ZTrace \"" + j + " s5 end\"\nEnd Sub\n");
     case Kind::AbortsItself: s += "  CVEXT.AbortScript \"" + j + "\", \"s5\"\n"; break;
     case Kind::DividesByZero: s += "  x = 1 / 0\n"; break;
     case Kind::RaisesError: s += "  Err.Raise 1000, \"" + j + "\", \"fault\"\n"; break;
@@ -107,12 +131,15 @@ Lines expectedRun(unsigned long job, unsigned long pwd, Kind kind) {
         call("MSActions", "2,\"" + j + " s1\",\"act\",\"obj\",\"d\",1.5,0,null,null"),
         call("MCSleep", "4,0,0"),
         call("DataLog", "1,\"" + j + "\",2.5,\"" + j + " s2\",0"),
+    };
+    if (kind == Kind::Nests) lines.push_back(call("ZTrace", "\"" + j + " nest\""));
+    lines.insert(lines.end(), {
         call("DictionaryInsertValue", "\"" + j + "k\",\"v" + j + "\""),
         call("DictionaryRetrieveValue", "\"" + j + "k\",\"v" + j + "\""),
         call("DataLog", "0,7,3.5,\"" + j + " s3 v" + j + "\",0"),
         call("MSLongActions", "3,\"" + j + " s4\",\"act\",\"obj\",\"C:\\\\f" + j + "\",-1,1.5,0,null,null"),
-    };
-    if (kind == Kind::Completes) lines.push_back(call("ZTrace", "\"" + j + " s5 end\""));
+    });
+    if (endsWhole(kind)) lines.push_back(call("ZTrace", "\"" + j + " s5 end\""));
     if (kind == Kind::AbortsItself) lines.push_back(call("MCAbort", "-1,\"" + j + "\",\"s5\",1,-1,1,null,null"));
     return lines;
 }
@@ -127,7 +154,7 @@ bool isPrefix(const Lines& part, const Lines& whole) {
 // which operations overlapped.
 std::atomic<unsigned long> g_clock{0};
 
-enum class Op { Reg, Compile, Run, Stop, Unreg };
+enum class Op { Reg, Compile, Run, Stop, Unreg, Release };
 
 struct Done {
     Op op;
@@ -216,11 +243,25 @@ struct StaleDone {
     VARIANT_BOOL ret;
 };
 
+// When the churn thread lets go of the round's second host, whose one job a
+// worker runs: while the run has found the job and not yet begun, at once
+// after that, or once the run has made its first call.
+enum class Release { BeforeTheRunBegins, AsTheRunBegins, MidRun };
+
 struct Round {
     ITolvera* host;
     StaleCookies& stale;
+    Release release;
     std::vector<std::unique_ptr<Job>> jobs;     // the workers', worker by worker
     std::vector<std::unique_ptr<Job>> churned;
+    // Registered and run by the agent from inside a worker's script call.
+    CriticalSection nestedLock;
+    std::vector<std::unique_ptr<Job>> nested;
+    std::atomic<int> nestedCount{0};
+    // The second host, which the churn thread alone holds, and its job.
+    ITolvera* released = nullptr;
+    std::unique_ptr<Job> releasedJob;
+    std::atomic<bool> runFound{false}, hostGone{false};
     std::vector<StaleDone> staleDone;
     int controlRuns = 0;
     std::atomic<bool> planDone{false};
@@ -234,6 +275,9 @@ void markMidRun() {
     if (t_running) t_running->midRun = true;
 }
 
+// The round now playing, for the core's callbacks and the host's run hook.
+std::atomic<Round*> g_round{nullptr};
+
 HRESULT compileWith(ITolvera* host, ULONG cookie, const wchar_t* text) {
     Bstr script(text);
     return host->compile(cookie, script.get());
@@ -242,6 +286,52 @@ HRESULT compileWith(ITolvera* host, ULONG cookie, const wchar_t* text) {
 HRESULT runJob(ITolvera* host, Job& job, VARIANT_BOOL& ret) {
     ULONG pwd = job.nextPwd();
     return job.record(Op::Run, [&](VARIANT_BOOL& r) { return host->run(job.cookie, pwd, &r); }, pwd);
+}
+
+// The first ZTrace of a worker's run of a job that Nests: the agent, inside
+// the script's call on the running thread, registers another job, compiles
+// it, runs it and removes it, then lets the first run go on.
+thread_local ULONG t_runPwd = 0, t_nestedPwd = 0;
+void nestInsideCall() {
+    Job* outer = t_running;
+    Round* round = g_round.load();
+    if (!outer || !round || outer->kind != Kind::Nests || t_nestedPwd == t_runPwd) return;
+    t_nestedPwd = t_runPwd;
+    wchar_t name[] = L"nested";
+    auto inner = std::make_unique<Job>(20000 + round->nestedCount++, Kind::Completes);
+    ITolvera* host = round->host;
+    inner->record(Op::Reg, [&](VARIANT_BOOL&) { return host->reg(infoOf(*inner, name), &inner->cookie); });
+    inner->record(Op::Compile, [&](VARIANT_BOOL&) { return compileWith(host, inner->cookie, L"NULL"); });
+    const ULONG outerPwd = t_runPwd;
+    t_running = inner.get();
+    VARIANT_BOOL ret;
+    runJob(host, *inner, ret);
+    t_running = outer;
+    t_runPwd = outerPwd;
+    inner->record(Op::Unreg, [&](VARIANT_BOOL&) { return host->unreg(inner->cookie); });
+    round->stale.add(inner->cookie);
+    Lock guard(round->nestedLock);
+    round->nested.push_back(std::move(inner));
+}
+
+// Every run that has found its job: the run of the second host's job tells
+// the churn thread so, and before it begins waits for the host to go if the
+// round lets go of it then.
+void onRunFound(ULONG cookie) {
+    Round* round = g_round.load();
+    if (!round || !round->releasedJob || cookie != round->releasedJob->cookie) return;
+    round->runFound = true;
+    if (round->release == Release::BeforeTheRunBegins)
+        while (!round->hostGone) Sleep(0);
+}
+
+// A worker's run of a job of its own, or of the second host's.
+void runAsWorker(ITolvera* host, Job& job) {
+    t_running = &job;
+    t_runPwd = job.runs + 1;
+    VARIANT_BOOL ret;
+    runJob(host, job, ret);
+    t_running = nullptr;
 }
 
 // One worker: its jobs registered and compiled on this thread, run in turns,
@@ -261,12 +351,18 @@ void work(Round& round, int worker) {
     for (int r = 0; r < kRuns || (!round.planDone && GetTickCount64() < until); ++r) {
         for (Job* job : mine) {
             while (!job->claimRunSlot()) Sleep(0);
-            t_running = job;
-            VARIANT_BOOL ret;
-            runJob(round.host, *job, ret);
-            t_running = nullptr;
+            // A job that ended itself is compiled again before it runs again.
+            if (r > 0 && job->kind == Kind::AbortsItself)
+                job->record(Op::Compile, [&](VARIANT_BOOL&) { return compileWith(round.host, job->cookie, L"NULL"); });
+            runAsWorker(round.host, *job);
             job->midRun = false;
             job->runSlot = false;
+        }
+        // The first worker also runs the second host's job, which the churn
+        // thread lets go of meanwhile.
+        if (r == 0 && worker == 0) {
+            while (!round.releasedJob || !round.releasedJob->published) Sleep(0);
+            runAsWorker(round.released, *round.releasedJob);
         }
     }
     for (Job* job : mine) {
@@ -278,9 +374,34 @@ void work(Round& round, int worker) {
     --round.workersLeft;
 }
 
+// The agent shutting down: a second host with one job, which a worker runs,
+// let go of while that run is under way. The run ends as by unreg, or does
+// not begin; the host and its job go when the run is over.
+void releaseDuringRun(Round& round) {
+    wchar_t name[] = L"released";
+    ComPtr<ITolvera> host;
+    host.attach(createHost());
+    auto job = std::make_unique<Job>(30000, Kind::Terminates);
+    job->record(Op::Reg, [&](VARIANT_BOOL&) { return host->reg(infoOf(*job, name), &job->cookie); });
+    job->record(Op::Compile, [&](VARIANT_BOOL&) { return compileWith(host.get(), job->cookie, L"NULL"); });
+    Job* published = job.get();
+    round.released = host.get();
+    round.releasedJob = std::move(job);
+    published->published = true;
+    while (!round.runFound) Sleep(0);
+    if (round.release == Release::MidRun)
+        for (int i = 0; i < 2000 && !published->midRun; ++i) Sleep(1);
+    published->record(Op::Release, [&](VARIANT_BOOL&) {
+        host.reset();
+        return S_OK;
+    });
+    round.hostGone = true;
+}
+
 // Registers, compiles and removes other jobs while the workers run; every
 // other one has a syntax error, which must reach that job alone.
 void churn(Round& round) {
+    releaseDuringRun(round);
     wchar_t name[] = L"churn";
     for (int count = 0; count < kChurnJobs; ++count) {
         auto job = std::make_unique<Job>(10000 + count, count % 2 ? Kind::FailsToCompile : Kind::Quiet);
@@ -354,9 +475,10 @@ private:
     }
 
     // An extra piece that defines nothing the script uses, or the job's own
-    // text again.
+    // text again (not for a job that defines a class: a second definition
+    // of a class is a script error).
     HRESULT compile(Job& job) {
-        bool own = rng_() % 2;
+        bool own = rng_() % 2 && job.kind != Kind::Terminates;
         std::wstring extra = L"Sub extra" + std::to_wstring(++extras_) + L"()\nEnd Sub\n";
         return job.record(
             Op::Compile, [&](VARIANT_BOOL&) { return compileWith(host(), job.cookie, own ? L"NULL" : extra.c_str()); }, 0,
@@ -416,7 +538,7 @@ private:
 
 // The host's trace lines; %x is a hexadecimal number, %s a job name.
 enum class Event { Reg, Compiled, CompileFailed, CompileNotFound, Running, Invoking, RunFailed, RunNotFound,
-                   StopFailed, Stopped };
+                   RunRefused, StopFailed, Stopped, HostMade };
 struct KnownLine {
     const char* format;
     Event event;
@@ -430,6 +552,8 @@ constexpr KnownLine kHostLines[] = {
     {"Tolvera-run: invoking main with dispid %x  ...", Event::Invoking},
     {"Tolvera-run: script %x failed to run with err %x", Event::RunFailed},
     {"Tolvera-run: cookie %x not found", Event::RunNotFound},
+    {"Tolvera-run: script %x is being removed", Event::RunRefused},
+    {"CTolvera-CTolvera: init engine instance", Event::HostMade},
     {"Tolvera-stop: script <%x> fail with err %x", Event::StopFailed},
     {"CTolvera-stop: script <%x> has been stopped", Event::Stopped},
 };
@@ -486,7 +610,7 @@ void readJournal(Journal& j) {
             for (const KnownLine& k : kHostLines)
                 if (matches(k.format, text, numbers)) known = &k;
             ASSERT_TRUE(known) << "unknown trace line " << line;
-            if (known->event == Event::Invoking) continue;
+            if (known->event == Event::Invoking || known->event == Event::HostMade) continue;
             ++j.events[{numbers[0], known->event}];
             if (known->event == Event::CompileFailed) j.compileFailures[numbers[0]].push_back(numbers[1]);
             continue;
@@ -512,7 +636,10 @@ void readJournal(Journal& j) {
 struct Tally {
     int runs = 0, completed = 0, cutByStop = 0, closedRuns = 0, controlRuns = 0;
     int refusedCompiles = 0, controlCompiles = 0, closedJobs = 0, staleOps = 0;
+    int nestedRuns = 0, asides = 0, terminates = 0, refusedByRelease = 0, cutByRelease = 0;
     Tally& operator+=(const Tally& t) {
+        nestedRuns += t.nestedRuns, asides += t.asides, terminates += t.terminates;
+        refusedByRelease += t.refusedByRelease, cutByRelease += t.cutByRelease;
         runs += t.runs, completed += t.completed, cutByStop += t.cutByStop, closedRuns += t.closedRuns;
         controlRuns += t.controlRuns, refusedCompiles += t.refusedCompiles, controlCompiles += t.controlCompiles;
         closedJobs += t.closedJobs, staleOps += t.staleOps;
@@ -521,8 +648,24 @@ struct Tally {
 };
 
 const char* nameOf(Op op) {
-    constexpr const char* kNames[] = {"reg", "compile", "run", "stop", "unreg"};
+    constexpr const char* kNames[] = {"reg", "compile", "run", "stop", "unreg", "release"};
     return kNames[int(op)];
+}
+
+// A call the job's code made outside main (global code, Class_Terminate).
+bool isAside(const std::string& line, unsigned long job) {
+    return line.find("\"op\":\"ZTrace\"") != std::string::npos &&
+           line.find("\"args\":[\"j" + std::to_string(job) + " aside ") != std::string::npos;
+}
+
+// A run's calls without those its job's code made before main began: the
+// global code of texts parsed into a fresh engine runs as the run starts,
+// and the object main replaces ends there.
+Lines withoutLeadingAsides(const Lines& got, unsigned long job, Tally& tally) {
+    std::size_t n = 0;
+    while (n < got.size() && isAside(got[n], job)) ++n;
+    tally.asides += int(n);
+    return Lines(got.begin() + n, got.end());
 }
 
 void checkJob(const Job& job, Journal& j, Tally& tally, bool worker) {
@@ -534,7 +677,7 @@ void checkJob(const Job& job, Journal& j, Tally& tally, bool worker) {
     EXPECT_EQ(done.front().hr, S_OK);
     EXPECT_EQ(done[1].op, Op::Compile);
     EXPECT_EQ(done[1].hr, job.kind == Kind::FailsToCompile ? S_FALSE : S_OK);
-    EXPECT_EQ(done.back().op, Op::Unreg);
+    EXPECT_TRUE(done.back().op == Op::Unreg || done.back().op == Op::Release) << nameOf(done.back().op);
     EXPECT_EQ(done.back().hr, S_OK);
 
     // Once a stop has closed the job, it neither compiles nor runs again.
@@ -568,22 +711,30 @@ void checkJob(const Job& job, Journal& j, Tally& tally, bool worker) {
             break;
         case Op::Run: {
             ++tally.runs;
-            EXPECT_EQ(d.hr, S_OK);
-            Lines got = j.calls[{job.number, d.pwd}];
+            Lines got = withoutLeadingAsides(j.calls[{job.number, d.pwd}], job.number, tally);
             j.calls.erase({job.number, d.pwd});
             const Lines whole = expectedRun(job.number, d.pwd, job.kind);
             const VARIANT_BOOL ok = succeeds(job.kind);
+            if (d.hr == S_FALSE && overlapped(Op::Release)) {
+                // The host went before the run began: it never did.
+                ++want[Event::RunRefused];
+                ++tally.refusedByRelease;
+                EXPECT_EQ(d.ret, 0);
+                EXPECT_EQ(got, Lines{}) << "run " << d.pwd << " refused";
+                break;
+            }
+            EXPECT_EQ(d.hr, S_OK);
             if (d.ret == 0) ++want[Event::RunFailed];
             if (closed) {
                 ++tally.closedRuns;
                 EXPECT_EQ(d.ret, 0) << "run of a closed job";
                 EXPECT_EQ(got, Lines{}) << "run of a closed job";
-            } else if (overlapped(Op::Stop)) {
-                EXPECT_TRUE(isPrefix(got, whole)) << "run " << d.pwd << " that a stop overlapped";
+            } else if (overlapped(Op::Stop) || overlapped(Op::Release)) {
+                EXPECT_TRUE(isPrefix(got, whole)) << "run " << d.pwd << " that a stop or release overlapped";
                 if (d.ret) {
                     EXPECT_EQ(got, whole) << "run " << d.pwd << " succeeded";
                 }
-                if (d.ret != ok || got != whole) ++tally.cutByStop;
+                if (d.ret != ok || got != whole) ++(overlapped(Op::Release) ? tally.cutByRelease : tally.cutByStop);
                 else ++tally.completed;
                 if (raisesAtRunTime(job.kind) && got == whole) ++runErrorsAtMost;
             } else if (overlapped(Op::Compile) && d.ret == 0 && got.empty()) {
@@ -603,9 +754,18 @@ void checkJob(const Job& job, Journal& j, Tally& tally, bool worker) {
             }
             break;
         case Op::Reg:
-        case Op::Unreg: break;
+        case Op::Unreg:
+        case Op::Release: break;
         }
     }
+
+    // Outside its runs the job's code calls only from its global code and
+    // its Class_Terminate, with the job's own context and pwdobj 0.
+    for (const std::string& line : j.calls[{job.number, 0}]) {
+        EXPECT_TRUE(isAside(line, job.number)) << "a call outside the job's runs: " << line;
+        ++(line.find(" aside terminate") != std::string::npos ? tally.terminates : tally.asides);
+    }
+    j.calls.erase({job.number, 0});
 
     // The host's trace lines for this cookie are those of its operations, and
     // the stale operations that used the cookie after unreg.
@@ -618,8 +778,8 @@ void checkJob(const Job& job, Journal& j, Tally& tally, bool worker) {
     }
     j.compileFailures.erase(job.cookie);
 
-    for (Event e : {Event::Reg, Event::Compiled, Event::CompileFailed, Event::RunFailed, Event::StopFailed,
-                    Event::Stopped}) {
+    for (Event e : {Event::Reg, Event::Compiled, Event::CompileFailed, Event::RunFailed, Event::RunRefused,
+                    Event::StopFailed, Event::Stopped}) {
         EXPECT_EQ((j.events[{job.cookie, e}]), want[e]) << "trace lines of event " << int(e);
         j.events.erase({job.cookie, e});
     }
@@ -688,6 +848,15 @@ void checkRound(Round& round, Tally& tally) {
     tally.controlRuns = round.controlRuns;
     for (const auto& job : round.jobs) checkJob(*job, j, tally, true);
     for (const auto& job : round.churned) checkJob(*job, j, tally, false);
+    for (const auto& job : round.nested) checkJob(*job, j, tally, false);
+    tally.nestedRuns = int(round.nested.size());
+    if (round.releasedJob) {
+        checkJob(*round.releasedJob, j, tally, false);
+        // Let go of between finding its job and beginning, the run must not begin.
+        if (round.release == Release::BeforeTheRunBegins)
+            for (const Done& d : round.releasedJob->done)
+                if (d.op == Op::Run) EXPECT_EQ(d.hr, S_FALSE) << "a run whose host went before it began went on";
+    }
 
     for (const auto& [key, lines] : j.calls)
         ADD_FAILURE() << "calls of no run of job " << key.first << " pwd " << key.second << ": " << lines[0];
@@ -746,15 +915,17 @@ private:
 void playRound(Crew& crew, ITolvera* host, StaleCookies& stale, std::uint32_t seed, Tally& tally) {
     standin_reset();
     g_clock = 0;
-    Round round{host, stale};
+    Round round{host, stale, Release(seed % 3)};
     for (int w = 0; w < kWorkers; ++w)
         for (int k = 0; k < kJobsPerWorker; ++k) round.jobs.push_back(std::make_unique<Job>(100 + 10 * w + k, kKinds[k]));
     Control control(round, seed);
+    g_round = &round;
     crew.play([&](int i) {
         if (i < kWorkers) work(round, i);
         else if (i == kWorkers) churn(round);
         else control();
     }, seed);
+    g_round = nullptr;
     Tally mine;
     checkRound(round, mine);
     // A round that stopped no run in its middle, refused no compile or never
@@ -764,6 +935,8 @@ void playRound(Crew& crew, ITolvera* host, StaleCookies& stale, std::uint32_t se
     EXPECT_GE(mine.closedJobs, 1);
     EXPECT_GE(mine.controlRuns, 2);
     EXPECT_GE(mine.staleOps, 4);
+    EXPECT_GE(mine.nestedRuns, 1);
+    EXPECT_GE(mine.terminates, 1);
     // Most runs must complete, or the calls of whole runs went unchecked. How
     // many a round's stops cut short depends on the machine's speed (under an
     // emulated CPU a round's runs overlap its stops more often), so a round
@@ -775,6 +948,8 @@ void playRound(Crew& crew, ITolvera* host, StaleCookies& stale, std::uint32_t se
 TEST(StressTest, AnAgentsControlPatternKeepsEveryCallInItsRunAndLeaksNothing) {
     setUpComForTests();
     standin_setCallback("MSActions", markMidRun);
+    standin_setCallback("ZTrace", nestInsideCall);
+    setRunFoundHook(onRunFound);
     ComPtr<ITolvera> host;
     host.attach(createHost());
     ASSERT_TRUE(host);
@@ -806,6 +981,12 @@ TEST(StressTest, AnAgentsControlPatternKeepsEveryCallInItsRunAndLeaksNothing) {
                 "operations\n",
                 total, tally.runs, tally.completed, tally.cutByStop, tally.closedRuns, tally.controlRuns,
                 tally.refusedCompiles, tally.controlCompiles, tally.closedJobs, tally.staleOps);
+    std::printf("%d runs nested inside a script's call; %d calls from global code, %d from Class_Terminate at "
+                "teardown; of the runs whose host was let go of, %d refused before they began, %d cut short\n",
+                tally.nestedRuns, tally.asides, tally.terminates, tally.refusedByRelease, tally.cutByRelease);
+    if (total >= 3) {
+        EXPECT_GE(tally.refusedByRelease, 1) << "no run was overtaken by the release of its host";
+    }
     std::printf("after round %d and at the end: heap bytes in use %lu -> %lu, handles %lu -> %lu (%d new highs)\n",
                 kWarmRounds, (unsigned long)warm.heapBytes, (unsigned long)last.heapBytes, warm.handles, last.handles,
                 rises);
@@ -837,6 +1018,8 @@ TEST(StressTest, AnAgentsControlPatternKeepsEveryCallInItsRunAndLeaksNothing) {
 
     host.reset();
     standin_setCallback("MSActions", nullptr);
+    standin_setCallback("ZTrace", nullptr);
+    setRunFoundHook(nullptr);
     // Every run detached and every binding of code outside a run given back.
     EXPECT_EQ(vbcache::current()->activeCount(), 0);
     EXPECT_EQ(moduleLockCount(), 0);
