@@ -178,6 +178,53 @@ TEST_F(HostTest, ARunOvertakenByUnregOrReleaseBeforeItBeginsIsRefused) {
     EXPECT_EQ(moduleLockCount(), 0);
 }
 
+// The same for a compile: the agent lets go of the job (or the whole host)
+// from another thread just as a compile has found it. The job has run once,
+// so the engine would run the new text's global code at the parse, where
+// no stop could reach it any more: the compile is refused before it holds
+// the engine, and none of that code reaches the core.
+TEST_F(HostTest, ACompileOvertakenByUnregOrReleaseBeforeItBeginsIsRefused) {
+    static ComPtr<ITolvera>* t_host;
+    static bool t_wholeHost;
+    static int t_stepped;
+    t_host = &host;
+    const wchar_t* waits = L"n = 0\nDo While CVEXT.CVSleep(20) = 1\n  n = n + 1\n  If n = 5 Then Exit Do\nLoop\n"
+                           L"CVEXT.ZTrace \"loop ended\"\n";
+    for (bool wholeHost : {false, true}) {
+        SCOPED_TRACE(wholeHost ? "host released" : "unreg");
+        if (!host) host.attach(createHost());
+        Job job(88, kProbeScript);
+        ULONG cookie = reg(job);
+        ASSERT_EQ(compile(cookie), S_OK);
+        VARIANT_BOOL ret;
+        ASSERT_EQ(run(cookie, 88001, &ret), S_OK);
+        const int jobs = vbcache::current()->count();
+        standin_reset();
+        t_wholeHost = wholeHost;
+        t_stepped = 0;
+        setCompileFoundHook([](ULONG cookie) {
+            if (t_stepped++) return;
+            onThread([cookie] {
+                if (t_wholeHost)
+                    t_host->reset();
+                else
+                    (*t_host)->unreg(cookie);
+            });
+        });
+        ITolvera* agent = host.get();
+        Bstr text(waits);
+        EXPECT_EQ(agent->compile(cookie, text.get()), S_FALSE);
+        setCompileFoundHook(nullptr);
+        EXPECT_EQ(t_stepped, 1);
+        EXPECT_EQ(calls("MCSleep"), Lines{});
+        EXPECT_EQ(calls("ZTrace"), Lines{});
+        EXPECT_EQ(vbcache::current()->count(), jobs - 1);
+        EXPECT_EQ(vbcache::current()->activeCount(), 0);
+        expectDetached();
+    }
+    EXPECT_EQ(moduleLockCount(), 0);
+}
+
 // A job stopped by a thread that is itself running it (the agent reacting
 // inside one of the script's calls): the engine cannot be closed under its
 // own running script, so stop answers that it is busy, and the run ends at
