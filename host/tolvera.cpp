@@ -416,10 +416,16 @@ STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
     runFoundJob(cookie);
     // The agent never overlaps two runs of a job; one that does anyway is
     // refused, so that the run going on keeps its binding and stays stoppable.
+    // So is one overlapping a compile on another thread: its global code
+    // keeps the job's binding, and with it the calls that can end it.
     {
         Lock guard(entry->lock);
         if (entry->runThread) {
             trace("Tolvera-run: script %x is running already\n", cookie);
+            return S_FALSE;
+        }
+        if (entry->compileThread && entry->compileThread != GetCurrentThreadId()) {
+            trace("Tolvera-run: script %x is compiling on another thread\n", cookie);
             return S_FALSE;
         }
     }

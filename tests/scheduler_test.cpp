@@ -522,6 +522,44 @@ TEST_F(HostTest, ACompileWhoseGlobalCodeHangsEndsAtStopUnregOrRelease) {
     EXPECT_EQ(moduleLockCount(), 0);
 }
 
+// A run of a job asked for on another thread while the job's recompiled
+// global code hangs on a worker is refused before it binds the job to its
+// own thread: that code keeps its job, so its calls carry it and the
+// agent's unreg still ends it at its next call into CVEXT.
+TEST_F(HostTest, ARunDuringAHungCompileIsRefusedAndLeavesItEndable) {
+    const wchar_t* hang = L"n = 0\nDo While n < 100\n  CVEXT.CVSleep 20\n  n = n + 1\nLoop\n"
+                          L"CVEXT.ZTrace \"loop ended\"\n";
+    ITolvera* agent = host.get();
+    Job job(89, kProbeScript);
+    ULONG cookie = 0;
+    HRESULT compiled = E_FAIL;
+    std::thread worker([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        cookie = reg(job);
+        VARIANT_BOOL ret;
+        EXPECT_EQ(compile(cookie), S_OK);
+        EXPECT_EQ(run(cookie, 89001, &ret), S_OK);
+        Bstr text(hang);
+        compiled = agent->compile(cookie, text.get());
+        CoUninitialize();
+    });
+    if (!waitForCalls("MCSleep", 1)) {
+        worker.join();
+        FAIL() << "the compile's global code did not run";
+    }
+    VARIANT_BOOL ret = -1;
+    EXPECT_EQ(agent->run(cookie, 89002, &ret), S_FALSE);
+    EXPECT_EQ(ret, 0);
+    EXPECT_TRUE(contains(allTraces(), "Tolvera-run: script " + hex(cookie) + " is compiling on another thread"));
+    EXPECT_EQ(agent->unreg(cookie), S_OK);
+    worker.join();
+    EXPECT_EQ(compiled, S_FALSE);
+    EXPECT_LT(calls("MCSleep").size(), 50u) << "the compile was not asked to end";
+    EXPECT_EQ(calls("ZTrace"), Lines{});
+    for (const std::string& line : calls("MCSleep")) EXPECT_NE(line.find(R"("ctx":[89,)"), std::string::npos) << line;
+    EXPECT_EQ(vbcache::current()->activeCount(), 0);
+}
+
 // The scheduler recompiles a job while a worker runs it: the engine is busy
 // on the worker's thread and refuses the other thread; the compile fails
 // with that refusal and the run goes on untouched to its end. Afterwards the
