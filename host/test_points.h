@@ -11,5 +11,10 @@ using RunFoundHook = void (*)(ULONG cookie);
 // the run is marked as going.
 void runFoundJob(ULONG cookie);
 
+// Called on the compiling thread by every compile that has found its job,
+// before it holds the job's engine.
+void compileFoundJob(ULONG cookie);
+
 // Tests only: null calls nothing again.
 void setRunFoundHook(RunFoundHook hook);
+void setCompileFoundHook(RunFoundHook hook);

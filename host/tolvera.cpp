@@ -125,12 +125,13 @@ void EntryRef::reset() {
 
 scriptEntry* EntryRef::release() { return std::exchange(entry_, nullptr); }
 
-// A run marks itself going under the same lock as unreg and the host's
-// release mark the job let go of: either they see the run and ask it to end,
-// or the run sees the mark and does not start.
+// A run or a compile marks itself going under the same lock as unreg and the
+// host's release mark the job let go of: either they see it and ask it to
+// end, or it sees the mark and does not start (a compile's global code could
+// hang as a run can).
 EngineUse::EngineUse(scriptEntry* entry, Kind kind) : entry_(entry), kind_(kind) {
     Lock guard(entry->lock);
-    if (kind == Run && entry->unlisted) {
+    if (kind != Stop && entry->unlisted) {
         refused_ = true;
         return;
     }
@@ -339,6 +340,7 @@ STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
         trace("Tolvera-compile: cookie %x not found\n", cookie);
         return S_OK;
     }
+    compileFoundJob(cookie);
     cacheEntry* job = cache_->find(entry->cacheidx);
     if (!job) {
         trace("Tolvera-compile: cacheidx %x not found\n", cacheidxOf(entry->cacheidx));
@@ -391,6 +393,7 @@ HRESULT CTolvera::compileText(scriptEntry* entry, const wchar_t* text) {
     HRESULT hr;
     {
         EngineUse use(entry, EngineUse::Compile);
+        if (use.refused()) return E_ABORT;
         hr = onJobEngine(entry, use, [text](EngineUse& u) { return parseJobScript(u.parse(), text); });
         // Kept while the engine is still held: a move that re-parsed the
         // texts meanwhile sees the generation change and parses this one too
@@ -413,10 +416,16 @@ STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
     runFoundJob(cookie);
     // The agent never overlaps two runs of a job; one that does anyway is
     // refused, so that the run going on keeps its binding and stays stoppable.
+    // So is one overlapping a compile on another thread: its global code
+    // keeps the job's binding, and with it the calls that can end it.
     {
         Lock guard(entry->lock);
         if (entry->runThread) {
             trace("Tolvera-run: script %x is running already\n", cookie);
+            return S_FALSE;
+        }
+        if (entry->compileThread && entry->compileThread != GetCurrentThreadId()) {
+            trace("Tolvera-run: script %x is compiling on another thread\n", cookie);
             return S_FALSE;
         }
     }

@@ -100,8 +100,8 @@ public:
     EngineUse(const EngineUse&) = delete;
     EngineUse& operator=(const EngineUse&) = delete;
 
-    // A Run hold on a job let go of is refused: it holds nothing, and the
-    // run must not start.
+    // A Run or Compile hold on a job let go of is refused: it holds
+    // nothing, and the run or compile must not start.
     bool refused() const { return refused_; }
     IActiveScript* engine() const { return engine_.get(); }
     IActiveScriptParse* parse() const { return parse_.get(); }

@@ -39,6 +39,60 @@ bool contains(const Lines& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
+// Steps in once from a test point, as another thread of the agent letting
+// go of the job (unreg) or of the whole host at that moment.
+struct LetGoOnce {
+    static inline ComPtr<ITolvera>* host = nullptr;
+    static inline bool wholeHost = false;
+    static inline int stepped = 0;
+    static void arm(ComPtr<ITolvera>& of, bool whole) {
+        host = &of;
+        wholeHost = whole;
+        stepped = 0;
+    }
+    static void step(ULONG cookie) {
+        if (stepped++) return;
+        onThread([cookie] {
+            if (wholeHost)
+                host->reset();
+            else
+                (*host)->unreg(cookie);
+        });
+    }
+};
+
+// On a worker of its own, a job is registered, compiled and run once (from
+// then on the engine runs global code at the parse), then compiled again
+// with `text` through `agent`, which the test may let go of meanwhile;
+// `compiled` is that compile's answer once joined.
+struct RecompileOnWorker {
+    RecompileOnWorker(HostTest& test, ITolvera* agent, const Job& job, ULONG pwdobj, const wchar_t* text)
+        : worker([&test, agent, &job, pwdobj, text, this] {
+              CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+              cookie = test.reg(job);
+              VARIANT_BOOL ret;
+              EXPECT_EQ(test.compile(cookie), S_OK);
+              EXPECT_EQ(test.run(cookie, pwdobj, &ret), S_OK);
+              Bstr script(text);
+              compiled = agent->compile(cookie, script.get());
+              CoUninitialize();
+          }) {}
+    ~RecompileOnWorker() { join(); }
+    void join() {
+        if (worker.joinable()) worker.join();
+    }
+    // The recompile's global code has reached the core (joined if not).
+    bool globalCodeRuns() {
+        if (waitForCalls("MCSleep", 1)) return true;
+        join();
+        return false;
+    }
+
+    ULONG cookie = 0;
+    HRESULT compiled = E_FAIL;
+    std::thread worker;
+};
+
 // A wait loop as monitoring scripts write them, bounded so that a test that
 // fails to end it still ends: `rounds` sleeps of 20 ms, then a last call.
 std::wstring waitLoop(int rounds) {
@@ -139,10 +193,6 @@ TEST_F(HostTest, LettingGoOfAJobDuringItsRunEndsTheRunFirst) {
 // The run must not start: nothing could stop or release it any more. It is
 // refused, and nothing of its script reaches the core.
 TEST_F(HostTest, ARunOvertakenByUnregOrReleaseBeforeItBeginsIsRefused) {
-    static ComPtr<ITolvera>* t_host;
-    static bool t_wholeHost;
-    static int t_stepped;
-    t_host = &host;
     for (bool wholeHost : {false, true}) {
         SCOPED_TRACE(wholeHost ? "host released" : "unreg");
         if (!host) host.attach(createHost());
@@ -151,26 +201,51 @@ TEST_F(HostTest, ARunOvertakenByUnregOrReleaseBeforeItBeginsIsRefused) {
         ASSERT_EQ(compile(cookie), S_OK);
         const int jobs = vbcache::current()->count();
         standin_reset();
-        t_wholeHost = wholeHost;
-        t_stepped = 0;
-        setRunFoundHook([](ULONG cookie) {
-            if (t_stepped++) return;
-            onThread([cookie] {
-                if (t_wholeHost)
-                    t_host->reset();
-                else
-                    (*t_host)->unreg(cookie);
-            });
-        });
+        LetGoOnce::arm(host, wholeHost);
+        setRunFoundHook(LetGoOnce::step);
         ITolvera* agent = host.get();
         VARIANT_BOOL ret = -1;
         EXPECT_EQ(agent->run(cookie, 86001, &ret), S_FALSE);
         setRunFoundHook(nullptr);
-        EXPECT_EQ(t_stepped, 1);
+        EXPECT_EQ(LetGoOnce::stepped, 1);
         EXPECT_EQ(ret, 0);
         EXPECT_EQ(calls("MCSleep"), Lines{});
         EXPECT_EQ(calls("MSActions"), Lines{});
         EXPECT_TRUE(contains(allTraces(), "Tolvera-run: script " + hex(cookie) + " is being removed"));
+        EXPECT_EQ(vbcache::current()->count(), jobs - 1);
+        EXPECT_EQ(vbcache::current()->activeCount(), 0);
+        expectDetached();
+    }
+    EXPECT_EQ(moduleLockCount(), 0);
+}
+
+// The same for a compile: the agent lets go of the job (or the whole host)
+// from another thread just as a compile has found it. The job has run once,
+// so the engine would run the new text's global code at the parse, where
+// no stop could reach it any more: the compile is refused before it holds
+// the engine, and none of that code reaches the core.
+TEST_F(HostTest, ACompileOvertakenByUnregOrReleaseBeforeItBeginsIsRefused) {
+    const wchar_t* waits = L"n = 0\nDo While CVEXT.CVSleep(20) = 1\n  n = n + 1\n  If n = 5 Then Exit Do\nLoop\n"
+                           L"CVEXT.ZTrace \"loop ended\"\n";
+    for (bool wholeHost : {false, true}) {
+        SCOPED_TRACE(wholeHost ? "host released" : "unreg");
+        if (!host) host.attach(createHost());
+        Job job(88, kProbeScript);
+        ULONG cookie = reg(job);
+        ASSERT_EQ(compile(cookie), S_OK);
+        VARIANT_BOOL ret;
+        ASSERT_EQ(run(cookie, 88001, &ret), S_OK);
+        const int jobs = vbcache::current()->count();
+        standin_reset();
+        LetGoOnce::arm(host, wholeHost);
+        setCompileFoundHook(LetGoOnce::step);
+        ITolvera* agent = host.get();
+        Bstr text(waits);
+        EXPECT_EQ(agent->compile(cookie, text.get()), S_FALSE);
+        setCompileFoundHook(nullptr);
+        EXPECT_EQ(LetGoOnce::stepped, 1);
+        EXPECT_EQ(calls("MCSleep"), Lines{});
+        EXPECT_EQ(calls("ZTrace"), Lines{});
         EXPECT_EQ(vbcache::current()->count(), jobs - 1);
         EXPECT_EQ(vbcache::current()->activeCount(), 0);
         expectDetached();
@@ -435,29 +510,16 @@ TEST_F(HostTest, ACompileWhoseGlobalCodeHangsEndsAtStopUnregOrRelease) {
         if (!host) host.attach(createHost());
         ITolvera* agent = host.get();
         Job job(87, kProbeScript);
-        ULONG cookie = 0;
-        HRESULT compiled = E_FAIL;
         const int jobs = vbcache::current()->count();
         standin_reset();
-        std::thread worker([&] {
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            cookie = reg(job);
-            VARIANT_BOOL ret;
-            EXPECT_EQ(compile(cookie), S_OK);
-            EXPECT_EQ(run(cookie, 87001, &ret), S_OK);
-            Bstr text(hang);
-            compiled = agent->compile(cookie, text.get());
-            CoUninitialize();
-        });
-        if (!waitForCalls("MCSleep", 1)) {
-            worker.join();
-            FAIL() << "the compile's global code did not run";
-        }
+        RecompileOnWorker worker(*this, agent, job, 87001, hang);
+        if (!worker.globalCodeRuns()) FAIL() << "the compile's global code did not run";
+        const ULONG cookie = worker.cookie;
         if (how == Stop) EXPECT_EQ(agent->stop(cookie), S_FALSE);   // the engine is busy on the worker
         if (how == Unreg) EXPECT_EQ(agent->unreg(cookie), S_OK);
         if (how == Release) host.reset();
         worker.join();
-        EXPECT_EQ(compiled, S_FALSE);
+        EXPECT_EQ(worker.compiled, S_FALSE);
         EXPECT_LT(calls("MCSleep").size(), 50u) << "the compile was not asked to end";
         EXPECT_EQ(calls("ZTrace"), Lines{});
         Lines traces = allTraces();
@@ -473,6 +535,31 @@ TEST_F(HostTest, ACompileWhoseGlobalCodeHangsEndsAtStopUnregOrRelease) {
         EXPECT_EQ(vbcache::current()->activeCount(), 0);
     }
     EXPECT_EQ(moduleLockCount(), 0);
+}
+
+// A run of a job asked for on another thread while the job's recompiled
+// global code hangs on a worker is refused before it binds the job to its
+// own thread: that code keeps its job, so its calls carry it and the
+// agent's unreg still ends it at its next call into CVEXT.
+TEST_F(HostTest, ARunDuringAHungCompileIsRefusedAndLeavesItEndable) {
+    const wchar_t* hang = L"n = 0\nDo While n < 100\n  CVEXT.CVSleep 20\n  n = n + 1\nLoop\n"
+                          L"CVEXT.ZTrace \"loop ended\"\n";
+    ITolvera* agent = host.get();
+    Job job(89, kProbeScript);
+    RecompileOnWorker worker(*this, agent, job, 89001, hang);
+    if (!worker.globalCodeRuns()) FAIL() << "the compile's global code did not run";
+    const ULONG cookie = worker.cookie;
+    VARIANT_BOOL ret = -1;
+    EXPECT_EQ(agent->run(cookie, 89002, &ret), S_FALSE);
+    EXPECT_EQ(ret, 0);
+    EXPECT_TRUE(contains(allTraces(), "Tolvera-run: script " + hex(cookie) + " is compiling on another thread"));
+    EXPECT_EQ(agent->unreg(cookie), S_OK);
+    worker.join();
+    EXPECT_EQ(worker.compiled, S_FALSE);
+    EXPECT_LT(calls("MCSleep").size(), 50u) << "the compile was not asked to end";
+    EXPECT_EQ(calls("ZTrace"), Lines{});
+    for (const std::string& line : calls("MCSleep")) EXPECT_NE(line.find(R"("ctx":[89,)"), std::string::npos) << line;
+    EXPECT_EQ(vbcache::current()->activeCount(), 0);
 }
 
 // The scheduler recompiles a job while a worker runs it: the engine is busy
