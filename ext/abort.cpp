@@ -48,32 +48,29 @@ void memberName(ITypeInfo* names, DISPID id, char (&out)[64]) {
 void traceRefusal(DISPID id, ITypeInfo* names) {
     char name[64];
     memberName(names, id, name);
-    ImpJob* job = nullptr;
-    unsigned long pwdobj = 0;
-    ThreadActivations* cache = threadActivations();
-    if (cache) cache->jobRefForThread(&job, &pwdobj);
-    trace("ScpExt-%s: call refused, run %lu is being ended\n", name, pwdobj);
+    const Activation* code = innermostActivation();
+    trace("ScpExt-%s: call refused, run %lu is being ended\n", name, code ? code->pwdobj : 0ul);
 }
 
 }  // namespace
 
+// The code is marked ending whether or not the engine took the interruption:
+// an engine that lets the script handle it (or one without interruption,
+// whose script under On Error Resume Next swallows the marker) would
+// otherwise let an aborted run go on calling the agent.
 void interruptScript() {
-    ThreadActivations* cache = threadActivations();
-    if (!cache) return;
-    cache->markAbortForThread();
-    IActiveScript* engine = cache->engineForThread();
+    Activation* code = innermostActivation();
+    if (!code) return;
+    code->aborted = true;
+    code->ending = true;
     EXCEPINFO marker = abortMarker();
-    if (engine && SUCCEEDED(engine->InterruptScriptThread(SCRIPTTHREADID_CURRENT, &marker,
-                                                          SCRIPTINTERRUPT_RAISEEXCEPTION)))
-        return;
-    // The job is marked aborted either way; without an interruption its
-    // script would go on calling the agent as an aborted job.
-    cache->markEndingForThread();
+    if (code->engine)
+        code->engine->InterruptScriptThread(SCRIPTTHREADID_CURRENT, &marker, SCRIPTINTERRUPT_RAISEEXCEPTION);
 }
 
 bool runIsEnding() {
-    ThreadActivations* cache = threadActivations();
-    return cache && cache->endingForThread();
+    const Activation* code = innermostActivation();
+    return code && code->ending.load(std::memory_order_relaxed);
 }
 
 HRESULT endRun(EXCEPINFO* excep) {

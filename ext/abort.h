@@ -9,13 +9,14 @@
 #include "abort_marker.h"
 #include "owners.h"
 
-// Marks the calling thread's job aborted, so that its run counts as a
-// success, and asks the job's engine to end the script with the abort marker
-// exception, which the script site ignores. When the engine refuses, the run
-// is ended through its dispatch calls instead (dispatchWithinRun).
+// Marks the calling thread's code aborted, so that its run counts as a
+// success, and ending, so that each of its later calls is refused; and asks
+// its engine to end the script with the abort marker exception, which the
+// script site ignores.
 void interruptScript();
 
-// True while the calling thread's run is being ended by that fallback.
+// True while the calling thread's code is being ended (an abort, or stop,
+// unreg or the host's release from any thread).
 bool runIsEnding();
 
 // The answer that ends a script from inside one of its dispatch calls: the
@@ -31,13 +32,13 @@ HRESULT endRun(EXCEPINFO* excep);
 // learns that the script went on after its end.
 HRESULT refuseWithinEndingRun(DISPID id, const DISPPARAMS* params, EXCEPINFO* excep, ITypeInfo* names);
 
-// Fallback for engines without InterruptScriptThread (the platform's VBScript
-// engine answers E_NOTIMPL): an abort call whose interruption failed ends with
-// the marker exception after the method ran, and so does every later call of
-// the same run, before the method runs, so that a script under
-// On Error Resume Next reaches the agent core no more. Runs that abort
-// nothing, and engines that can be interrupted, take the plain dispatch and
-// write no trace line.
+// One ending rule for every engine: an abort call ends with the marker
+// exception after the method ran, and every later call of code being ended
+// ends so before the method runs, whether or not the engine took the
+// interruption, so that a script that handles it (On Error Resume Next, or
+// an engine that lets a script handle an interruption) reaches the agent
+// core no more. Code that is not being ended takes the plain dispatch and
+// writes no trace line.
 template <class Dispatch>
 HRESULT dispatchWithinRun(DISPID id, const DISPPARAMS* params, EXCEPINFO* excep, ITypeInfo* names, Dispatch&& dispatch) {
     if (runIsEnding()) return refuseWithinEndingRun(id, params, excep, names);

@@ -41,9 +41,8 @@ STDMETHODIMP_(ULONG) ScpExt::Release() {
 
 std::optional<_zjobcxt> ScpExt::jobContext() const {
     if (!core_) return std::nullopt;
-    ThreadActivations* cache = threadActivations();
     ImpJob* job = nullptr;
     unsigned long pwdobj = 0;
-    if (!cache || !cache->jobRefForThread(&job, &pwdobj) || !job) return std::nullopt;
+    if (!jobRefForThread(&job, &pwdobj) || !job) return std::nullopt;
     return _zjobcxt{job->getData(), pwdobj};
 }

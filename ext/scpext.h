@@ -10,6 +10,7 @@
 
 #include <optional>
 
+#include "activation.h"
 #include "ravlin.h"
 #include "ztolvera.h"
 
@@ -106,6 +107,12 @@ public:
     STDMETHODIMP AbortScriptEx(BSTR KBid, BSTR MetadataXml, BSTR objlist, BSTR agtmsg, long sev, VARIANT_BOOL raise_err) override;  // 73
     STDMETHODIMP WaitForObjectEx(long hobj, long waitintv, VARIANT_BOOL noabort, long* ret) override;  // 74
     STDMETHODIMP cvDiffDateFromString(BSTR date, BSTR szDate, long* ret) override;  // 75
+
+    // For the host, when the code of `code` (on the calling thread, its
+    // activation) is over: leaves the agent's critical section as often as
+    // that code entered it and did not leave, so that a run ended inside it
+    // does not hold the other jobs out for good.
+    void leaveSectionsOf(Activation& code);
 
 private:
     ScpExt();

@@ -88,6 +88,8 @@ STDMETHODIMP ScpExt::WaitForObject(long hobj, long waitintv, VARIANT_BOOL noabor
     });
 }
 
+// The host leaves the section for code that ended inside it, so each entry
+// and exit is counted on the calling thread's activation.
 STDMETHODIMP ScpExt::MCEnterCS(long* ret) {
     if (!ret) return E_POINTER;
     *ret = 0;
@@ -97,13 +99,27 @@ STDMETHODIMP ScpExt::MCEnterCS(long* ret) {
     int r = core_->MCEnterCS(&*cxt, &aborted);
     if (aborted) *ret = -1;
     else if (!r) *ret = 1;
+    Activation* code = innermostActivation();
+    if (r && !aborted && code) ++code->heldSections;
     return hresultOf(r);
 }
 
 STDMETHODIMP ScpExt::MCExitCS() {
     auto cxt = jobContext();
     if (!cxt) return S_FALSE;
-    return hresultOf(core_->MCExitCS(&*cxt));
+    int r = core_->MCExitCS(&*cxt);
+    Activation* code = innermostActivation();
+    if (r && code && code->heldSections > 0) --code->heldSections;
+    return hresultOf(r);
+}
+
+void ScpExt::leaveSectionsOf(Activation& code) {
+    if (!core_ || !code.jobobj) return;
+    _zjobcxt cxt{code.jobobj->getData(), code.pwdobj};
+    for (; code.heldSections > 0; --code.heldSections) {
+        trace("ScpExt-MCExitCS: run %lu ended inside the critical section; left it for the run\n", code.pwdobj);
+        core_->MCExitCS(&cxt);
+    }
 }
 
 STDMETHODIMP ScpExt::SampleLock(VARIANT component, VARIANT oldLockCount, VARIANT* newLockCount, long* retCode) {

@@ -12,7 +12,7 @@
 #include "module.h"
 #include "text.h"
 #include "trace.h"
-#include "vbcache.h"
+#include "activation.h"
 
 namespace {
 
@@ -168,13 +168,12 @@ STDMETHODIMP CActiveScriptSite::OnScriptError(IActiveScriptError* error) {
     }
     trace("onScriptError: %s\n", text);
 
-    vbcache* cache = vbcache::current();
     ImpJob* job = nullptr;
-    if (!cache || !cache->jobRefForThread(&job, nullptr) || !job) {
+    if (!jobRefForThread(&job, nullptr) || !job) {
         trace("onScriptError: failed to locate job ref\n");
         return S_OK;
     }
-    job->sendScpException(text, cache->compiledForThread() ? 1 : 0);
+    job->sendScpException(text, compiledForThread());
     return S_OK;
 }
 

@@ -1,13 +1,12 @@
 #include "tolvera.h"
 
 #include <atomic>
-#include <cstdint>
 #include <cwchar>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
-#include "abort_marker.h"
 #include "companion.h"
 #include "engine_source.h"
 #include "memory.h"
@@ -27,36 +26,14 @@ constexpr DWORD kParseFlags = SCRIPTTEXT_ISVISIBLE | SCRIPTTEXT_ISPERSISTENT;
 constexpr LCID kLocale = 9;
 constexpr wchar_t kByteOrderMark = 0xFEFF;
 
-// stop's answer for a job whose run is going on the very thread that asks:
-// closing an engine under the script it is executing pulls the code from
-// under the interpreter (the platform's engine faults), so the run is only
-// asked to end.
-constexpr HRESULT kRunningOnThisThread = HRESULT_FROM_WIN32(ERROR_BUSY);
-
-// The job bound to the calling thread while the host has its engine run the
-// job's code outside a run: a compile's global code, or the Class_Terminate
-// of the script's objects when the engine is closed. What that code calls
-// and the errors it raises belong to this job, not to whichever other job
-// the thread has.
-class ScriptCodeBinding {
-public:
-    ScriptCodeBinding(vbcache* cache, cacheEntry* job) : cache_(cache), job_(job) {
-        bound_ = cache_->bindForScriptCode(job_, previous_);
-    }
-    ~ScriptCodeBinding() {
-        if (bound_) cache_->unbindAfterScriptCode(job_, previous_);
-    }
-    ScriptCodeBinding(const ScriptCodeBinding&) = delete;
-    ScriptCodeBinding& operator=(const ScriptCodeBinding&) = delete;
-
-private:
-    vbcache* cache_;
-    cacheEntry* job_;
-    DWORD previous_ = 0;
-    bool bound_ = false;
-};
-
-unsigned cacheidxOf(const cacheEntry* cacheidx) { return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(cacheidx)); }
+// stop's answer for a job whose compile, run or close is in progress, on any
+// thread: the step is asked to end, and its engine is not closed under it.
+// Closing an engine under the script it is executing pulls the code from
+// under the interpreter (the platform's engine faults on its own thread),
+// and an engine that accepted a close from another thread would change
+// state under a run. A later stop closes the job. A compile refused for a
+// step in progress fails with the same code.
+constexpr HRESULT kBusy = HRESULT_FROM_WIN32(ERROR_BUSY);
 
 // Cookies count up for the life of the process, so one that was handed out
 // and removed never names another job: a late operation with it finds nothing.
@@ -75,22 +52,22 @@ void closeEngine(ComPtr<IActiveScriptParse>& parse, ComPtr<IActiveScript>& engin
     engine.reset();
 }
 
-// Closes the job's engine (its objects' Class_Terminate belongs to the job)
-// and takes the job out of the cache.
-void tearDown(scriptEntry* entry) {
-    {
-        ScriptCodeBinding binding(entry->cache, entry->cacheidx);
-        closeEngine(entry->parse, entry->engine);
+// The trace line of a run refused because another step of its job is going.
+void traceBusyRun(const JobStep& step, ULONG cookie) {
+    switch (step.busyWith()) {
+    case Job::Step::Run:
+        trace("Tolvera-run: script %x is running already\n", cookie);
+        break;
+    case Job::Step::Compile:
+        if (step.busyOn() == GetCurrentThreadId())
+            trace("Tolvera-run: script %x is compiling\n", cookie);
+        else
+            trace("Tolvera-run: script %x is compiling on another thread\n", cookie);
+        break;
+    default:
+        trace("Tolvera-run: script %x is being closed\n", cookie);
+        break;
     }
-    if (entry->cacheidx) entry->cache->remove(entry->cacheidx);
-    delete entry;
-}
-
-void appendText(scriptEntry* entry, compiledText* text) {
-    Lock guard(entry->lock);
-    (entry->lastText ? entry->lastText->next : entry->texts) = text;
-    entry->lastText = text;
-    ++entry->textGeneration;
 }
 
 }  // namespace
@@ -104,71 +81,6 @@ HRESULT parseJobScript(IActiveScriptParse* parse, const wchar_t* text) {
     return hr;
 }
 
-// --- script entries and the holds on their engines ---
-
-scriptEntry::~scriptEntry() {
-    while (compiledText* text = texts) {
-        texts = text->next;
-        delete text;
-    }
-}
-
-EntryRef EntryRef::share(scriptEntry* held) {
-    ++held->refs;
-    return EntryRef(held);
-}
-
-void EntryRef::reset() {
-    if (scriptEntry* entry = std::exchange(entry_, nullptr))
-        if (--entry->refs == 0) tearDown(entry);
-}
-
-scriptEntry* EntryRef::release() { return std::exchange(entry_, nullptr); }
-
-// A run or a compile marks itself going under the same lock as unreg and the
-// host's release mark the job let go of: either they see it and ask it to
-// end, or it sees the mark and does not start (a compile's global code could
-// hang as a run can).
-EngineUse::EngineUse(scriptEntry* entry, Kind kind) : entry_(entry), kind_(kind) {
-    Lock guard(entry->lock);
-    if (kind != Stop && entry->unlisted) {
-        refused_ = true;
-        return;
-    }
-    ++entry->users;
-    if (kind == Run) {
-        entry->runThread = GetCurrentThreadId();
-        ++entry->runNumber;
-    } else if (kind == Compile) {
-        outerCompile_ = entry->compileThread;
-        entry->compileThread = GetCurrentThreadId();
-        ++entry->compileNumber;
-    }
-    engine_ = entry->engine;
-    parse_ = entry->parse;
-}
-
-EngineUse::~EngineUse() {
-    if (refused_) return;
-    Lock guard(entry_->lock);
-    --entry_->users;
-    if (kind_ == Run) entry_->runThread = 0;
-    if (kind_ == Compile) entry_->compileThread = outerCompile_;
-    // An engine this hold outlived is let go here, on the holder's thread.
-}
-
-void EngineUse::refresh() {
-    ComPtr<IActiveScript> engine;
-    ComPtr<IActiveScriptParse> parse;
-    {
-        Lock guard(entry_->lock);
-        engine = entry_->engine;
-        parse = entry_->parse;
-    }
-    std::swap(engine_, engine);
-    std::swap(parse_, parse);
-}
-
 // --- construction and teardown ---
 
 CTolvera::CTolvera(IUnknown* outer) : outer_(outer) {
@@ -178,8 +90,8 @@ CTolvera::CTolvera(IUnknown* outer) : outer_(outer) {
         trace("CTolvera-CTolvera: error: %x\n", E_OUTOFMEMORY);
         return;
     }
-    cache_ = vbcache::acquire();
-    if (!cache_) {
+    // Script-side calls find their job through the thread's activations.
+    if (!activationsAvailable()) {
         trace("Tolvera-Tolvera: fail to malloc vbcache obj\n");
         return;
     }
@@ -228,11 +140,8 @@ HRESULT CTolvera::giveSiteAndItems(IActiveScript* engine) {
 // and the extension object go and the module can unload. No call is in
 // progress, so the list's references are the last.
 CTolvera::~CTolvera() {
-    while (scriptEntry* entry = head_) {
-        head_ = entry->next;
-        EntryRef listed(entry);
-    }
-    index_.clear();
+    for (auto& listed : jobs_) JobRef(listed.second);
+    jobs_.clear();
     closeEngine(parse_, engine_);
     site_.reset();
     ext_.reset();
@@ -290,24 +199,19 @@ void CTolvera::letGo() {
 // worker; the run is asked to end as stop would, and the host goes with
 // the last call out.
 void CTolvera::endRunsInProgress() {
-    std::vector<EntryRef> running;
+    std::vector<JobRef> held;
     {
         Lock guard(lock_);
-        for (scriptEntry* entry = head_; entry; entry = entry->next) {
-            Lock entryGuard(entry->lock);
-            entry->unlisted = true;
-            if (!entry->runThread && !entry->compileThread) continue;
+        for (auto& listed : jobs_) {
+            listed.second->unlist();
             try {
-                running.push_back(EntryRef::share(entry));
+                held.push_back(JobRef::share(listed.second));
             } catch (const std::bad_alloc&) {
-                break;  // the rest end when their runs do
+                // Unlisted all the same: their steps end with the host.
             }
         }
     }
-    for (EntryRef& entry : running) {
-        EngineUse use(entry.get(), EngineUse::Stop);
-        askRunToEnd(entry.get(), use);
-    }
+    for (JobRef& job : held) job->askToEnd();
 }
 
 // --- ITolvera ---
@@ -335,20 +239,15 @@ STDMETHODIMP CTolvera::reg(vsinfo cxt, ULONG* cookie) {
 STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
     CallHold hold(this);
     if (!initialised_) return S_FALSE;
-    EntryRef entry = findEntry(cookie);
-    if (!entry) {
+    JobRef job = findEntry(cookie);
+    if (!job) {
         trace("Tolvera-compile: cookie %x not found\n", cookie);
         return S_OK;
     }
     compileFoundJob(cookie);
-    cacheEntry* job = cache_->find(entry->cacheidx);
-    if (!job) {
-        trace("Tolvera-compile: cacheidx %x not found\n", cacheidxOf(entry->cacheidx));
-        return S_OK;
-    }
     std::string name;
     try {
-        name = toLocaleText(cache_->jobName(entry->cacheidx).c_str());
+        name = toLocaleText(job->name().c_str());
     } catch (const std::bad_alloc&) {
         trace("Tolvera-compile: script <%s,%x> failed, err=%x\n", "?", cookie, E_OUTOFMEMORY);
         return S_FALSE;
@@ -358,8 +257,8 @@ STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
     // text, and the job object has it. The job object is fixed at reg.
     CrtPtr<wchar_t> fromJob;
     const wchar_t* text = script && _wcsicmp(script, L"NULL") ? script : nullptr;
-    if (!text && job->jobobj) {
-        fromJob.reset(job->jobobj->getKS_w());
+    if (!text && job->jobobj()) {
+        fromJob.reset(job->jobobj()->getKS_w());
         text = fromJob.get();
     }
     if (!text) {
@@ -371,97 +270,88 @@ STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
     // nothing and the run would find no main.
     while (*text == kByteOrderMark) ++text;
 
-    HRESULT hr = compileText(entry.get(), text);
+    HRESULT hr = compileText(*job, text);
     if (FAILED(hr)) {
         trace("Tolvera-compile: script <%s,%x> failed, err=%x\n", name.c_str(), cookie, hr);
         return S_FALSE;
     }
     trace("Tolvera-compile: script <%s,%x> compiled\n", name.c_str(), cookie);
-    cache_->markCompiled(entry->cacheidx);
+    job->markCompiled();
     return S_OK;
 }
 
 // Parses `text` into the job's engine and keeps it among the job's texts.
 // The copy is made first: a compile that could not keep its text fails
 // before the engine sees it, so the kept texts are always the engine's.
-HRESULT CTolvera::compileText(scriptEntry* entry, const wchar_t* text) {
-    std::unique_ptr<compiledText> kept(new (std::nothrow) compiledText);
+// A job let go of is not compiled (its global code could hang where no
+// stop reaches it), nor one whose run, compile or close is going.
+HRESULT CTolvera::compileText(Job& job, const wchar_t* text) {
+    std::unique_ptr<CompiledText> kept(new (std::nothrow) CompiledText);
     if (kept) kept->text.reset(memory::duplicate(text));
     if (!kept || !kept->text) return E_OUTOFMEMORY;
 
-    ScriptCodeBinding binding(cache_, entry->cacheidx);
-    HRESULT hr;
-    {
-        EngineUse use(entry, EngineUse::Compile);
-        if (use.refused()) return E_ABORT;
-        hr = onJobEngine(entry, use, [text](EngineUse& u) { return parseJobScript(u.parse(), text); });
-        // Kept while the engine is still held: a move that re-parsed the
-        // texts meanwhile sees the generation change and parses this one too
-        // before its engine takes the old one's place.
-        if (SUCCEEDED(hr)) appendText(entry, kept.release());
-    }
+    Activation code;
+    code.kind = ActivationKind::Compile;
+    JobStep step(job, Job::Step::Compile, code);
+    if (step.refusal() == JobStep::Refusal::Removed) return E_ABORT;
+    if (step.refusal() == JobStep::Refusal::Busy) return kBusy;
+    HRESULT hr = onJobEngine(step, [text](JobStep& s) { return parseJobScript(s.parse(), text); });
+    if (SUCCEEDED(hr)) step.keepText(kept.release());
+    // Global code that was asked to end and went on (its script handled the
+    // interruption) did not do what the compile asked of it.
+    if (SUCCEEDED(hr) && code.ending && !code.aborted) hr = E_ABORT;
     return hr;
 }
 
+// The agent never overlaps two runs of a job; one that does anyway is
+// refused, so that the run going on keeps its activation and stays
+// stoppable. So is a run overlapping a compile or a close of the job.
 STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
     CallHold hold(this);
     if (!ret) return S_FALSE;
     *ret = 0;
     if (!initialised_) return S_FALSE;
-    EntryRef entry = findEntry(cookie);
-    if (!entry) {
+    JobRef job = findEntry(cookie);
+    if (!job) {
         trace("Tolvera-run: cookie %x not found\n", cookie);
         return S_FALSE;
     }
     runFoundJob(cookie);
-    // The agent never overlaps two runs of a job; one that does anyway is
-    // refused, so that the run going on keeps its binding and stays stoppable.
-    // So is one overlapping a compile on another thread: its global code
-    // keeps the job's binding, and with it the calls that can end it.
-    {
-        Lock guard(entry->lock);
-        if (entry->runThread) {
-            trace("Tolvera-run: script %x is running already\n", cookie);
-            return S_FALSE;
-        }
-        if (entry->compileThread && entry->compileThread != GetCurrentThreadId()) {
-            trace("Tolvera-run: script %x is compiling on another thread\n", cookie);
-            return S_FALSE;
-        }
-    }
-    if (!cache_->attach(entry->cacheidx, pwdobj)) {
-        trace("Tolvera-run: failed to attach pwd to cacheidx %d\n", cacheidxOf(entry->cacheidx));
-        return S_FALSE;
-    }
-    HRESULT hr = S_OK;
-    bool refused;
-    {
-        EngineUse use(entry.get(), EngineUse::Run);
-        refused = use.refused();
-        if (!refused) hr = runMain(entry.get(), use, cookie);
-    }
-    if (refused) {
+    Activation code;
+    code.pwdobj = pwdobj;
+    code.kind = ActivationKind::Run;
+    JobStep step(*job, Job::Step::Run, code);
+    if (step.refusal() == JobStep::Refusal::Removed) {
         trace("Tolvera-run: script %x is being removed\n", cookie);
-        cache_->detach(entry->cacheidx);
         return S_FALSE;
     }
-    if (SUCCEEDED(hr)) {
-        *ret = 1;
-    } else if (cache_->abortFlag(entry->cacheidx)) {
+    if (step.refusal() == JobStep::Refusal::Busy) {
+        traceBusyRun(step, cookie);
+        return S_FALSE;
+    }
+    HRESULT hr = runMain(step, cookie);
+    if (code.aborted) {
         // The script ended itself through an abort method: that is success.
+        *ret = 1;
+    } else if (code.ending) {
+        // Ended by stop, unreg or the host's release, also where the script
+        // handled the interruption and main returned.
+        trace("Tolvera-run: script %x failed to run with err %x\n", cookie, FAILED(hr) ? hr : E_ABORT);
+    } else if (SUCCEEDED(hr)) {
         *ret = 1;
     } else {
         trace("Tolvera-run: script %x failed to run with err %x\n", cookie, hr);
     }
-    cache_->detach(entry->cacheidx);
     return S_OK;
 }
 
-HRESULT CTolvera::runMain(scriptEntry* entry, EngineUse& use, ULONG cookie) {
-    HRESULT hr = onJobEngine(entry, use, [](EngineUse& u) { return u.engine()->SetScriptState(SCRIPTSTATE_STARTED); });
+HRESULT CTolvera::runMain(JobStep& step, ULONG cookie) {
+    HRESULT hr = onJobEngine(step, [](JobStep& s) { return s.engine()->SetScriptState(SCRIPTSTATE_STARTED); });
     if (FAILED(hr)) return hr;
     trace("Tolvera-run: running script %x ..\n", cookie);
-    IActiveScript* engine = use.engine();
+    // Asked to end while it moved or started: main is not called.
+    if (step.activation().ending) return E_ABORT;
+    IActiveScript* engine = step.engine();
     if (FAILED(hr = engine->SetScriptState(SCRIPTSTATE_CONNECTED))) return hr;
     ComPtr<IDispatch> script;
     if (FAILED(hr = engine->GetScriptDispatch(nullptr, script.put()))) return hr;
@@ -473,82 +363,51 @@ HRESULT CTolvera::runMain(scriptEntry* entry, EngineUse& use, ULONG cookie) {
     return script->Invoke(main, IID_NULL, kLocale, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
 }
 
-// stop is the agent's way to end a hung job: a run in progress is asked to
-// end before the engine's script state is closed. The engine's answer to the
-// close is stop's answer.
+// stop is the agent's way to end a hung job: the step in progress, on any
+// thread, is asked to end and stop answers busy; an idle job's script state
+// is closed, and the engine's answer to the close is stop's answer.
 STDMETHODIMP CTolvera::stop(ULONG cookie) {
     CallHold hold(this);
     if (!initialised_) return S_FALSE;
-    EntryRef entry = findEntry(cookie);
-    if (!entry) return S_FALSE;
-    EngineUse use(entry.get(), EngineUse::Stop);
-    const DWORD running = askRunToEnd(entry.get(), use);
-    // The same holds for the job's code outside a run on this thread: stop
-    // from inside a compile's global code, or from the clean-up of a close.
-    const DWORD self = GetCurrentThreadId();
-    HRESULT hr = kRunningOnThisThread;
-    if (running != self && cache_->scriptCodeThread(entry->cacheidx) != self) {
-        ScriptCodeBinding binding(cache_, entry->cacheidx);
-        hr = onJobEngine(entry.get(), use, [](EngineUse& u) { return u.engine()->SetScriptState(SCRIPTSTATE_CLOSED); });
+    JobRef job = findEntry(cookie);
+    if (!job) return S_FALSE;
+    HRESULT hr = kBusy;
+    if (job->askToEnd().first == Job::Step::Idle) {
+        hr = closeScript(*job);
+        // A step that began meanwhile is ended as one going at the stop.
+        if (hr == kBusy) job->askToEnd();
     }
     if (FAILED(hr)) {
         trace("Tolvera-stop: script <%x> fail with err %x\n", cookie, hr);
         return S_FALSE;
     }
-    {
-        Lock guard(entry->lock);
-        entry->stopped = true;
-    }
     trace("CTolvera-stop: script <%x> has been stopped\n", cookie);
     return S_OK;
 }
 
-// Interrupts the run in progress, if any, with the abort marker, which the
-// site does not report; the run ends as a failed one, since nothing marked
-// the job aborted. A compile whose global code hangs on another thread is
-// ended the same way and fails. (One on this thread is the caller's own
-// code: a stop from inside it lets it go on.) Answers the thread of the run
-// or compile, 0 when none was going.
-DWORD CTolvera::askRunToEnd(scriptEntry* entry, EngineUse& use) {
-    DWORD running, compiling;
-    unsigned long runNumber, compileNumber;
-    {
-        Lock guard(entry->lock);
-        running = entry->runThread;
-        runNumber = entry->runNumber;
-        compiling = entry->compileThread;
-        compileNumber = entry->compileNumber;
-    }
-    if (compiling == GetCurrentThreadId()) compiling = 0;
-    if (!running && !compiling) return 0;
-    const DWORD thread = running ? running : compiling;
-    EXCEPINFO marker = abortMarker();
-    if (SUCCEEDED(use.engine()->InterruptScriptThread(SCRIPTTHREADID_ALL, &marker, SCRIPTINTERRUPT_RAISEEXCEPTION)))
-        return thread;
-    // Engines without interruption: the code ends at its next call into
-    // ScpExt. Marked only while that same run or compile is still going,
-    // never the next: each clears the mark when it is over.
-    Lock guard(entry->lock);
-    if (running ? entry->runThread && entry->runNumber == runNumber
-                : entry->compileThread == compiling && entry->compileNumber == compileNumber)
-        cache_->markEnding(entry->cacheidx);
-    return thread;
+// The close is a step of its own: its objects' Class_Terminate runs bound to
+// the job, and no compile or run of the job overlaps it.
+HRESULT CTolvera::closeScript(Job& job) {
+    Activation code;
+    code.kind = ActivationKind::Close;
+    JobStep step(job, Job::Step::Close, code);
+    if (step.refusal() != JobStep::Refusal::None) return kBusy;
+    HRESULT hr = onJobEngine(step, [](JobStep& s) { return s.engine()->SetScriptState(SCRIPTSTATE_CLOSED); });
+    if (SUCCEEDED(hr)) job.markStopped();
+    return hr;
 }
 
-// A run still going (the job's thread unregistering from inside it, or a
-// watchdog's stop overlapping) keeps the job until it is over, and is asked
+// A step still going (the job's thread unregistering from inside it, or a
+// watchdog's unreg overlapping) keeps the job until it is over, and is asked
 // to end; the last hold on the job closes it.
 STDMETHODIMP CTolvera::unreg(ULONG cookie) {
     CallHold hold(this);
     if (!initialised_) return S_FALSE;
-    if (EntryRef entry = removeEntry(cookie)) {
-        EngineUse use(entry.get(), EngineUse::Stop);
-        askRunToEnd(entry.get(), use);
-    }
+    if (JobRef job = removeEntry(cookie)) job->askToEnd();
     return S_OK;
 }
 
-// --- the entry list ---
+// --- the job table ---
 
 // Answers the new job's cookie, 0 when it could not be registered.
 ULONG CTolvera::_add(const vsinfo& cxt) {
@@ -559,31 +418,28 @@ ULONG CTolvera::_add(const vsinfo& cxt) {
         trace("CTolvera-_add: error: %x\n", hr);
         return 0;
     }
-    EntryRef entry(new (std::nothrow) scriptEntry);
-    if (!entry) {
+    ULONG cookie;
+    {
+        Lock guard(lock_);
+        cookie = newCookie();
+    }
+    JobRef job = Job::create(cookie, cxt.jobid, cxt.jobname, reinterpret_cast<ImpJob*>(cxt.jobobj), engine, parse,
+                             static_cast<ScpExt*>(ext_.get()));
+    if (!job) {
         trace("CTolvera-_add: fail to alloc ent\n");
         closeEngine(parse, engine);
         return 0;
     }
-    // From here on the entry's reference lets go of whatever is not listed.
-    entry->cache = cache_;
-    entry->engine = std::move(engine);
-    entry->parse = std::move(parse);
-    entry->engineThread = GetCurrentThreadId();
-    entry->cacheidx = cache_->add(cxt.jobid, cxt.jobname, reinterpret_cast<ImpJob*>(cxt.jobobj), entry->engine.get());
-    if (entry->cacheidx) {
+    {
         Lock guard(lock_);
         try {
-            ULONG cookie = newCookie();
-            index_.emplace(cookie, entry.get());
-            entry->cookie = cookie;
-            entry->next = head_;
-            if (head_) head_->prev = entry.get();
-            head_ = entry.release();
+            jobs_.emplace(cookie, job.get());
+            job.release();
             return cookie;
         } catch (const std::bad_alloc&) {
         }
     }
+    // The job's own hold lets go of it here, outside the host lock.
     trace("CTolvera-_add: fail to alloc ent\n");
     return 0;
 }
@@ -591,28 +447,22 @@ ULONG CTolvera::_add(const vsinfo& cxt) {
 ULONG CTolvera::newCookie() {
     for (;;) {
         ULONG cookie = ++g_lastCookie;
-        if (cookie != 0 && !index_.count(cookie)) return cookie;
+        if (cookie != 0 && !jobs_.count(cookie)) return cookie;
     }
 }
 
-EntryRef CTolvera::findEntry(ULONG cookie) {
+JobRef CTolvera::findEntry(ULONG cookie) {
     Lock guard(lock_);
-    auto found = index_.find(cookie);
-    return found == index_.end() ? EntryRef() : EntryRef::share(found->second);
+    auto found = jobs_.find(cookie);
+    return found == jobs_.end() ? JobRef() : JobRef::share(found->second);
 }
 
-EntryRef CTolvera::removeEntry(ULONG cookie) {
+JobRef CTolvera::removeEntry(ULONG cookie) {
     Lock guard(lock_);
-    auto found = index_.find(cookie);
-    if (found == index_.end()) return EntryRef();
-    scriptEntry* entry = found->second;
-    index_.erase(found);
-    {
-        Lock entryGuard(entry->lock);
-        entry->unlisted = true;
-    }
-    if (entry->prev) entry->prev->next = entry->next;
-    if (entry->next) entry->next->prev = entry->prev;
-    if (head_ == entry) head_ = entry->next;
-    return EntryRef(entry);
+    auto found = jobs_.find(cookie);
+    if (found == jobs_.end()) return JobRef();
+    JobRef job(found->second);
+    jobs_.erase(found);
+    job->unlist();
+    return job;
 }

@@ -5,7 +5,6 @@
 #include "classfactory.h"
 #include "module.h"
 #include "scpext.h"
-#include "vbcache.h"
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     switch (reason) {
@@ -16,7 +15,6 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     case DLL_PROCESS_DETACH:
         releaseClassObjects();
         releaseScpExtTypeInfo();
-        vbcache::destroy();
         break;
     }
     return TRUE;

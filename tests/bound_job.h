@@ -7,32 +7,42 @@
 
 #include <vector>
 
+#include <optional>
+
+#include "activation.h"
 #include "script_fixture.h"
-#include "vbcache.h"
 
 class BoundJob {
 public:
     explicit BoundJob(unsigned long jobno, unsigned long pwdobj = 0, IActiveScript* engine = nullptr)
-        : cache_(vbcache::acquire()), job_(standin_newJob(jobno, nullptr)) {
-        entry_ = cache_->add(jobno, L"bound", job_, engine);
-        cache_->attach(entry_, pwdobj);
+        : job_(standin_newJob(jobno, nullptr)), engine_(engine) {
+        rerun(pwdobj);
     }
     ~BoundJob() {
-        cache_->detach(entry_);
-        cache_->remove(entry_);
+        scope_.reset();
         standin_deleteJob(job_);
     }
     BoundJob(const BoundJob&) = delete;
     BoundJob& operator=(const BoundJob&) = delete;
 
-    // What run does at the start of the job's next run on this thread.
-    void rerun(unsigned long pwdobj = 0) { cache_->attach(entry_, pwdobj); }
-    int aborted() { return cache_->abortFlag(entry_); }
+    // What run does at the start of the job's next run on this thread: a
+    // fresh activation, unaborted and unended.
+    void rerun(unsigned long pwdobj = 0) {
+        scope_.reset();
+        code_.emplace();
+        code_->jobobj = job_;
+        code_->pwdobj = pwdobj;
+        code_->engine = engine_;
+        scope_.emplace(*code_);
+    }
+    int aborted() { return code_->aborted ? 1 : 0; }
+    Activation& activation() { return *code_; }
 
 private:
-    vbcache* cache_;
     ImpJob* job_;
-    cacheEntry* entry_ = nullptr;
+    IActiveScript* engine_;
+    std::optional<Activation> code_;
+    std::optional<ActivationScope> scope_;
 };
 
 // An engine that only records interruption requests and answers them with

@@ -2,11 +2,13 @@
 // library, and a first round trip from VBScript down to the agent core.
 #include <gtest/gtest.h>
 
+#include <optional>
+
+#include "activation.h"
 #include "bound_job.h"
 #include "owners.h"
 #include "scpext.h"
 #include "script_fixture.h"
-#include "vbcache.h"
 
 namespace {
 
@@ -251,17 +253,16 @@ TEST_F(DispatchTest, AJobWithoutAJobObjectNeverReachesTheCore) {
                                                    R"({"trace":"onScriptError: failed to locate job ref"})"}));
 
     // The same calls made directly answer S_FALSE.
-    vbcache* cache = vbcache::acquire();
-    cacheEntry* entry = cache->add(9, L"orphan", nullptr, nullptr);
-    cache->attach(entry, 9001);
+    Activation orphan;
+    orphan.pwdobj = 9001;
+    std::optional<ActivationScope> bound(std::in_place, orphan);
     Bstr text(L"t");
     long n = 5;
     EXPECT_EQ(ext->MSActions(1, text.get(), text.get(), text.get(), text.get(), 1.0), S_FALSE);
     EXPECT_EQ(ext->ZTrace(text.get()), S_FALSE);
     EXPECT_EQ(ext->CVSleep(5, VARIANT_FALSE, &n), S_FALSE);
     EXPECT_EQ(ext->DictionaryInsertValue(text.get(), text.get(), &n), S_FALSE);
-    cache->detach(entry);
-    cache->remove(entry);
+    bound.reset();
     EXPECT_EQ(journal().size(), 2u);
 }
 

@@ -294,11 +294,13 @@ TEST_F(EventsTest, AnAbortStopsOnlyTheJobOfItsOwnThread) {
     EXPECT_EQ(calls("MCAbort"), Lines{call("MCAbort", "-1,null,null,0,-1,1,null,null", 1, 1001)});
 }
 
-// The interruption itself, against an engine double: one that can be
-// interrupted is asked to raise the marker on its current script thread and
-// the abort call returns normally; one that cannot makes the call, and every
-// later call of the same run, end with the marker instead.
-TEST_F(EventsTest, InterruptionAsksTheEngineAndFallsBackToDispatchWhenRefused) {
+// The interruption itself, against engine doubles: one that can be
+// interrupted and one that cannot. Either is asked to raise the marker on its
+// current script thread, and either way the abort call and every later call
+// of the same run end with the marker without reaching the core (a script
+// may handle an interruption, or swallow the marker, and go on), each with a
+// trace line. The job's next run starts afresh.
+TEST_F(EventsTest, AnAbortAsksTheEngineAndEndsTheRunsLaterCallsOnEveryEngine) {
     constexpr DISPID kAbortScript = 9, kMSActions = 47, kMCAbort = 55;
     Bstr text(L"t");
     // Positional arguments go last first; the leading ones are numbers.
@@ -313,39 +315,41 @@ TEST_F(EventsTest, InterruptionAsksTheEngineAndFallsBackToDispatchWhenRefused) {
         ei = EXCEPINFO{};
         return ext->Invoke(id, IID_NULL, 0x409, DISPATCH_METHOD, &params, nullptr, &ei, nullptr);
     };
-    {
-        InterruptRecorder engine(S_OK);
+    auto expectMarker = [](HRESULT hr, const EXCEPINFO& ei) {
+        EXPECT_EQ(hr, DISP_E_EXCEPTION);
+        EXPECT_EQ(ei.wCode, 0xFFFF);
+        EXPECT_EQ(ei.scode, static_cast<SCODE>(0xFFFFFFFF));
+    };
+    const std::string refused =
+        "{\"trace\":\"ScpExt-MSActions: call refused, run " + std::to_string(kPwd) + " is being ended\"}";
+    struct Case {
+        HRESULT engineAnswer;
+        DISPID abort;
+        UINT strings;
+        Lines core;
+    };
+    const Case cases[] = {
+        {S_OK, kAbortScript, 0, {call("MCAbort", "-1,null,null,0,-1,1,null,null")}},
+        {E_NOTIMPL, kMCAbort, 2, {call("MCAbort", R"(-1,"t","t",-1,-1,null,null,null)")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.engineAnswer == S_OK ? "interrupted" : "no interruption");
+        standin_reset();
+        InterruptRecorder engine(c.engineAnswer);
         BoundJob job(kJob, kPwd, &engine);
         EXCEPINFO ei;
-        EXPECT_EQ(invoke(kAbortScript, 0, 0, ei), S_OK);
+        expectMarker(invoke(c.abort, c.strings, 0, ei), ei);
         ASSERT_EQ(engine.requests.size(), 1u);
         EXPECT_EQ(engine.requests[0].thread, SCRIPTTHREADID_CURRENT);
         EXPECT_EQ(engine.requests[0].wCode, 0xFFFF);
         EXPECT_EQ(engine.requests[0].scode, static_cast<SCODE>(0xFFFFFFFF));
         EXPECT_EQ(engine.requests[0].flags, static_cast<DWORD>(SCRIPTINTERRUPT_RAISEEXCEPTION));
-        EXPECT_EQ(ei.wCode, 0);
         EXPECT_EQ(job.aborted(), 1);
-        EXPECT_EQ(invoke(kMSActions, 4, 1, ei), S_OK);
-    }
-    standin_reset();
-    {
-        InterruptRecorder engine(E_NOTIMPL);
-        BoundJob job(kJob, kPwd, &engine);
-        EXCEPINFO ei;
-        EXPECT_EQ(invoke(kMCAbort, 2, 0, ei), DISP_E_EXCEPTION);
-        EXPECT_EQ(ei.wCode, 0xFFFF);
-        EXPECT_EQ(ei.scode, static_cast<SCODE>(0xFFFFFFFF));
-        EXPECT_EQ(engine.requests.size(), 1u);
-        EXPECT_EQ(job.aborted(), 1);
-        // Later calls of the run end the same way without reaching the core,
-        // each with a trace line.
-        EXPECT_EQ(invoke(kMSActions, 4, 1, ei), DISP_E_EXCEPTION);
-        EXPECT_EQ(ei.wCode, 0xFFFF);
-        EXPECT_EQ(ei.scode, static_cast<SCODE>(0xFFFFFFFF));
-        EXPECT_EQ(journal(), (Lines{call("MCAbort", R"(-1,"t","t",-1,-1,null,null,null)"),
-                                    "{\"trace\":\"ScpExt-MSActions: call refused, run " + std::to_string(kPwd) +
-                                        " is being ended\"}"}));
-        // The job's next run starts afresh.
+        expectMarker(invoke(kMSActions, 4, 1, ei), ei);
+        Lines expected = c.core;
+        expected.push_back(refused);
+        EXPECT_EQ(journal(), expected);
+
         job.rerun(kPwd);
         EXPECT_EQ(job.aborted(), 0);
         EXPECT_EQ(invoke(kMSActions, 4, 1, ei), S_OK);

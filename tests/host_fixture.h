@@ -12,7 +12,8 @@
 
 #include "owners.h"
 #include "script_probe.h"
-#include "vbcache.h"
+#include "activation.h"
+#include "job_counts.h"
 #include "ztolvera.h"
 
 namespace hostfix {
@@ -86,7 +87,7 @@ struct HostTest : ::testing::Test {
     static void expectDetached() {
         ImpJob* bound = nullptr;
         unsigned long pwd = 1;
-        EXPECT_EQ(vbcache::current()->jobRefForThread(&bound, &pwd), 0);
+        EXPECT_EQ(jobRefForThread(&bound, &pwd), 0);
         EXPECT_EQ(pwd, 0u);
     }
     ComPtr<ITolvera> host;

@@ -291,7 +291,7 @@ TEST_F(HostTest, AJobStoppedOnOneThreadFailsToRunOnAnother) {
 // is still found, runs with its own context and is removed in its turn.
 TEST_F(HostTest, UnregOfTheMiddleJobLeavesTheOthersWhole) {
     Job first(41, kProbeScript), middle(42, kProbeScript), last(43, kProbeScript);
-    const int cached = vbcache::current()->count();
+    const int cached = liveJobs();
     ULONG a = reg(first), b = reg(middle), c = reg(last);
     EXPECT_EQ(host->unreg(b), S_OK);
     for (auto [cookie, jobno] : {std::pair{a, 41ul}, std::pair{c, 43ul}}) {
@@ -306,7 +306,7 @@ TEST_F(HostTest, UnregOfTheMiddleJobLeavesTheOthersWhole) {
     standin_reset();
     VARIANT_BOOL ret;
     for (ULONG gone : {a, b, c}) EXPECT_EQ(run(gone, 1, &ret), S_FALSE);
-    EXPECT_EQ(vbcache::current()->count(), cached);
+    EXPECT_EQ(liveJobs(), cached);
 }
 
 TEST_F(HostTest, ConfigSwitchesToStandAloneOnlyForNonZero) {

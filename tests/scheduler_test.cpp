@@ -7,8 +7,10 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <mutex>
 
 #include "bound_job.h"
@@ -119,12 +121,11 @@ private:
 };
 
 // The agent ends a hung job with stop from its scheduler thread while the
-// run goes on on a worker. The platform's engine cannot be interrupted, so
-// the run ends at its next call into CVEXT, as a failed run (it did not
-// abort itself); the engine, busy on the worker, refuses to be closed from
-// the other thread, and that refusal is stop's answer. Once the run is over
-// stop closes the job, a later run fails on the closed engine, and unreg
-// lets everything go.
+// run goes on on a worker. The run ends at its next call into CVEXT (the
+// engine may also interrupt it before), as a failed run (it did not abort
+// itself); stop does not close an engine under a run and answers busy. Once
+// the run is over stop closes the job, a later run fails on the closed
+// engine, and unreg lets everything go.
 TEST_F(HostTest, StopFromAnotherThreadEndsARunningJob) {
     Job job(51, waitLoop(400).c_str());
     ULONG cookie = reg(job);
@@ -140,7 +141,7 @@ TEST_F(HostTest, StopFromAnotherThreadEndsARunningJob) {
     EXPECT_LT(calls("MCSleep").size(), 50u);
     EXPECT_EQ(calls("MSActions"), Lines{});
     Lines traces = allTraces();
-    EXPECT_TRUE(contains(traces, "Tolvera-stop: script <" + c + "> fail with err 8000ffff"));
+    EXPECT_TRUE(contains(traces, "Tolvera-stop: script <" + c + "> fail with err 800700aa"));
     EXPECT_EQ(traces.back().rfind("Tolvera-run: script " + c + " failed to run with err ", 0), 0u) << traces.back();
     for (const std::string& line : traces) EXPECT_EQ(line.find("onScriptError"), std::string::npos) << line;
     expectDetached();
@@ -169,7 +170,7 @@ TEST_F(HostTest, LettingGoOfAJobDuringItsRunEndsTheRunFirst) {
         Job job(81, waitLoop(400).c_str());
         ULONG cookie = reg(job);
         ASSERT_EQ(compile(cookie), S_OK);
-        const int jobs = vbcache::current()->count();
+        const int jobs = liveJobs();
         standin_reset();
         Worker worker(host.get(), cookie, 81001);
         ASSERT_TRUE(waitForCalls("MCSleep", 1));
@@ -182,10 +183,51 @@ TEST_F(HostTest, LettingGoOfAJobDuringItsRunEndsTheRunFirst) {
         EXPECT_EQ(worker.ret, 0);
         EXPECT_LT(calls("MCSleep").size(), 50u);
         EXPECT_EQ(calls("MSActions"), Lines{});
-        EXPECT_EQ(vbcache::current()->count(), jobs - 1);
-        EXPECT_EQ(vbcache::current()->activeCount(), 0);
+        EXPECT_EQ(liveJobs(), jobs - 1);
+        EXPECT_EQ(busyJobs(), 0);
     }
     EXPECT_EQ(moduleLockCount(), 0);
+}
+
+// A watchdog stops a run that waits in MCEnterCS for the section another
+// job's run holds. Once the holder leaves, the stopped run enters it and is
+// ended there: its own MCExitCS never comes, so the host leaves the section
+// for it when the run is over, and the next job gets in.
+TEST_F(HostTest, ARunStoppedWhileItWaitsForTheCriticalSectionLeavesItFree) {
+    const wchar_t* holds = L"Sub main()\n  CVEXT.MCEnterCS\n  n = 0\n  Do While n < 10\n    CVEXT.CVSleep 20\n"
+                           L"    n = n + 1\n  Loop\n  CVEXT.MCExitCS\nEnd Sub\n";
+    const wchar_t* enters = L"Sub main()\n  CVEXT.MCEnterCS\n  CVEXT.ZTrace \"inside\"\n  CVEXT.MCExitCS\nEnd Sub\n";
+    Job holder(65, holds), waiter(66, enters), next(67, enters);
+    ULONG holderCookie = reg(holder), waiterCookie = reg(waiter), nextCookie = reg(next);
+    for (ULONG cookie : {holderCookie, waiterCookie, nextCookie}) ASSERT_EQ(compile(cookie), S_OK);
+    standin_reset();
+    Worker holding(host.get(), holderCookie, 65001);
+    ASSERT_TRUE(waitForCalls("MCSleep", 1));
+    Worker waiting(host.get(), waiterCookie, 66001);
+    Sleep(50);                                        // inside MCEnterCS by now
+    EXPECT_EQ(host->stop(waiterCookie), S_FALSE);     // busy: the run is asked to end
+    holding.join();
+    waiting.join();
+    EXPECT_EQ(holding.ret, 1);
+    EXPECT_EQ(waiting.ret, 0);
+
+    // The next job's run would wait for good in a section nobody leaves.
+    std::promise<VARIANT_BOOL> nextRun;
+    std::future<VARIANT_BOOL> nextRet = nextRun.get_future();
+    std::thread([&nextRun, agent = host.get(), nextCookie] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        VARIANT_BOOL ret = -1;
+        agent->run(nextCookie, 67001, &ret);
+        nextRun.set_value(ret);
+        CoUninitialize();
+    }).detach();
+    ASSERT_EQ(nextRet.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the section was left held";
+    EXPECT_EQ(nextRet.get(), 1);
+    EXPECT_EQ(calls("ZTrace"), Lines{probe::call("ZTrace", R"("inside")", 67, 67001)});
+    EXPECT_EQ(calls("MCExitCS"), (Lines{probe::call("MCExitCS", "", 65, 65001), probe::call("MCExitCS", "", 66, 66001),
+                                        probe::call("MCExitCS", "", 67, 67001)}));
+    EXPECT_TRUE(contains(allTraces(), "ScpExt-MCExitCS: run 66001 ended inside the critical section; left it for the run"));
+    for (ULONG cookie : {holderCookie, waiterCookie, nextCookie}) host->unreg(cookie);
 }
 
 // The agent lets go of a job (unreg, or the whole host at shutdown) from
@@ -199,7 +241,7 @@ TEST_F(HostTest, ARunOvertakenByUnregOrReleaseBeforeItBeginsIsRefused) {
         Job job(86, waitLoop(20).c_str());
         ULONG cookie = reg(job);
         ASSERT_EQ(compile(cookie), S_OK);
-        const int jobs = vbcache::current()->count();
+        const int jobs = liveJobs();
         standin_reset();
         LetGoOnce::arm(host, wholeHost);
         setRunFoundHook(LetGoOnce::step);
@@ -212,8 +254,8 @@ TEST_F(HostTest, ARunOvertakenByUnregOrReleaseBeforeItBeginsIsRefused) {
         EXPECT_EQ(calls("MCSleep"), Lines{});
         EXPECT_EQ(calls("MSActions"), Lines{});
         EXPECT_TRUE(contains(allTraces(), "Tolvera-run: script " + hex(cookie) + " is being removed"));
-        EXPECT_EQ(vbcache::current()->count(), jobs - 1);
-        EXPECT_EQ(vbcache::current()->activeCount(), 0);
+        EXPECT_EQ(liveJobs(), jobs - 1);
+        EXPECT_EQ(busyJobs(), 0);
         expectDetached();
     }
     EXPECT_EQ(moduleLockCount(), 0);
@@ -235,7 +277,7 @@ TEST_F(HostTest, ACompileOvertakenByUnregOrReleaseBeforeItBeginsIsRefused) {
         ASSERT_EQ(compile(cookie), S_OK);
         VARIANT_BOOL ret;
         ASSERT_EQ(run(cookie, 88001, &ret), S_OK);
-        const int jobs = vbcache::current()->count();
+        const int jobs = liveJobs();
         standin_reset();
         LetGoOnce::arm(host, wholeHost);
         setCompileFoundHook(LetGoOnce::step);
@@ -246,8 +288,8 @@ TEST_F(HostTest, ACompileOvertakenByUnregOrReleaseBeforeItBeginsIsRefused) {
         EXPECT_EQ(LetGoOnce::stepped, 1);
         EXPECT_EQ(calls("MCSleep"), Lines{});
         EXPECT_EQ(calls("ZTrace"), Lines{});
-        EXPECT_EQ(vbcache::current()->count(), jobs - 1);
-        EXPECT_EQ(vbcache::current()->activeCount(), 0);
+        EXPECT_EQ(liveJobs(), jobs - 1);
+        EXPECT_EQ(busyJobs(), 0);
         expectDetached();
     }
     EXPECT_EQ(moduleLockCount(), 0);
@@ -472,9 +514,10 @@ TEST_F(HostTest, AJobRegisteredInsideACompileInsideARunLeavesTheRunItsCalls) {
     host->unreg(cookie);
 }
 
-// A stop from inside a compile's own global code, on the compiling thread:
-// closing the engine under its parse faults the platform's engine, so stop
-// answers busy, as from inside a run, and the compile goes on to its end.
+// A stop from inside a compile's own global code, on the compiling thread,
+// ends that code as it ends a run: closing the engine under its parse
+// faults the platform's engine, so stop answers busy and closes nothing;
+// the global code ends at its next call, and the compile fails.
 TEST_F(HostTest, StopFromInsideACompilesGlobalCodeLeavesTheEngineAlone) {
     static ITolvera* t_host;
     static ULONG t_cookie;
@@ -488,10 +531,10 @@ TEST_F(HostTest, StopFromInsideACompilesGlobalCodeLeavesTheEngineAlone) {
     standin_reset();
     t_stopped = E_FAIL;
     standin_setCallback("ZTrace", [] { t_stopped = t_host->stop(t_cookie); });
-    EXPECT_EQ(compile(t_cookie, L"CVEXT.ZTrace \"one\"\nCVEXT.ZTrace \"two\"\n"), S_OK);
+    EXPECT_EQ(compile(t_cookie, L"CVEXT.ZTrace \"one\"\nCVEXT.ZTrace \"two\"\n"), S_FALSE);
     standin_setCallback("ZTrace", nullptr);
     EXPECT_EQ(t_stopped, S_FALSE);
-    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("one")", 80, 0), probe::call("ZTrace", R"("two")", 80, 0)}));
+    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("one")", 80, 0)}));
     EXPECT_TRUE(contains(allTraces(), "Tolvera-stop: script <" + hex(t_cookie) + "> fail with err 800700aa"));
     EXPECT_EQ(host->stop(t_cookie), S_OK);       // afterwards it closes
     host->unreg(t_cookie);
@@ -510,7 +553,7 @@ TEST_F(HostTest, ACompileWhoseGlobalCodeHangsEndsAtStopUnregOrRelease) {
         if (!host) host.attach(createHost());
         ITolvera* agent = host.get();
         Job job(87, kProbeScript);
-        const int jobs = vbcache::current()->count();
+        const int jobs = liveJobs();
         standin_reset();
         RecompileOnWorker worker(*this, agent, job, 87001, hang);
         if (!worker.globalCodeRuns()) FAIL() << "the compile's global code did not run";
@@ -531,8 +574,8 @@ TEST_F(HostTest, ACompileWhoseGlobalCodeHangsEndsAtStopUnregOrRelease) {
             EXPECT_EQ(agent->stop(cookie), S_OK);
             agent->unreg(cookie);
         }
-        EXPECT_EQ(vbcache::current()->count(), jobs);
-        EXPECT_EQ(vbcache::current()->activeCount(), 0);
+        EXPECT_EQ(liveJobs(), jobs);
+        EXPECT_EQ(busyJobs(), 0);
     }
     EXPECT_EQ(moduleLockCount(), 0);
 }
@@ -559,13 +602,12 @@ TEST_F(HostTest, ARunDuringAHungCompileIsRefusedAndLeavesItEndable) {
     EXPECT_LT(calls("MCSleep").size(), 50u) << "the compile was not asked to end";
     EXPECT_EQ(calls("ZTrace"), Lines{});
     for (const std::string& line : calls("MCSleep")) EXPECT_NE(line.find(R"("ctx":[89,)"), std::string::npos) << line;
-    EXPECT_EQ(vbcache::current()->activeCount(), 0);
+    EXPECT_EQ(busyJobs(), 0);
 }
 
-// The scheduler recompiles a job while a worker runs it: the engine is busy
-// on the worker's thread and refuses the other thread; the compile fails
-// with that refusal and the run goes on untouched to its end. Afterwards the
-// same compile works.
+// The scheduler recompiles a job while a worker runs it: the compile is
+// refused before it reaches the engine (the job is busy) and the run goes on
+// untouched to its end. Afterwards the same compile works.
 TEST_F(HostTest, CompileFromAnotherThreadDuringARunIsRefusedAndTheRunGoesOn) {
     Job job(52, waitLoop(15).c_str());
     ULONG cookie = reg(job);
@@ -582,7 +624,7 @@ TEST_F(HostTest, CompileFromAnotherThreadDuringARunIsRefusedAndTheRunGoesOn) {
     EXPECT_EQ(worker.ret, 1);
     EXPECT_EQ(calls("MCSleep").size(), 15u);
     EXPECT_EQ(calls("MSActions"), Lines{probeCall(52, 52001, "loop ended")});
-    EXPECT_TRUE(contains(allTraces(), "Tolvera-compile: script <test," + c + "> failed, err=8000ffff"));
+    EXPECT_TRUE(contains(allTraces(), "Tolvera-compile: script <test," + c + "> failed, err=800700aa"));
 
     EXPECT_EQ(compile(cookie, extra), S_OK);
     VARIANT_BOOL ret;
@@ -682,76 +724,127 @@ struct SteppedHostTest : HostTest {
         faults::plan().beforeCall = nullptr;
         setEngineFactory(nullptr);
     }
-    // A piece whose global code tells the core it ran.
-    static std::wstring piece(int n) {
-        return L"CVEXT.MSActions 0, \"piece " + std::to_wstring(n) + L"\", \"\", \"\", \"\"\n";
-    }
-    // Runs the job on a worker; every text the worker's move parses lets the
-    // job's own thread (this one) compile the next piece, up to `pieces`.
-    // Answers the compiles' results.
-    std::vector<HRESULT> runWhileCompiling(ULONG cookie, ULONG pwdobj, int pieces, VARIANT_BOOL& ret) {
-        const DWORD owner = GetCurrentThreadId();
-        std::vector<HRESULT> answers;
-        Handover handover;
-        faults::plan().beforeCall = [&](faults::Op op) {
-            if (op != faults::Op::ParseScriptText || GetCurrentThreadId() == owner) return;
-            if (static_cast<int>(answers.size()) == pieces) return;
-            handover.toOwner([&] { answers.push_back(compile(cookie, piece(answers.size() + 1).c_str())); });
-        };
-        std::thread worker([&] {
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            EXPECT_EQ(run(cookie, pwdobj, &ret), S_OK);
-            handover.done();
-            CoUninitialize();
-        });
-        handover.serve();
-        worker.join();
-        faults::plan().beforeCall = nullptr;
-        return answers;
-    }
 };
 
 constexpr wchar_t kMainScript[] = L"Sub main()\n  CVEXT.MSActions 0, \"main\", \"\", \"\", \"\"\nEnd Sub\n";
 
-// A run on a worker moves the job to a fresh engine there while the job's
-// own thread compiles another piece into the old one. That compile answers
-// "compiled", so the moved job has the piece: its global code runs before
-// main.
-TEST_F(SteppedHostTest, APieceCompiledDuringAMoveMovesWithTheJob) {
+// A run on a worker moves the job to a fresh engine there; while the move
+// parses the job's text, the job's own thread compiles another piece. The
+// compile is refused (the job's run is in progress) before it reaches
+// either engine, so none of its code runs anywhere, and the run goes on
+// whole. Afterwards the same piece compiles.
+TEST_F(SteppedHostTest, ACompileDuringARunsMoveIsRefusedAndTheRunGoesOn) {
     Job job(60, nullptr);
     ULONG cookie = reg(job);
     ASSERT_EQ(compile(cookie, kMainScript), S_OK);
     standin_reset();
+    const wchar_t* piece = L"CVEXT.MSActions 0, \"piece\", \"\", \"\", \"\"\n";
+    const DWORD owner = GetCurrentThreadId();
+    Handover handover;
+    HRESULT compiled = E_FAIL;
+    faults::plan().beforeCall = [&](faults::Op op) {
+        if (op != faults::Op::ParseScriptText || GetCurrentThreadId() == owner || compiled != E_FAIL) return;
+        handover.toOwner([&] { compiled = compile(cookie, piece); });
+    };
     VARIANT_BOOL ret = -1;
-    EXPECT_EQ(runWhileCompiling(cookie, 60001, 1, ret), std::vector<HRESULT>{S_OK});
+    std::thread worker([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        EXPECT_EQ(run(cookie, 60001, &ret), S_OK);
+        handover.done();
+        CoUninitialize();
+    });
+    handover.serve();
+    worker.join();
+    faults::plan().beforeCall = nullptr;
+    EXPECT_EQ(compiled, S_FALSE);
     EXPECT_EQ(ret, 1);
-    EXPECT_EQ(calls("MSActions"), (Lines{probeCall(60, 60001, "piece 1"), probeCall(60, 60001, "main")}));
+    EXPECT_EQ(calls("MSActions"), Lines{probeCall(60, 60001, "main")});
+    EXPECT_TRUE(contains(allTraces(), "Tolvera-compile: script <test," + hex(cookie) + "> failed, err=800700aa"));
+
+    EXPECT_EQ(compile(cookie, piece), S_OK);
+    standin_reset();
+    EXPECT_EQ(run(cookie, 60002, &ret), S_OK);
+    EXPECT_EQ(ret, 1);
+    EXPECT_EQ(calls("MSActions"), (Lines{probeCall(60, 60002, "piece"), probeCall(60, 60002, "main")}));
     host->unreg(cookie);
 }
 
-// Pieces compiled on the job's own thread during every text the move
-// parses: the move cannot catch up, so it gives up and the run fails with
-// the old engine's refusal, as when another operation holds the engine. No
-// piece is lost: the job's own thread then runs all of them.
-TEST_F(SteppedHostTest, AMoveThatCannotCatchUpLeavesTheJobWhereItIs) {
-    Job job(61, nullptr);
-    ULONG cookie = reg(job);
-    ASSERT_EQ(compile(cookie, kMainScript), S_OK);
-    VARIANT_BOOL ret = -1;
-    std::vector<HRESULT> answers = runWhileCompiling(cookie, 61001, 100, ret);
-    EXPECT_EQ(ret, 0);
-    EXPECT_LT(answers.size(), 100u);
-    EXPECT_EQ(answers, std::vector<HRESULT>(answers.size(), S_OK));
-    EXPECT_TRUE(contains(allTraces(), "Tolvera-run: script " + hex(cookie) + " failed to run with err 8000ffff"));
+// The agent compiles a job on the job's own engine thread just as a run of
+// it starts on another thread, over a range of start offsets that sweeps
+// each across the other's steps (the run's attach, its move to a fresh
+// engine, main, its end). Whichever comes first, the other is refused as a
+// whole or goes after it: no call is booked to another job of the compiling
+// thread, the new text's global code runs at most once, and a run that is
+// not refused runs.
+TEST_F(HostTest, ACompileRacingARunOfItsJobNeverLandsElsewhereNorLosesTheRun) {
+    const wchar_t* main = L"Sub main()\n  CVEXT.ZTrace \"main\"\nEnd Sub\n";
+    const wchar_t* global = L"CVEXT.ZTrace \"global\"\n";
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    auto spinUntil = [](LONGLONG when) {
+        LARGE_INTEGER now;
+        do QueryPerformanceCounter(&now);
+        while (now.QuadPart < when);
+    };
+    int refusedRuns = 0, refusedCompiles = 0, globalRan = 0;
+    constexpr int kAttempts = 200;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        SCOPED_TRACE("attempt " + std::to_string(attempt));
+        Job job(91, nullptr), other(90, kProbeScript);
+        ULONG cookie = reg(job);
+        ASSERT_EQ(compile(cookie, main), S_OK);
+        // Registered after it on this thread: any call of the job's code that
+        // ran outside its own activation here would be booked to this one.
+        ULONG otherCookie = reg(other);
+        standin_reset();
+        // Offsets from -1 ms to +1 ms of the run's start against the compile's.
+        const LONGLONG offset = frequency.QuadPart * (attempt % 41 - 20) / 20000;
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        const LONGLONG start = now.QuadPart + frequency.QuadPart / 200;
+        VARIANT_BOOL ret = -1;
+        HRESULT ran = E_FAIL;
+        std::thread worker([&] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            spinUntil(start + offset);
+            ran = run(cookie, 91000 + attempt, &ret);
+            CoUninitialize();
+        });
+        spinUntil(start);
+        HRESULT compiled = compile(cookie, global);
+        worker.join();
 
-    standin_reset();
-    EXPECT_EQ(run(cookie, 61002, &ret), S_OK);
-    EXPECT_EQ(ret, 1);
-    Lines expected;
-    for (std::size_t n = 1; n <= answers.size(); ++n) expected.push_back(probeCall(61, 61002, "piece " + std::to_string(n)));
-    expected.push_back(probeCall(61, 61002, "main"));
-    EXPECT_EQ(calls("MSActions"), expected);
-    host->unreg(cookie);
+        // Every call is the run's own: main's, and the new text's global code
+        // where the run's engine started with it.
+        const unsigned long pwd = 91000 + attempt;
+        const std::string mainCall = probe::call("ZTrace", R"("main")", 91, pwd);
+        const std::string globalCall = probe::call("ZTrace", R"("global")", 91, pwd);
+        const Lines traced = calls("ZTrace");
+        for (const std::string& line : traced) EXPECT_TRUE(line == mainCall || line == globalCall) << line;
+        const auto globals = std::count(traced.begin(), traced.end(), globalCall);
+        EXPECT_LE(globals, 1);
+        const Lines traces = allTraces();
+        if (ran == S_OK) {
+            EXPECT_EQ(ret, 1);
+            EXPECT_EQ(std::count(traced.begin(), traced.end(), mainCall), 1);
+        } else {
+            ++refusedRuns;
+            EXPECT_EQ(ran, S_FALSE);
+            EXPECT_EQ(traced, Lines{});
+            EXPECT_TRUE(contains(traces, "Tolvera-run: script " + hex(cookie) + " is compiling on another thread"));
+        }
+        if (compiled != S_OK) {
+            ++refusedCompiles;
+            EXPECT_EQ(globals, 0) << "a refused compile ran its code";
+            EXPECT_TRUE(contains(traces, "Tolvera-compile: script <test," + hex(cookie) + "> failed, err=800700aa"));
+        }
+        globalRan += static_cast<int>(globals);
+        host->unreg(otherCookie);
+        host->unreg(cookie);
+        if (HasFailure()) break;
+    }
+    std::printf("%d attempts: %d runs refused, %d compiles refused, global code ran in %d runs\n", kAttempts,
+                refusedRuns, refusedCompiles, globalRan);
 }
 
 // A watchdog's stop and the job thread's unreg overlap: the job stays whole
