@@ -160,6 +160,32 @@ TEST_F(HostTest, StopFromAnotherThreadEndsARunningJob) {
     EXPECT_EQ(moduleLockCount(), 0);
 }
 
+// A script under On Error Resume Next goes on past the end of its run, on an
+// engine that lets it handle the interruption as on one that swallows the
+// marker. Once stop has returned, no call of it reaches the core but the
+// one it was in at that moment, and the run counts as stopped (ret 0), not
+// as the success main's return would say.
+TEST_F(HostTest, AStoppedRunThatGoesOnReachesTheCoreNoMore) {
+    Job job(84, L"Sub main()\n  On Error Resume Next\n  For n = 1 To 40\n    CVEXT.CVSleep 20\n"
+                L"    CVEXT.ZTrace \"tick\"\n  Next\n  CVEXT.ZTrace \"loop ended\"\nEnd Sub\n");
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie), S_OK);
+    standin_reset();
+    Worker worker(host.get(), cookie, 84001);
+    ASSERT_TRUE(waitForCalls("MCSleep", 1));
+    EXPECT_EQ(host->stop(cookie), S_FALSE);
+    const std::size_t atStop = calls("MCSleep").size() + calls("ZTrace").size();
+    worker.join();
+    EXPECT_EQ(worker.result, S_OK);
+    EXPECT_EQ(worker.ret, 0);
+    EXPECT_LE(calls("MCSleep").size() + calls("ZTrace").size(), atStop + 1);
+    for (const std::string& line : calls("ZTrace")) EXPECT_EQ(line.find("loop ended"), std::string::npos);
+    const Lines traces = allTraces();
+    EXPECT_TRUE(contains(traces, "Tolvera-run: script " + hex(cookie) + " failed to run with err 80004004"));
+    EXPECT_TRUE(contains(traces, "ScpExt-ZTrace: call refused, run 84001 is being ended"));
+    host->unreg(cookie);
+}
+
 // An agent that lets go of a job while its run hangs on a worker: by unreg,
 // or by releasing the whole host as it shuts down. The run is asked to end
 // as by stop, and ends at its next call into CVEXT; the job (and the host)
