@@ -19,6 +19,7 @@
 #include "module.h"
 #include "outer_unknown.h"
 #include "scpext.h"
+#include "test_engine.h"
 #include "test_points.h"
 
 namespace {
@@ -674,13 +675,14 @@ private:
 // Engines that let a test step in before their calls.
 struct SteppedHostTest : HostTest {
     void SetUp() override {
+        setUpComForTests();   // installs the process's engine first, which this one wraps
         setEngineFactory(faults::createFaultyEngine);
         HostTest::SetUp();
     }
     void TearDown() override {
         host.reset();
         faults::plan().beforeCall = nullptr;
-        setEngineFactory(nullptr);
+        installTestEngine();
     }
     // A piece whose global code tells the core it ran.
     static std::wstring piece(int n) {
