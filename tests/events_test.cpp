@@ -9,6 +9,7 @@
 
 #include "bound_job.h"
 #include "script_probe.h"
+#include "test_engine.h"
 #include "variant_list.h"
 
 namespace {
@@ -225,12 +226,15 @@ TEST_F(EventsTest, AbortEndsTheScriptAtOnceUnlessTheCoreDeclines) {
             std::string label = std::string(resumeNext ? "resume next, " : "") + std::to_string(c.coreResult) +
                                 " " + c.coreText;
             EXPECT_EQ(r.ret, 1) << label;
-            // Each call the script goes on to make is refused with a trace line.
+            // Each call the script goes on to make is refused with a trace
+            // line; on an engine that took the interruption, the first of them
+            // fails in the engine before it reaches ScpExt.
             Lines refused;
             if (c.stops && resumeNext)
                 for (const char* member : {"MSActions", "RaiseEvent", "MSActions"})
                     refused.push_back(std::string("ScpExt-") + member + ": call refused, run " + std::to_string(kPwd) +
                                       " is being ended");
+            if (c.stops && resumeNext && windowsLikeEngine()) refused.erase(refused.begin());
             EXPECT_EQ(traces(), refused) << label;
             EXPECT_EQ(calls("MCAbort").size(), 1u) << label;
             Lines expected = {marked("before")};

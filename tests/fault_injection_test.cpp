@@ -20,13 +20,14 @@
 #include "engine_source.h"
 #include "faulty_engine.h"
 #include "host_fixture.h"
+#include "job_counts.h"
 #include "memory.h"
 #include "module.h"
 #include "owners.h"
 #include "process_usage.h"
 #include "scpext.h"
 #include "script_fixture.h"
-#include "job_counts.h"
+#include "test_engine.h"
 #include "ztolvera.h"
 
 namespace {
@@ -177,6 +178,7 @@ void expectSound(const Outcome& o) {
     EXPECT_EQ(moduleLockCount(), 0);
     EXPECT_EQ(canUnloadNow(), S_OK);
     EXPECT_EQ(faults::liveObjects(), 0) << "an engine or a script dispatch was not released";
+    EXPECT_EQ(winengine::liveObjects(), 0) << "a wrapper of the Windows-like engine was not released";
     EXPECT_EQ(o.liveJobs, 0) << "a job was left alive";
     if (!o.created) return;   // the class object answered E_OUTOFMEMORY
     const bool initialised = anyLine(o.traces, "CTolvera-CTolvera: init engine instance");
@@ -233,7 +235,7 @@ struct FaultInjectionTest : ::testing::Test {
         setUpComForTests();
         setEngineFactory(faults::createFaultyEngine);
     }
-    static void TearDownTestSuite() { setEngineFactory(nullptr); }
+    static void TearDownTestSuite() { installTestEngine(); }
     void TearDown() override {
         faults::plan().failAt = 0;
         memory::setFaultHook(nullptr);

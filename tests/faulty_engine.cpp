@@ -2,21 +2,17 @@
 
 #include <new>
 
+#include "own_heap.h"
 #include "owners.h"
+#include "test_engine.h"
 
 namespace faults {
 namespace {
 
 std::atomic<long> g_live{0};
 
-// The wrappers live on the process heap directly, so that a test counting
-// the allocations of the code under test never counts theirs.
-struct OwnHeap {
-    static void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept {
-        return HeapAlloc(GetProcessHeap(), 0, bytes);
-    }
-    static void operator delete(void* p) noexcept { HeapFree(GetProcessHeap(), 0, p); }
-};
+// Wraps `real` (which must have IActiveScriptParse) into *engine.
+HRESULT wrap(REFCLSID engineClass, IActiveScript* real, IActiveScript** engine);
 
 // True when this counted call is the one to fail.
 bool failsNow(Op op) {
@@ -141,11 +137,16 @@ public:
     STDMETHODIMP InterruptScriptThread(SCRIPTTHREADID id, const EXCEPINFO* excep, DWORD flags) override {
         return real_->InterruptScriptThread(id, excep, flags);
     }
-    // An engine with Clone gives a fresh engine of its class; the template
-    // it is asked of never holds script text, so nothing else comes along.
+    // The inner engine's clone, wrapped too. Where the inner engine has no
+    // Clone and the plan asks for one, a fresh engine of its class: the
+    // template it is asked of never holds script text, so nothing else
+    // comes along.
     STDMETHODIMP Clone(IActiveScript** clone) override {
         if (failsNow(Op::Clone)) return plan().hr;
-        if (!plan().clones) return real_->Clone(clone);
+        ComPtr<IActiveScript> inner;
+        HRESULT cloned = real_->Clone(inner.put());
+        if (SUCCEEDED(cloned)) return wrap(class_, inner.get(), clone);
+        if (cloned != E_NOTIMPL || !plan().clones) return cloned;
         ComPtr<IActiveScript> fresh;
         HRESULT hr = createFaultyEngine(class_, fresh.put());
         ComPtr<IActiveScriptParse> parse;
@@ -180,6 +181,17 @@ private:
     ComPtr<IActiveScriptParse> parse_;
 };
 
+HRESULT wrap(REFCLSID engineClass, IActiveScript* real, IActiveScript** engine) {
+    ComPtr<IActiveScriptParse> parse;
+    HRESULT hr = ComPtr<IActiveScript>(real).as(parse);
+    if (FAILED(hr)) return hr;
+    auto* wrapped = new (std::nothrow) FaultyEngine(engineClass, real, parse.get());
+    if (!wrapped) return E_OUTOFMEMORY;
+    wrapped->AddRef();
+    *engine = static_cast<IActiveScript*>(wrapped);
+    return S_OK;
+}
+
 }  // namespace
 
 const char* nameOf(Op op) {
@@ -196,19 +208,17 @@ Plan& plan() {
 
 long liveObjects() { return g_live.load(); }
 
+// The process's engine of `engineClass` (tests/test_engine.h) under the
+// wrapper that fails calls.
 HRESULT createFaultyEngine(REFCLSID engineClass, IActiveScript** engine) {
     *engine = nullptr;
     if (failsNow(Op::Create)) return plan().hr;
     ComPtr<IActiveScript> real;
-    HRESULT hr = CoCreateInstance(engineClass, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IActiveScript), real.putVoid());
-    ComPtr<IActiveScriptParse> parse;
-    if (SUCCEEDED(hr)) hr = real.as(parse);
+    HRESULT hr = E_FAIL;
+    if (EngineFactory inner = testEngineFactory()) hr = inner(engineClass, real.put());
+    else hr = CoCreateInstance(engineClass, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IActiveScript), real.putVoid());
     if (FAILED(hr)) return hr;
-    auto* wrapped = new (std::nothrow) FaultyEngine(engineClass, real.get(), parse.get());
-    if (!wrapped) return E_OUTOFMEMORY;
-    wrapped->AddRef();
-    *engine = static_cast<IActiveScript*>(wrapped);
-    return S_OK;
+    return wrap(engineClass, real.get(), engine);
 }
 
 }  // namespace faults

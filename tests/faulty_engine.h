@@ -1,5 +1,6 @@
-// A script engine for fault injection: it wraps the platform's VBScript
-// engine, passes every call through, and fails the N-th of the counted calls
+// A script engine for fault injection: it wraps the test process's engine
+// (tests/test_engine.h: the platform's or the Windows-like one), passes
+// every call through, and fails the N-th of the counted calls
 // (engine creation, Clone, InitNew, SetScriptSite, AddNamedItem,
 // ParseScriptText, SetScriptState, GetScriptDispatch, the script dispatch's
 // GetIDsOfNames and Invoke, Close) with a chosen HRESULT instead of making
@@ -26,7 +27,7 @@ const char* nameOf(Op op);
 struct Plan {
     long failAt = 0;                // 1-based; 0 fails nothing
     HRESULT hr = E_FAIL;
-    bool clones = false;            // answer Clone as an engine that has it
+    bool clones = false;            // where the inner engine has no Clone, answer as one that has it
     std::atomic<long> calls{0};     // counted calls so far
     std::atomic<bool> hit{false};   // the failure was injected
     Op failed = Op::Create;         // ... into this call
@@ -38,7 +39,7 @@ Plan& plan();
 // Wrappers alive now (engines and script dispatches).
 long liveObjects();
 
-// An EngineFactory: the platform's engine of `engineClass`, wrapped.
+// An EngineFactory: the process's engine of `engineClass`, wrapped.
 HRESULT createFaultyEngine(REFCLSID engineClass, IActiveScript** engine);
 
 }  // namespace faults

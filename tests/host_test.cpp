@@ -3,7 +3,10 @@
 // each test states the exact journal and trace the host produced.
 #include "host_fixture.h"
 
+#include <utility>
+
 #include "module.h"
+#include "test_engine.h"
 
 namespace {
 
@@ -450,9 +453,12 @@ TEST_F(HostTest, JobMovesToTheThreadThatCompilesOrRunsIt) {
     EXPECT_EQ(moduleLockCount(), 0);
 }
 
+// An engine that clones from any thread (Windows') gives the job the
+// template's clone; the platform's engine gives a fresh one instead.
 TEST_F(HostTest, RegisteringOnAnotherThreadThanTheHostsWorks) {
     Job job(32, kProbeScript);
     ULONG cookie = 0;
+    const long clones = winengine::clonesMade();
     std::thread([&] {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         cookie = reg(job);
@@ -463,6 +469,69 @@ TEST_F(HostTest, RegisteringOnAnotherThreadThanTheHostsWorks) {
         CoUninitialize();
     }).join();
     EXPECT_EQ(calls("MSActions"), Lines{probeCall(32, 32001, "hello")});
+    EXPECT_EQ(winengine::clonesMade(), clones + (windowsLikeEngine() ? 1 : 0));
+    host->unreg(cookie);
+}
+
+// The running job's engine, interrupted from another thread from inside the
+// script's first ZTrace, as a watchdog would.
+struct Interruption {
+    ComPtr<IActiveScript> engine;
+    HRESULT hr = E_FAIL;
+    bool sent = false;
+};
+Interruption g_interruption;
+constexpr SCODE kInterruptCode = static_cast<SCODE>(0x800A03E9);   // VBScript error 1001
+
+HRESULT interrupt(IActiveScript* engine) {
+    HRESULT hr = E_FAIL;
+    onThread([&] {
+        Bstr description(L"interrupted");
+        EXCEPINFO excep = {};
+        excep.scode = kInterruptCode;
+        excep.bstrDescription = description.get();
+        hr = engine->InterruptScriptThread(SCRIPTTHREADID_ALL, &excep, SCRIPTINTERRUPT_RAISEEXCEPTION);
+    });
+    return hr;
+}
+
+void interruptTheRunningJob() {
+    if (std::exchange(g_interruption.sent, true)) return;
+    g_interruption.engine = innermostActivation()->engine;
+    g_interruption.hr = interrupt(g_interruption.engine.get());
+}
+
+// Windows' engine can be interrupted from any thread: the script's next call
+// into a named item fails with the interrupter's exception, once, and under
+// On Error Resume Next the script sees it in Err and goes on. An interruption
+// of the engine while it executes nothing reaches no later run.
+TEST_F(HostTest, AnInterruptionFromAnotherThreadFailsTheScriptsNextCallOnce) {
+    if (!windowsLikeEngine()) GTEST_SKIP() << "the platform's engine cannot be interrupted";
+    const wchar_t* script = L"Sub main()\n  On Error Resume Next\n  For i = 1 To 3\n    CVEXT.CVSleep 1\n"
+                            L"    CVEXT.ZTrace i & \" \" & Err.Number & \" \" & Err.Description\n    Err.Clear\n"
+                            L"  Next\nEnd Sub\n";
+    Job job(33, script);
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie), S_OK);
+    g_interruption = Interruption{};
+    standin_setCallback("ZTrace", interruptTheRunningJob);
+    VARIANT_BOOL ret;
+    EXPECT_EQ(run(cookie, 33001, &ret), S_OK);
+    standin_setCallback("ZTrace", nullptr);
+    EXPECT_EQ(ret, 1);
+    EXPECT_EQ(g_interruption.hr, S_OK);
+    const std::string sleep = probe::call("MCSleep", "1,0,0", 33, 33001);
+    // The second CVSleep is the call that failed: it never reached the core.
+    EXPECT_EQ(journal(), (Lines{sleep, probe::said("1 0 ", 33, 33001), probe::said("2 1001 interrupted", 33, 33001),
+                                sleep, probe::said("3 0 ", 33, 33001)}));
+
+    ASSERT_TRUE(g_interruption.engine);
+    EXPECT_EQ(interrupt(g_interruption.engine.get()), S_OK);
+    g_interruption.engine.reset();
+    standin_reset();
+    EXPECT_EQ(run(cookie, 33002, &ret), S_OK);
+    EXPECT_EQ(ret, 1);
+    EXPECT_EQ(probe::reports(), (Lines{"1 0 ", "2 0 ", "3 0 "}));
     host->unreg(cookie);
 }
 

@@ -21,6 +21,7 @@
 #include "module.h"
 #include "outer_unknown.h"
 #include "scpext.h"
+#include "test_engine.h"
 #include "test_points.h"
 
 namespace {
@@ -742,13 +743,14 @@ private:
 // Engines that let a test step in before their calls.
 struct SteppedHostTest : HostTest {
     void SetUp() override {
+        setUpComForTests();   // installs the process's engine first, which this one wraps
         setEngineFactory(faults::createFaultyEngine);
         HostTest::SetUp();
     }
     void TearDown() override {
         host.reset();
         faults::plan().beforeCall = nullptr;
-        setEngineFactory(nullptr);
+        installTestEngine();
     }
 };
 

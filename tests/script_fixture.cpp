@@ -7,6 +7,7 @@
 
 #include "classfactory.h"
 #include "owners.h"
+#include "test_engine.h"
 #include "ztolvera.h"
 
 namespace {
@@ -65,6 +66,7 @@ void setUpComForTests() {
         wcscpy(slash ? slash + 1 : path, L"zTolvera.dll");
         LoadTypeLibEx(path, REGKIND_REGISTER, lib.put());
         registerCompanion();
+        installTestEngine();
     });
 }
 
