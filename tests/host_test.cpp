@@ -348,8 +348,8 @@ TEST_F(HostTest, ScriptsReachTheCompanionUnderBothNames) {
     host->unreg(cookie);
 }
 
-// A second host shares the process's job-context cache: the first host's
-// jobs stay reachable.
+// A second host leaves the first host's jobs reachable: every job finds its
+// calls through the threads' activations, which belong to no host.
 TEST_F(HostTest, JobsOfAnEarlierHostStayReachable) {
     Job job(16, kProbeScript);
     ULONG cookie = reg(job);

@@ -43,7 +43,7 @@ ScriptResult runScript(const std::wstring& script, unsigned long jobno = 1, unsi
 void setUpComForTests();
 
 // A new host through the class object of the module's code linked into the
-// test (so that host and extension object share the process's job-context
-// cache); the caller releases it. Null when it could not be created.
+// test (so that host and extension object share the threads' activations);
+// the caller releases it. Null when it could not be created.
 struct ITolvera;
 ITolvera* createHost();
