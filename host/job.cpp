@@ -55,11 +55,13 @@ Job::~Job() {
 
 // The last hold is gone, so no step is in progress and none can begin.
 void Job::tearDown() {
+    // No engine to interrupt: the engine goes inside this close, and its
+    // objects' Class_Terminate may run in its last Release. An abort there
+    // still ends that code through the ending mark.
     Activation closing;
     closing.jobobj = jobobj_;
     closing.kind = ActivationKind::Close;
     closing.compiled = compiled_;
-    closing.engine = engine_.get();
     {
         ActivationScope scope(closing);
         closeEngine(parse_, engine_);

@@ -82,9 +82,11 @@ TEST_F(HostTest, ScriptTextReachesTheEngineAndTheCoreWhole) {
 // Closing a job's engine releases its script's objects; what their
 // Class_Terminate calls belongs to that job, with pwdobj 0, whatever other
 // job the closing thread has: at unreg, at stop and at the host's release.
+// An abort there ends that code (the engine it would interrupt is going).
 TEST_F(HostTest, ClassTerminateAtTeardownBelongsToTheClosingJob) {
-    const wchar_t* script = L"Class Probe\n  Sub Class_Terminate()\n    CVEXT.ZTrace \"terminated\"\n  End Sub\n"
-                            L"End Class\nDim keep\nSub main()\n  Set keep = New Probe\nEnd Sub\n";
+    const wchar_t* script = L"Class Probe\n  Sub Class_Terminate()\n    On Error Resume Next\n"
+                            L"    CVEXT.ZTrace \"terminated\"\n    CVEXT.AbortScript\n    CVEXT.ZTrace \"after\"\n"
+                            L"  End Sub\nEnd Class\nDim keep\nSub main()\n  Set keep = New Probe\nEnd Sub\n";
     enum Teardown { Unreg, Stop, Release };
     for (Teardown how : {Unreg, Stop, Release}) {
         standin_reset();
@@ -106,6 +108,7 @@ TEST_F(HostTest, ClassTerminateAtTeardownBelongsToTheClosingJob) {
         else if (how == Stop) own->stop(cookie);
         else own.reset();
         EXPECT_EQ(calls("ZTrace"), Lines{probe::call("ZTrace", R"("terminated")", 71, 0)}) << "teardown " << how;
+        EXPECT_EQ(calls("MCAbort").size(), 1u) << "teardown " << how;
         if (own) {
             own->unreg(cookie);
             own->unreg(otherCookie);
