@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstring>
 #include <condition_variable>
 #include <functional>
 #include <future>
@@ -845,6 +846,46 @@ TEST_F(HostTest, ACompileRacingARunOfItsJobNeverLandsElsewhereNorLosesTheRun) {
     }
     std::printf("%d attempts: %d runs refused, %d compiles refused, global code ran in %d runs\n", kAttempts,
                 refusedRuns, refusedCompiles, globalRan);
+}
+
+// A worker runs a job the moment the scheduler's compile of it has answered
+// on another thread (the listener holds the compile's last trace line until
+// the run has begun). The run is one of a compiled job: its script error
+// reaches the job with the indicator of a compiled job.
+TEST_F(HostTest, ARunJustAfterACompileOnAnotherThreadIsARunOfACompiledJob) {
+    Job job(96, L"Sub main()\n  x = 1 / 0\nEnd Sub\n");
+    ULONG cookie = reg(job);
+    struct Race {
+        HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        bool held = false;
+    } race;
+    VARIANT_BOOL ret = -1;
+    std::thread worker([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        WaitForSingleObject(race.go, 10000);
+        run(cookie, 96001, &ret);
+        CoUninitialize();
+    });
+    standin_setListener(
+        [](const char* line, const long*, void* context) {
+            auto* r = static_cast<Race*>(context);
+            if (r->held || !std::strstr(line, "> compiled")) return;
+            r->held = true;
+            SetEvent(r->go);
+            for (int i = 0; i < 1000 && busyJobs() == 0; ++i) Sleep(1);
+        },
+        &race);
+    EXPECT_EQ(compile(cookie), S_OK);
+    standin_setListener(nullptr, nullptr);
+    SetEvent(race.go);
+    worker.join();
+    CloseHandle(race.go);
+    EXPECT_TRUE(race.held);
+    EXPECT_EQ(ret, 0);
+    const std::vector<probe::ScriptError> errors = probe::scriptErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].indicator, 1) << errors[0].text;
+    host->unreg(cookie);
 }
 
 // A watchdog's stop and the job thread's unreg overlap: the job stays whole
