@@ -888,6 +888,35 @@ TEST_F(HostTest, ARunJustAfterACompileOnAnotherThreadIsARunOfACompiledJob) {
     host->unreg(cookie);
 }
 
+// A job whose global code made an object with a Class_Terminate that aborts,
+// run on one worker and then on another: the move to the second worker's
+// engine lets go of the first one, whose objects end there, and the job's
+// last hold lets go of the second engine on a thread it does not belong to,
+// where the engine refuses Close and ends its objects in its last Release.
+// Each ending is a close of the job's own (pwdobj 0): its abort ends the
+// Class_Terminate, not the run that moved, whose main still runs; and
+// nothing calls the engine after the host's last Release of it (the wrapper
+// engine here has let go of the engine inside by then).
+TEST_F(SteppedHostTest, ObjectsOfAnEngineLetGoOfEndAsACloseOfTheirOwn) {
+    Job job(95, L"Class T\n  Private Sub Class_Terminate()\n    CVEXT.AbortScript \"o\", \"ended\"\n"
+                L"    CVEXT.ZTrace \"after the abort\"\n  End Sub\nEnd Class\nDim g\nSet g = New T\n"
+                L"Sub main()\n  CVEXT.ZTrace \"main\"\nEnd Sub\n");
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie), S_OK);
+    standin_reset();
+    VARIANT_BOOL first = -1, second = -1;
+    onThread([&] { EXPECT_EQ(run(cookie, 95001, &first), S_OK); });
+    onThread([&] { EXPECT_EQ(run(cookie, 95002, &second), S_OK); });
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(host->unreg(cookie), S_OK);
+    const std::string aborted = probe::call("MCAbort", R"(-1,"o","ended",1,-1,1,null,null)", 95, 0);
+    EXPECT_EQ(calls("MCAbort"), (Lines{aborted, aborted}));
+    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("main")", 95, 95001),
+                                      probe::call("ZTrace", R"("main")", 95, 95002)}));
+    expectDetached();
+}
+
 // A watchdog's stop and the job thread's unreg overlap: the job stays whole
 // until stop is done with it, and the last of the two closes its engine.
 TEST_F(SteppedHostTest, AnUnregDuringAStopLeavesTheJobToTheStop) {
