@@ -198,13 +198,18 @@ TEST_F(HostTest, ARunStoppedWhileItWaitsForTheCriticalSectionLeavesItFree) {
     const wchar_t* holds = L"Sub main()\n  CVEXT.MCEnterCS\n  n = 0\n  Do While n < 10\n    CVEXT.CVSleep 20\n"
                            L"    n = n + 1\n  Loop\n  CVEXT.MCExitCS\nEnd Sub\n";
     const wchar_t* enters = L"Sub main()\n  CVEXT.MCEnterCS\n  CVEXT.ZTrace \"inside\"\n  CVEXT.MCExitCS\nEnd Sub\n";
-    Job holder(65, holds), waiter(66, enters), next(67, enters);
+    const wchar_t* waits = L"Sub main()\n  CVEXT.ZTrace \"waiting\"\n  CVEXT.MCEnterCS\n  CVEXT.ZTrace \"inside\"\n"
+                           L"  CVEXT.MCExitCS\nEnd Sub\n";
+    Job holder(65, holds), waiter(66, waits), next(67, enters);
     ULONG holderCookie = reg(holder), waiterCookie = reg(waiter), nextCookie = reg(next);
     for (ULONG cookie : {holderCookie, waiterCookie, nextCookie}) ASSERT_EQ(compile(cookie), S_OK);
     standin_reset();
     Worker holding(host.get(), holderCookie, 65001);
     ASSERT_TRUE(waitForCalls("MCSleep", 1));
     Worker waiting(host.get(), waiterCookie, 66001);
+    // Its run has begun (on a loaded machine its move to a fresh engine alone
+    // may take longer than any fixed pause) and is about to enter.
+    ASSERT_TRUE(waitForCalls("ZTrace", 1));
     Sleep(50);                                        // inside MCEnterCS by now
     EXPECT_EQ(host->stop(waiterCookie), S_FALSE);     // busy: the run is asked to end
     holding.join();
@@ -224,7 +229,8 @@ TEST_F(HostTest, ARunStoppedWhileItWaitsForTheCriticalSectionLeavesItFree) {
     }).detach();
     ASSERT_EQ(nextRet.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the section was left held";
     EXPECT_EQ(nextRet.get(), 1);
-    EXPECT_EQ(calls("ZTrace"), Lines{probe::call("ZTrace", R"("inside")", 67, 67001)});
+    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("waiting")", 66, 66001),
+                                      probe::call("ZTrace", R"("inside")", 67, 67001)}));
     EXPECT_EQ(calls("MCExitCS"), (Lines{probe::call("MCExitCS", "", 65, 65001), probe::call("MCExitCS", "", 66, 66001),
                                         probe::call("MCExitCS", "", 67, 67001)}));
     EXPECT_TRUE(contains(allTraces(), "ScpExt-MCExitCS: run 66001 ended inside the critical section; left it for the run"));
