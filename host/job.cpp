@@ -13,12 +13,6 @@ std::atomic<int> g_busy{0};
 // What the engine answers on a thread it does not belong to.
 constexpr HRESULT kForeignThread = E_UNEXPECTED;
 
-void closeEngine(ComPtr<IActiveScriptParse>& parse, ComPtr<IActiveScript>& engine) {
-    parse.reset();
-    if (engine) engine->Close();
-    engine.reset();
-}
-
 }  // namespace
 
 // --- the job ---
@@ -55,19 +49,27 @@ Job::~Job() {
 
 // The last hold is gone, so no step is in progress and none can begin.
 void Job::tearDown() {
-    // No engine to interrupt: the engine goes inside this close, and its
-    // objects' Class_Terminate may run in its last Release. An abort there
-    // still ends that code through the ending mark.
+    letGoOfEngine(parse_, engine_, compiled_);
+    delete this;
+}
+
+// The engine's objects end in its Close or, where the engine refuses this
+// thread, in its last Release; their Class_Terminate is a close of the job's
+// own, also when the engine goes in the middle of a run's move. Once the
+// last Release is under way the engine must not be called any more, so an
+// abort there marks the code ending without interrupting it.
+void Job::letGoOfEngine(ComPtr<IActiveScriptParse>& parse, ComPtr<IActiveScript>& engine, bool compiled) {
     Activation closing;
     closing.jobobj = jobobj_;
     closing.kind = ActivationKind::Close;
-    closing.compiled = compiled_;
-    {
-        ActivationScope scope(closing);
-        closeEngine(parse_, engine_);
-        if (closing.heldSections && ext_) ext_->leaveSectionsOf(closing);
-    }
-    delete this;
+    closing.compiled = compiled;
+    closing.engine = engine.get();
+    ActivationScope scope(closing);
+    parse.reset();
+    if (engine) engine->Close();
+    closing.engine = nullptr;
+    engine.reset();
+    if (closing.heldSections && ext_) ext_->leaveSectionsOf(closing);
 }
 
 void Job::unlist() {
@@ -177,7 +179,7 @@ void JobStep::replaceEngine(ComPtr<IActiveScript> engine, ComPtr<IActiveScriptPa
     activation_.engine = engine_.get();
     // The old engine refuses Close here; its last Release, from any thread,
     // still closes it and lets go of the site and the named items' objects.
-    closeEngine(parse, engine);
+    job_.letGoOfEngine(parse, engine, activation_.compiled);
 }
 
 void JobStep::keepText(CompiledText* text) {

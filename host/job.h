@@ -64,6 +64,9 @@ private:
     ~Job();
     // Closes the engine with its objects' Class_Terminate bound to the job.
     void tearDown();
+    // Closes and releases `engine`, its objects' Class_Terminate bound to
+    // the job as a close of its own, nested in whatever the thread runs.
+    void letGoOfEngine(ComPtr<IActiveScriptParse>& parse, ComPtr<IActiveScript>& engine, bool compiled);
 
     const ULONG cookie_;
     const unsigned long jobid_;

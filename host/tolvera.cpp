@@ -276,7 +276,6 @@ STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
         return S_FALSE;
     }
     trace("Tolvera-compile: script <%s,%x> compiled\n", name.c_str(), cookie);
-    job->markCompiled();
     return S_OK;
 }
 
@@ -300,6 +299,9 @@ HRESULT CTolvera::compileText(Job& job, const wchar_t* text) {
     // Global code that was asked to end and went on (its script handled the
     // interruption) did not do what the compile asked of it.
     if (SUCCEEDED(hr) && code.ending && !code.aborted) hr = E_ABORT;
+    // Marked before the step ends: a run that begins on another thread the
+    // moment it has ended is a run of a compiled job.
+    if (SUCCEEDED(hr)) job.markCompiled();
     return hr;
 }
 

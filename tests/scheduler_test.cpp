@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstring>
 #include <condition_variable>
 #include <functional>
 #include <future>
@@ -224,13 +225,18 @@ TEST_F(HostTest, ARunStoppedWhileItWaitsForTheCriticalSectionLeavesItFree) {
     const wchar_t* holds = L"Sub main()\n  CVEXT.MCEnterCS\n  n = 0\n  Do While n < 10\n    CVEXT.CVSleep 20\n"
                            L"    n = n + 1\n  Loop\n  CVEXT.MCExitCS\nEnd Sub\n";
     const wchar_t* enters = L"Sub main()\n  CVEXT.MCEnterCS\n  CVEXT.ZTrace \"inside\"\n  CVEXT.MCExitCS\nEnd Sub\n";
-    Job holder(65, holds), waiter(66, enters), next(67, enters);
+    const wchar_t* waits = L"Sub main()\n  CVEXT.ZTrace \"waiting\"\n  CVEXT.MCEnterCS\n  CVEXT.ZTrace \"inside\"\n"
+                           L"  CVEXT.MCExitCS\nEnd Sub\n";
+    Job holder(65, holds), waiter(66, waits), next(67, enters);
     ULONG holderCookie = reg(holder), waiterCookie = reg(waiter), nextCookie = reg(next);
     for (ULONG cookie : {holderCookie, waiterCookie, nextCookie}) ASSERT_EQ(compile(cookie), S_OK);
     standin_reset();
     Worker holding(host.get(), holderCookie, 65001);
     ASSERT_TRUE(waitForCalls("MCSleep", 1));
     Worker waiting(host.get(), waiterCookie, 66001);
+    // Its run has begun (on a loaded machine its move to a fresh engine alone
+    // may take longer than any fixed pause) and is about to enter.
+    ASSERT_TRUE(waitForCalls("ZTrace", 1));
     Sleep(50);                                        // inside MCEnterCS by now
     EXPECT_EQ(host->stop(waiterCookie), S_FALSE);     // busy: the run is asked to end
     holding.join();
@@ -250,7 +256,8 @@ TEST_F(HostTest, ARunStoppedWhileItWaitsForTheCriticalSectionLeavesItFree) {
     }).detach();
     ASSERT_EQ(nextRet.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the section was left held";
     EXPECT_EQ(nextRet.get(), 1);
-    EXPECT_EQ(calls("ZTrace"), Lines{probe::call("ZTrace", R"("inside")", 67, 67001)});
+    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("waiting")", 66, 66001),
+                                      probe::call("ZTrace", R"("inside")", 67, 67001)}));
     EXPECT_EQ(calls("MCExitCS"), (Lines{probe::call("MCExitCS", "", 65, 65001), probe::call("MCExitCS", "", 66, 66001),
                                         probe::call("MCExitCS", "", 67, 67001)}));
     EXPECT_TRUE(contains(allTraces(), "ScpExt-MCExitCS: run 66001 ended inside the critical section; left it for the run"));
@@ -875,6 +882,75 @@ TEST_F(HostTest, ACompileRacingARunOfItsJobNeverLandsElsewhereNorLosesTheRun) {
         if (HasFailure()) break;
     }
     std::printf("%d attempts: %d runs refused, %d compiles refused\n", kAttempts, refusedRuns, refusedCompiles);
+}
+
+// A worker runs a job the moment the scheduler's compile of it has answered
+// on another thread (the listener holds the compile's last trace line until
+// the run has begun). The run is one of a compiled job: its script error
+// reaches the job with the indicator of a compiled job.
+TEST_F(HostTest, ARunJustAfterACompileOnAnotherThreadIsARunOfACompiledJob) {
+    Job job(96, L"Sub main()\n  x = 1 / 0\nEnd Sub\n");
+    ULONG cookie = reg(job);
+    struct Race {
+        HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        bool held = false;
+    } race;
+    VARIANT_BOOL ret = -1;
+    std::thread worker([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        WaitForSingleObject(race.go, 10000);
+        run(cookie, 96001, &ret);
+        CoUninitialize();
+    });
+    standin_setListener(
+        [](const char* line, const long*, void* context) {
+            auto* r = static_cast<Race*>(context);
+            if (r->held || !std::strstr(line, "> compiled")) return;
+            r->held = true;
+            SetEvent(r->go);
+            for (int i = 0; i < 1000 && busyJobs() == 0; ++i) Sleep(1);
+        },
+        &race);
+    EXPECT_EQ(compile(cookie), S_OK);
+    standin_setListener(nullptr, nullptr);
+    SetEvent(race.go);
+    worker.join();
+    CloseHandle(race.go);
+    EXPECT_TRUE(race.held);
+    EXPECT_EQ(ret, 0);
+    const std::vector<probe::ScriptError> errors = probe::scriptErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].indicator, 1) << errors[0].text;
+    host->unreg(cookie);
+}
+
+// A job whose global code made an object with a Class_Terminate that aborts,
+// run on one worker and then on another: the move to the second worker's
+// engine lets go of the first one, whose objects end there, and the job's
+// last hold lets go of the second engine on a thread it does not belong to,
+// where the engine refuses Close and ends its objects in its last Release.
+// Each ending is a close of the job's own (pwdobj 0): its abort ends the
+// Class_Terminate, not the run that moved, whose main still runs; and
+// nothing calls the engine after the host's last Release of it (the wrapper
+// engine here has let go of the engine inside by then).
+TEST_F(SteppedHostTest, ObjectsOfAnEngineLetGoOfEndAsACloseOfTheirOwn) {
+    Job job(95, L"Class T\n  Private Sub Class_Terminate()\n    CVEXT.AbortScript \"o\", \"ended\"\n"
+                L"    CVEXT.ZTrace \"after the abort\"\n  End Sub\nEnd Class\nDim g\nSet g = New T\n"
+                L"Sub main()\n  CVEXT.ZTrace \"main\"\nEnd Sub\n");
+    ULONG cookie = reg(job);
+    ASSERT_EQ(compile(cookie), S_OK);
+    standin_reset();
+    VARIANT_BOOL first = -1, second = -1;
+    onThread([&] { EXPECT_EQ(run(cookie, 95001, &first), S_OK); });
+    onThread([&] { EXPECT_EQ(run(cookie, 95002, &second), S_OK); });
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(host->unreg(cookie), S_OK);
+    const std::string aborted = probe::call("MCAbort", R"(-1,"o","ended",1,-1,1,null,null)", 95, 0);
+    EXPECT_EQ(calls("MCAbort"), (Lines{aborted, aborted}));
+    EXPECT_EQ(calls("ZTrace"), (Lines{probe::call("ZTrace", R"("main")", 95, 95001),
+                                      probe::call("ZTrace", R"("main")", 95, 95002)}));
+    expectDetached();
 }
 
 // A watchdog's stop and the job thread's unreg overlap: the job stays whole
