@@ -295,10 +295,10 @@ HRESULT CTolvera::compileText(Job& job, const wchar_t* text) {
     if (step.refusal() == JobStep::Refusal::Removed) return E_ABORT;
     if (step.refusal() == JobStep::Refusal::Busy) return kBusy;
     HRESULT hr = onJobEngine(step, [text](JobStep& s) { return parseJobScript(s.parse(), text); });
+    // A compile's answer is its parse's: a text the engine took is kept and
+    // the compile succeeded, also where a stop met its global code and the
+    // script went on past it (its later calls were refused all the same).
     if (SUCCEEDED(hr)) step.keepText(kept.release());
-    // Global code that was asked to end and went on (its script handled the
-    // interruption) did not do what the compile asked of it.
-    if (SUCCEEDED(hr) && code.ending && !code.aborted) hr = E_ABORT;
     // Marked before the step ends: a run that begins on another thread the
     // moment it has ended is a run of a compiled job.
     if (SUCCEEDED(hr)) job.markCompiled();
