@@ -6,7 +6,7 @@ namespace {
 
 // Answers every name with one identifier and every call with S_OK: the floor
 // a dispatch call can cost.
-class StubDispatch : public IDispatch {
+class StubDispatch final : public IDispatch {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IUnknown || riid == IID_IDispatch) {
@@ -37,7 +37,7 @@ private:
     LONG refs_ = 0;
 };
 
-class BareSite : public IActiveScriptSite {
+class BareSite final : public IActiveScriptSite {
 public:
     explicit BareSite(bool withStub) { if (withStub) stub_ = ComPtr<IDispatch>(new StubDispatch); }
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -121,14 +121,13 @@ void BenchHost::unreg(unsigned long cookie) { host_->unreg(cookie); }
 bool BenchHost::run(unsigned long cookie) {
     VARIANT_BOOL ret = 0;
     host_->run(cookie, 1, &ret);
+    if (!ret) InterlockedIncrement(&failed_);
     return ret != 0;
 }
 
 void BenchHost::lifecycle(const std::wstring& script) {
     unsigned long cookie = reg(script, true);
-    VARIANT_BOOL ret = 0;
-    host_->run(cookie, 1, &ret);
-    if (!ret) InterlockedIncrement(&failed_);
+    run(cookie);
     host_->unreg(cookie);
 }
 
@@ -163,4 +162,31 @@ void BareEngine::run() {
 void bareRun(const std::wstring& script, bool withStub) {
     BareEngine engine;
     if (engine.prepare(script, withStub)) engine.run();
+}
+
+std::wstring loopScript(const wchar_t* object, int calls) {
+    return L"Sub main()\n  Dim i\n  For i = 1 To " + std::to_wstring(calls) + L"\n    " + object +
+           L".DataLog 3, 1.5, \"x\"\n  Next\nEnd Sub\n";
+}
+
+std::wstring fiftyLineScript(int calls) {
+    std::wstring s = L"Sub main()\n  Dim a, b, c\n  a = 0\n  b = \"\"\n";
+    for (int i = 0; i < 44; ++i)
+        s += (i % 2 ? L"  a = a + " + std::to_wstring(i) + L"\n" : L"  b = b & \"" + std::to_wstring(i) + L"\"\n");
+    s += L"  c = Len(b) + a\n";
+    if (calls)
+        s += L"  For a = 1 To " + std::to_wstring(calls) + L"\n    CVEXT.DataLog 3, 1.5, \"x\"\n  Next\n";
+    return s + L"End Sub\n";
+}
+
+SIZE_T privateBytes() {
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION info;
+    for (const char* p = nullptr; VirtualQuery(p, &info, sizeof info) == sizeof info;) {
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
+        const char* next = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
+        if (next <= p) break;
+        p = next;
+    }
+    return total;
 }

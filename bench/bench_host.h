@@ -23,7 +23,7 @@ public:
     bool run(unsigned long cookie);
     // reg, compile, run, unreg of one job.
     void lifecycle(const std::wstring& script);
-    // Lifecycles whose run did not succeed, so far.
+    // Runs that did not succeed, so far (an abort succeeds).
     long failed() const { return failed_; }
 
 private:
@@ -49,3 +49,13 @@ private:
 
 // The bare engine's whole round: create, InitNew, parse, run main, close.
 void bareRun(const std::wstring& script, bool withStub);
+
+// `Sub main` calling OBJECT.DataLog `calls` times in a loop.
+std::wstring loopScript(const wchar_t* object, int calls);
+// Fifty lines of ordinary script work, the size of a usual monitoring job;
+// then a loop of `calls` CVEXT.DataLog calls, none by default.
+std::wstring fiftyLineScript(int calls = 0);
+
+// Committed private memory of the process, summed over its address space:
+// the platform's process counters do not report private bytes here.
+SIZE_T privateBytes();
