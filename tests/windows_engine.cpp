@@ -3,11 +3,10 @@
 #include <atomic>
 #include <cstring>
 #include <cwchar>
-#include <new>
 #include <utility>
 
-#include "own_heap.h"
 #include "owners.h"
+#include "pass_through.h"
 
 namespace winengine {
 namespace {
@@ -48,15 +47,9 @@ class Execution;
 // Which threads execute script in one engine now, and which of them an
 // interruption waits for. The engine, its script dispatches and its named
 // items' stand-ins share it; any of them may be the last to go.
-class Executions : public OwnHeap {
+class Executions : public HeapObject<IUnknown> {
 public:
-    Executions() { ++g_live; }
-    ULONG AddRef() { return InterlockedIncrement(&refs_); }
-    ULONG Release() {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return refs;
-    }
+    Executions() : HeapObject(g_live) {}
 
     // Marks the executions that `id` names. A script thread of this engine
     // is named by its Win32 thread's id (the platform engine's
@@ -68,10 +61,8 @@ public:
 
 private:
     friend class Execution;
-    ~Executions() { --g_live; }
     Execution* find(DWORD thread);   // under the lock
 
-    LONG refs_ = 0;
     CriticalSection lock_;
     Execution* head_ = nullptr;
 };
@@ -144,71 +135,42 @@ bool Executions::takeInterruption(EXCEPINFO* excep) {
     return true;
 }
 
+// An object that one engine's script calls or is called through: it sees
+// the engine's executions.
+class EngineDispatch : public DispatchPassThrough {
+public:
+    EngineDispatch(IDispatch* real, Executions* executions)
+        : DispatchPassThrough(g_live, real), executions_(executions) {}
+
+protected:
+    ComPtr<Executions> executions_;
+};
+
 // What the engine gets for a named item: the host's object, except that the
 // calling thread's interruption is raised at the script's next call into it.
-class NamedItemStandIn : public IDispatch, public OwnHeap {
+class NamedItemStandIn : public EngineDispatch {
 public:
-    NamedItemStandIn(IDispatch* real, Executions* executions) : real_(real), executions_(executions) { ++g_live; }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return refs;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return real_->GetTypeInfoCount(count); }
-    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {
-        return real_->GetTypeInfo(index, lcid, info);
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override {
-        return real_->GetIDsOfNames(riid, names, count, lcid, ids);
-    }
+    using EngineDispatch::EngineDispatch;
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) override {
         if (executions_->takeInterruption(excep)) return DISP_E_EXCEPTION;
-        return real_->Invoke(id, riid, lcid, flags, params, result, excep, argErr);
+        return DispatchPassThrough::Invoke(id, riid, lcid, flags, params, result, excep, argErr);
     }
-
-private:
-    virtual ~NamedItemStandIn() { --g_live; }
-    LONG refs_ = 0;
-    ComPtr<IDispatch> real_;
-    ComPtr<Executions> executions_;
 };
 
 // The host's site as one engine sees it: every call goes to the host's site;
 // the objects of named items come back as this engine's stand-ins, one per
 // name, so the engine sees the same object each time it asks.
-class WrappedSite : public IActiveScriptSite, public OwnHeap {
+class WrappedSite : public HeapObject<IActiveScriptSite> {
 public:
-    WrappedSite(IActiveScriptSite* real, Executions* executions) : real_(real), executions_(executions) { ++g_live; }
+    WrappedSite(IActiveScriptSite* real, Executions* executions)
+        : HeapObject(g_live), real_(real), executions_(executions) {}
 
     // Interfaces of the host's site other than IActiveScriptSite are the
     // host's own: the engine gets them from the host's site directly.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == __uuidof(IActiveScriptSite)) {
-            *ppv = static_cast<IActiveScriptSite*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return real_->QueryInterface(riid, ppv);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return refs;
+        HRESULT hr = HeapObject::QueryInterface(riid, ppv);
+        return hr == E_NOINTERFACE ? real_->QueryInterface(riid, ppv) : hr;
     }
 
     STDMETHODIMP GetLCID(LCID* lcid) override { return real_->GetLCID(lcid); }
@@ -250,12 +212,11 @@ private:
         Given* next = nullptr;
     };
 
-    virtual ~WrappedSite() {
+    ~WrappedSite() override {
         while (Given* given = given_) {
             given_ = given->next;
             delete given;
         }
-        --g_live;
     }
 
     // The stand-in of the named item `name` whose object is `object`; none
@@ -270,20 +231,18 @@ private:
         }
         ComPtr<IDispatch> dispatch;
         if (FAILED(object->QueryInterface(IID_IDispatch, dispatch.putVoid()))) return S_OK;
-        auto* made = new (std::nothrow) NamedItemStandIn(dispatch.get(), executions_.get());
+        ComPtr<NamedItemStandIn> made = makeHeapObject<NamedItemStandIn>(dispatch.get(), executions_.get());
         if (!made) return E_OUTOFMEMORY;
-        ComPtr<IUnknown> kept(static_cast<IDispatch*>(made));
-        auto* given = new (std::nothrow) Given(name, kept.get());
+        auto* given = new (std::nothrow) Given(name, static_cast<IDispatch*>(made.get()));
         if (!given || !given->name.get()) {
             delete given;
             return E_OUTOFMEMORY;
         }
         given->next = std::exchange(given_, given);
-        standIn = kept;
+        standIn = given->standIn;
         return S_OK;
     }
 
-    LONG refs_ = 0;
     ComPtr<IActiveScriptSite> real_;
     ComPtr<Executions> executions_;
     CriticalSection lock_;
@@ -291,115 +250,45 @@ private:
 };
 
 // The script dispatch the host calls main through: that call executes script.
-class ScriptDispatch : public IDispatch, public OwnHeap {
+class ScriptDispatch : public EngineDispatch {
 public:
-    ScriptDispatch(IDispatch* real, Executions* executions) : real_(real), executions_(executions) { ++g_live; }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return refs;
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return real_->GetTypeInfoCount(count); }
-    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {
-        return real_->GetTypeInfo(index, lcid, info);
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override {
-        return real_->GetIDsOfNames(riid, names, count, lcid, ids);
-    }
+    using EngineDispatch::EngineDispatch;
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                         EXCEPINFO* excep, UINT* argErr) override {
         Execution running(executions_.get());
-        return real_->Invoke(id, riid, lcid, flags, params, result, excep, argErr);
+        return DispatchPassThrough::Invoke(id, riid, lcid, flags, params, result, excep, argErr);
     }
-
-private:
-    virtual ~ScriptDispatch() { --g_live; }
-    LONG refs_ = 0;
-    ComPtr<IDispatch> real_;
-    ComPtr<Executions> executions_;
 };
 
-class WindowsEngine : public IActiveScript, public IActiveScriptParse, public OwnHeap {
+class WindowsEngine : public EnginePassThrough {
 public:
     WindowsEngine(REFCLSID engineClass, IActiveScript* real, IActiveScriptParse* parse, Executions* executions)
-        : class_(engineClass), real_(real), parse_(parse), executions_(executions) {
-        ++g_live;
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == __uuidof(IActiveScript)) {
-            *ppv = static_cast<IActiveScript*>(this);
-        } else if (riid == __uuidof(IActiveScriptParse)) {
-            *ppv = static_cast<IActiveScriptParse*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return refs;
-    }
+        : EnginePassThrough(g_live, engineClass, real, parse), executions_(executions) {}
 
     // IActiveScript, in slot order.
     STDMETHODIMP SetScriptSite(IActiveScriptSite* site) override {
-        if (!site) return real_->SetScriptSite(site);
-        auto* made = new (std::nothrow) WrappedSite(site, executions_.get());
-        if (!made) return E_OUTOFMEMORY;
-        ComPtr<IActiveScriptSite> wrapped(made);
-        HRESULT hr = real_->SetScriptSite(wrapped.get());
+        if (!site) return EnginePassThrough::SetScriptSite(site);
+        ComPtr<WrappedSite> wrapped = makeHeapObject<WrappedSite>(site, executions_.get());
+        if (!wrapped) return E_OUTOFMEMORY;
+        HRESULT hr = EnginePassThrough::SetScriptSite(wrapped.get());
         if (SUCCEEDED(hr)) baseThread_ = GetCurrentThreadId();
         return hr;
     }
-    STDMETHODIMP GetScriptSite(REFIID riid, void** ppv) override { return real_->GetScriptSite(riid, ppv); }
     STDMETHODIMP SetScriptState(SCRIPTSTATE state) override {
         Execution running(executions_.get());
-        return real_->SetScriptState(state);
+        return EnginePassThrough::SetScriptState(state);
     }
-    STDMETHODIMP GetScriptState(SCRIPTSTATE* state) override { return real_->GetScriptState(state); }
     STDMETHODIMP Close() override {
         Execution running(executions_.get());
-        return real_->Close();
-    }
-    STDMETHODIMP AddNamedItem(LPCOLESTR name, DWORD flags) override { return real_->AddNamedItem(name, flags); }
-    STDMETHODIMP AddTypeLib(REFGUID lib, DWORD major, DWORD minor, DWORD flags) override {
-        return real_->AddTypeLib(lib, major, minor, flags);
+        return EnginePassThrough::Close();
     }
     STDMETHODIMP GetScriptDispatch(LPCOLESTR item, IDispatch** dispatch) override {
-        if (!dispatch) return real_->GetScriptDispatch(item, dispatch);
+        if (!dispatch) return EnginePassThrough::GetScriptDispatch(item, dispatch);
         *dispatch = nullptr;
         ComPtr<IDispatch> real;
-        HRESULT hr = real_->GetScriptDispatch(item, real.put());
+        HRESULT hr = EnginePassThrough::GetScriptDispatch(item, real.put());
         if (FAILED(hr)) return hr;
-        auto* wrapped = new (std::nothrow) ScriptDispatch(real.get(), executions_.get());
-        if (!wrapped) return E_OUTOFMEMORY;
-        wrapped->AddRef();
-        *dispatch = wrapped;
-        return hr;
-    }
-    STDMETHODIMP GetCurrentScriptThreadID(SCRIPTTHREADID* id) override { return real_->GetCurrentScriptThreadID(id); }
-    STDMETHODIMP GetScriptThreadID(DWORD thread, SCRIPTTHREADID* id) override {
-        return real_->GetScriptThreadID(thread, id);
-    }
-    STDMETHODIMP GetScriptThreadState(SCRIPTTHREADID id, SCRIPTTHREADSTATE* state) override {
-        return real_->GetScriptThreadState(id, state);
+        return handOut(makeHeapObject<ScriptDispatch>(real.get(), executions_.get()), dispatch, hr);
     }
     // From any thread. SCRIPTINTERRUPT_DEFAULT (0) would abort the script
     // method without letting the script handle the exception; it is taken
@@ -411,42 +300,24 @@ public:
         executions_->interrupt(id, baseThread_, *excep);
         return S_OK;
     }
-    // From any thread: the host's template never holds script text, so a
-    // fresh engine of its class, initialised and without a site, is what a
-    // clone "minus any current execution state" is.
+    // From any thread, as a clone "minus any current execution state" of
+    // the host's template.
     STDMETHODIMP Clone(IActiveScript** clone) override {
         if (!clone) return E_POINTER;
         *clone = nullptr;
-        ComPtr<IActiveScript> fresh;
-        HRESULT hr = createWindowsEngine(class_, fresh.put());
-        ComPtr<IActiveScriptParse> parse;
-        if (SUCCEEDED(hr)) hr = fresh.as(parse);
-        if (SUCCEEDED(hr)) hr = parse->InitNew();
-        if (FAILED(hr)) return hr;
-        ++g_clones;
-        *clone = fresh.detach();
-        return S_OK;
+        HRESULT hr = freshEngine(createWindowsEngine, clone);
+        if (SUCCEEDED(hr)) ++g_clones;
+        return hr;
     }
 
     // IActiveScriptParse, in slot order.
-    STDMETHODIMP InitNew() override { return parse_->InitNew(); }
-    STDMETHODIMP AddScriptlet(LPCOLESTR name, LPCOLESTR code, LPCOLESTR item, LPCOLESTR subItem, LPCOLESTR event,
-                              LPCOLESTR delimiter, DWORD context, ULONG line, DWORD flags, BSTR* result,
-                              EXCEPINFO* excep) override {
-        return parse_->AddScriptlet(name, code, item, subItem, event, delimiter, context, line, flags, result, excep);
-    }
     STDMETHODIMP ParseScriptText(LPCOLESTR code, LPCOLESTR item, IUnknown* context, LPCOLESTR delimiter,
                                  DWORD cookie, ULONG line, DWORD flags, VARIANT* result, EXCEPINFO* excep) override {
         Execution running(executions_.get());
-        return parse_->ParseScriptText(code, item, context, delimiter, cookie, line, flags, result, excep);
+        return EnginePassThrough::ParseScriptText(code, item, context, delimiter, cookie, line, flags, result, excep);
     }
 
 private:
-    virtual ~WindowsEngine() { --g_live; }
-    LONG refs_ = 0;
-    CLSID class_;
-    ComPtr<IActiveScript> real_;
-    ComPtr<IActiveScriptParse> parse_;
     ComPtr<Executions> executions_;
     // The thread that gave the engine its site (SCRIPTTHREADID_BASE), until
     // then the one that made it.
@@ -460,17 +331,10 @@ HRESULT createWindowsEngine(REFCLSID engineClass, IActiveScript** engine) {
     *engine = nullptr;
     ComPtr<IActiveScript> real;
     HRESULT hr = CoCreateInstance(engineClass, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IActiveScript), real.putVoid());
-    ComPtr<IActiveScriptParse> parse;
-    if (SUCCEEDED(hr)) hr = real.as(parse);
     if (FAILED(hr)) return hr;
-    auto* executions = new (std::nothrow) Executions;
+    ComPtr<Executions> executions = makeHeapObject<Executions>();
     if (!executions) return E_OUTOFMEMORY;
-    ComPtr<Executions> shared(executions);
-    auto* wrapped = new (std::nothrow) WindowsEngine(engineClass, real.get(), parse.get(), shared.get());
-    if (!wrapped) return E_OUTOFMEMORY;
-    wrapped->AddRef();
-    *engine = static_cast<IActiveScript*>(wrapped);
-    return S_OK;
+    return wrapEngine<WindowsEngine>(engineClass, real.get(), engine, executions.get());
 }
 
 long liveObjects() { return g_live.load(); }
