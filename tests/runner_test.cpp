@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "../tools/ztolvera-run/json.h"
+#include "coreops.h"
+#include "script_fixture.h"
 #include "../tools/ztolvera-run/options.h"
 #include "../tools/ztolvera-run/script.h"
 #include "child_process.h"
@@ -131,6 +133,144 @@ TEST(RunnerJson, ReadsNonFiniteNumbersOutsideStringsOnly) {
     EXPECT_EQ(element(args, 8), nullptr);
 
     for (const char* bad : {"", "{", R"({"a":nanx})", R"({"a":1} x)", "[infinity]"}) EXPECT_FALSE(parseJson(bad, line)) << bad;
+}
+
+// ---- the core's table ---------------------------------------------------
+
+// Whether a journal value is of the kind the row gives its parameter.
+bool fits(const Json& v, coreops::Kind kind) {
+    using coreops::Kind;
+    auto all = [&](auto test) { return v.is_array() && std::all_of(v.begin(), v.end(), test); };
+    switch (kind) {
+    case Kind::Integer: return v.is_number_integer();
+    case Kind::Number: return v.is_number_float();
+    case Kind::Text: return v.is_string() || v.is_null();
+    case Kind::Stream: return v.is_number_integer() || v.is_string() || v.is_null();
+    case Kind::Integers: return all([](const Json& x) { return x.is_number_integer(); });
+    case Kind::Texts: return all([](const Json& x) { return x.is_string() || x.is_null(); });
+    case Kind::Pairs: return all([](const Json& x) { return x.is_array() && x.size() == 2; });
+    case Kind::Variant: return v.is_object() || v.is_null();
+    }
+    return false;
+}
+
+// Every operation of the stand-in, called once: its journal line has one
+// argument per parameter of its row, each of the row's kind, and the
+// values the core writes as they hold when the call returns.
+TEST(RunnerCore, EveryOperationIsRecordedAsItsRow) {
+    standin_reset();
+    standin_setText("MCAbort", "clear");
+    standin_setAbort("MCSleep", 1);
+    ImpJob* job = standin_newJob(7, L"");
+    _zjobcxt cxt{job->getData(), 7001};
+    _zjobcxt* x = &cxt;
+    char s[] = "s", buf[512] = "";
+    char* list[] = {s, s};
+    long conditions[] = {1, 2};
+    unsigned long severities[] = {5, 15}, count = 0;
+    int flag = 1;
+    std::vector<std::string> sources;
+    std::string plain, value;
+    StringPairs pairs;
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_I4;
+    char* p1 = nullptr;
+    char* p2 = nullptr;
+    char* p3 = nullptr;
+    {
+        ravlinapi core(0);
+        core.setStandAlone();
+        core.MSActions(x, 5, s, s, s, s, 1.5, 0, s, s);
+        core.MSLongActions(x, 5, s, s, s, s, 0, 1.5, 0, s, s);
+        core.RaiseEvent(x, s, 2, conditions, severities, s, 1.5, list, s, 0, list, s, 0);
+        core.MCAbort(x, 5, s, s, 1, 0, &flag, s, s);
+        core.DynaCollectData(x, s, s, 1, -1, -1, s, s, s, 2.5, s, 0, 0, 0, 0, s, s);
+        core.DataHeader(x, DS_NAME, s, s, 0, s);
+        core.LongDataHeader(x, DS_NUMBER, reinterpret_cast<void*>(3), s, 0, 0, 0, 0, 1, 0, -1, -1, s);
+        core.DataLog(x, DS_NAME, s, 1, s, 0);
+        core.LongDataLog(x, DS_NAME, s, 1, s, 0, 0);
+        core.DynaDataLog(x, DS_NAME, s, s, 1, s, s, 0);
+        core.LongDynaDataLog(x, DS_NAME, s, s, 1, s, 0, s, 0);
+        core.GetDataSources(x, 0, sources);
+        core.GetAgentInfo(&p1, &p2, &p3);
+        core.GetJobID(x);
+        core.GetKPInterval(x);
+        core.IterationCount(x);
+        core.GetMachName(x, buf);
+        core.MCVersion(x, s, buf, 0);
+        core.MCGetMOID(x, s, s, buf);
+        char* context = nullptr;
+        core.GetContextEx(x, s, s, s, s, 2, list, &context);
+        core.freeMem(context);
+        core.ZTrace(x, s);
+        core.EventXMLToPlainText(x, "<x/>", plain);
+        core.DiffDateFromString(x, s, s);
+        core.MCGetVirDataItemCnt(x, s);
+        core.freeMem(core.MCGetVirDataItem(x, s, 1));
+        int abort = 0;
+        core.MCSleep(x, 0, 0, &abort);
+        EXPECT_EQ(abort, 1);
+        core.MCWaitForObject(x, 0, nullptr, 0, &abort, 0);
+        core.MCWaitForObjectOffline(x, 0, nullptr, 0, &abort);
+        core.MCEnterCS(x, &abort);
+        core.MCExitCS(x);
+        core.SampleLock(x, 1, 5, &count);
+        core.AcquireLock(x, 1);
+        core.IsMCAction(x);
+        core.UpdateAction(x);
+        core.MCInCluster(x);
+        core.IsMCActionRunning(x, s);
+        core.MCEnableComm(x, 0);
+        core.MCDisableComm(x, 0);
+        core.MCEnableUpload(x, 0);
+        core.MCUpload(x, 0);
+        core.IsActionAllow(x, 0, 0, buf);
+        core.MCRebootNT(x, s, 0, 0, 0, buf);
+        core.MCSetCommType(x, 0, buf);
+        core.MCConfigNetFlow(x, 0, 0, 0, 0, buf);
+        core.MCPrimaryMS(x, s, s, 0, buf, 0, s);
+        core.MCSetMasterMC(x, s, s, buf);
+        core.MCSetBlackOut(x, s, buf);
+        core.MCSetResRequired(x, s, s, s, buf);
+        core.MCCompactDB(x, buf);
+        core.MCUpdateKey(s, s, buf);
+        core.MCExport(x, s, &v, buf);
+        core.MCImport(x, s, &v, buf);
+        core.DictionaryInsertValue(x, "a", "b");
+        core.DictionaryRetrieveValue(x, "a", value);
+        core.DictionaryRetrieveAllValues(x, pairs);
+        core.DictionaryRetrieveByPattern(x, "*", pairs);
+        core.DictionaryRemoveValue(x, "a");
+        job->sendScpException(s, 1);
+    }
+    for (char* p : {p1, p2, p3}) std::free(p);
+    VariantClear(&v);
+    standin_deleteJob(job);
+    EXPECT_EQ(flag, 0) << "the answer \"clear\" cleared the interrupt flag";
+
+    std::vector<std::string> seen;
+    for (const std::string& text : fullJournal()) {
+        Json line;
+        ASSERT_TRUE(parseJson(text, line)) << text;
+        const std::string& name = textOf(member(line, "op"));
+        const coreops::Operation* row = coreops::find(name);
+        ASSERT_NE(row, nullptr) << text;
+        seen.push_back(name);
+        const Json* args = member(line, "args");
+        ASSERT_TRUE(args && args->is_array() && args->size() == row->count()) << text;
+        for (std::size_t i = 0; i < row->count(); ++i)
+            EXPECT_TRUE(fits((*args)[i], row->params[i].kind)) << name << " " << row->params[i].name << ": " << text;
+        EXPECT_EQ(member(line, "ctx") != nullptr, row->context) << text;
+        if (name == "MCAbort") EXPECT_EQ(integerOf(element(args, row->indexOf("interrupt"))), 0) << text;
+        if (name == "SampleLock") EXPECT_EQ(integerOf(element(args, row->indexOf("newCount"))), static_cast<long>(count)) << text;
+    }
+    std::vector<std::string> rows;
+    for (const coreops::Operation& op : coreops::kOperations) rows.push_back(op.name);
+    std::sort(seen.begin(), seen.end());
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(seen, rows) << "every row called once, and nothing else";
+    standin_reset();
 }
 
 // ---- the program --------------------------------------------------------
@@ -455,6 +595,16 @@ TEST(RunnerSeen, CallsShowWhatTheCoreHandedBackAndWhatWasRefused) {
     EXPECT_EQ(author::wellFormedProblem(html), "");
     EXPECT_NE(html.find(">ZTrace</td><td class=\"num\">1</td>"), std::string::npos) << "one ZTrace reached the core";
     EXPECT_EQ(author::countOf(html, "1 refused after the run&#39;s abort or stop"), 2u);
+
+    // An abort flag the core clears shows as it came back: the script goes
+    // on because it read 0.
+    std::wstring cleared = writeFile(L"cleared.vbs",
+        "Sub main()\r\n  CVEXT.AbortScript \"o\", \"m\", 15\r\n  CVEXT.ZTrace \"after\"\r\nEnd Sub\r\n");
+    Outcome c = runRunner(L"--fast --set MCAbort.text=clear --calls \"" + cleared + L"\"");
+    EXPECT_EQ(author::callsLogged(c.out),
+              (std::vector<std::string>{R"(job 1 run 1: MCAbort(15, "o", "m", 1, -1, null, null) = 1 -> interrupt 0)",
+                                        R"(job 1 run 1: ZTrace("after") = 1)"}))
+        << c.out;
 }
 
 // ZTrace lines per run; equal series each with a marker of its own; an error

@@ -92,16 +92,16 @@ std::string jsonDouble(double v) {
 
 bool recording() { return state().recording != 0; }
 
-Call::Call(const char* op, const _zjobcxt* cxt)
-    : on_(recording()), keep_(answersLookAtArguments(op)), op_(op),
+Call::Call(const coreops::Operation& row, const _zjobcxt* cxt)
+    : on_(recording()), keep_(answersLookAtArguments(row.name)), row_(row),
       job_(cxt && (on_ || anyAnswers()) ? jobOfData(cxt->data) : 0) {
     if (!on_) return;
-    head_ = "\"job\":" + std::to_string(job_) + ",\"op\":\"" + std::string(op_) + "\",\"ctx\":[" +
+    head_ = "\"job\":" + std::to_string(job_) + ",\"op\":\"" + std::string(row_.name) + "\",\"ctx\":[" +
             std::to_string(job_) + "," + std::to_string(cxt ? cxt->pwdobj : 0) + "]";
 }
 
-Call::Call(const char* op) : on_(recording()), keep_(answersLookAtArguments(op)), op_(op) {
-    if (on_) head_ = "\"op\":\"" + std::string(op_) + "\"";
+Call::Call(const coreops::Operation& row) : on_(recording()), keep_(answersLookAtArguments(row.name)), row_(row) {
+    if (on_) head_ = "\"op\":\"" + std::string(row_.name) + "\"";
 }
 
 void Call::keep(const std::string& text, bool isString, bool isNull) {
@@ -109,9 +109,7 @@ void Call::keep(const std::string& text, bool isString, bool isNull) {
 }
 
 Call& Call::add(const std::string& json) {
-    if (!on_) return *this;
-    if (!args_.empty()) args_ += ",";
-    args_ += json;
+    if (on_) args_.push_back(json);
     return *this;
 }
 
@@ -123,6 +121,18 @@ Call& Call::scalar(const std::string& text) {
 Call& Call::nullArg() {
     keep("", false, true);
     return add("null");
+}
+
+Call& Call::out(const int* p) {
+    if (!p) return nullArg();
+    if (on_) later_.push_back(Later{args_.size(), p, nullptr});
+    return scalar(std::to_string(*p));
+}
+
+Call& Call::out(const unsigned long* p) {
+    if (!p) return nullArg();
+    if (on_) later_.push_back(Later{args_.size(), nullptr, p});
+    return scalar(std::to_string(*p));
 }
 
 Call& Call::raw(const std::string& json) {
@@ -181,19 +191,19 @@ Call& Call::strings(char* const* v, std::size_t n) {
 long Call::result(long fallback) const {
     long number = 0;
     std::string unused;
-    return answerFor(op_, job_, values_, Field::Result, number, unused) ? number : fallback;
+    return answerFor(row_.name, job_, values_, Field::Result, number, unused) ? number : fallback;
 }
 
 std::string Call::text(const std::string& fallback) const {
     long unused = 0;
     std::string text;
-    return answerFor(op_, job_, values_, Field::Text, unused, text) ? text : fallback;
+    return answerFor(row_.name, job_, values_, Field::Text, unused, text) ? text : fallback;
 }
 
 int Call::abortFlag() const {
     long number = 0;
     std::string unused;
-    return answerFor(op_, job_, values_, Field::Abort, number, unused) ? static_cast<int>(number) : 0;
+    return answerFor(row_.name, job_, values_, Field::Abort, number, unused) ? static_cast<int>(number) : 0;
 }
 
 std::string Call::fill(char* buffer, std::size_t size, const std::string& text) const {
@@ -202,7 +212,7 @@ std::string Call::fill(char* buffer, std::size_t size, const std::string& text) 
     State& s = state();
     if (s.settings) {
         std::lock_guard<std::mutex> g(s.lock);
-        brim = s.unterminated.count(op_) != 0;
+        brim = s.unterminated.count(row_.name) != 0;
     }
     std::string written;
     if (brim && !text.empty()) {
@@ -217,13 +227,18 @@ std::string Call::fill(char* buffer, std::size_t size, const std::string& text) 
 }
 
 long Call::finish(long result) {
-    if (on_) append("{" + head_ + ",\"args\":[" + args_ + "]" + gave_ + "}", &result);
+    if (on_) {
+        for (const Later& l : later_) args_[l.slot] = l.i ? std::to_string(*l.i) : std::to_string(*l.u);
+        std::string all;
+        for (const std::string& a : args_) all += (all.empty() ? "" : ",") + a;
+        append("{" + head_ + ",\"args\":[" + all + "]" + gave_ + "}", &result);
+    }
     State& s = state();
     if (s.hasCallbacks) {
         standin_callback callback = nullptr;
         {
             std::lock_guard<std::mutex> g(s.lock);
-            auto it = s.callbacks.find(op_);
+            auto it = s.callbacks.find(row_.name);
             if (it != s.callbacks.end()) callback = it->second;
         }
         if (callback) callback();

@@ -10,48 +10,6 @@
 
 namespace {
 
-// The parameters through which the core hands something back to the
-// script (texts it writes, abort flags, filled lists), by the names of the
-// core's own table; the journal holds each as it was when the call returned.
-const struct { const char* op; const char* outs; } kHandedBack[] = {
-    {"MCAbort", "interrupt"},
-    {"GetDataSources", "sources"},
-    {"GetAgentInfo", "prodtype verstr idir"},
-    {"GetMachName", "name"},
-    {"MCVersion", "version"},
-    {"MCGetMOID", "id"},
-    {"GetContextEx", "result"},
-    {"EventXMLToPlainText", "plain"},
-    {"MCSleep", "abort"},
-    {"MCWaitForObject", "abort"},
-    {"MCWaitForObjectOffline", "abort"},
-    {"MCEnterCS", "abort"},
-    {"IsActionAllow", "errmsg"},
-    {"MCRebootNT", "errmsg"},
-    {"MCSetCommType", "errmsg"},
-    {"MCConfigNetFlow", "errmsg"},
-    {"MCPrimaryMS", "errmsg"},
-    {"MCSetMasterMC", "errmsg"},
-    {"MCSetBlackOut", "errmsg"},
-    {"MCSetResRequired", "errmsg"},
-    {"MCCompactDB", "errmsg"},
-    {"MCUpdateKey", "reply"},
-    {"MCExport", "msg"},
-    {"MCImport", "val msg"},
-    {"DictionaryRetrieveValue", "value"},
-    {"DictionaryRetrieveAllValues", "pairs"},
-    {"DictionaryRetrieveByPattern", "pairs"},
-};
-
-bool handedBack(const std::string& op, const std::string& param) {
-    for (const auto& h : kHandedBack) {
-        if (op != h.op) continue;
-        std::string outs = std::string(" ") + h.outs + " ";
-        return outs.find(" " + param + " ") != std::string::npos;
-    }
-    return false;
-}
-
 void quote(std::string& out, const std::string& s) {
     out += '"';
     for (unsigned char c : s) {
@@ -138,15 +96,16 @@ std::string callLine(const Seen& seen) {
     else if (jobno && seen.doing.job == jobno && seen.doing.step == Step::Compile) out += " compile";
     // What the script handed in, the result, then what the core handed back.
     const std::string& name = textOf(op);
-    const standin_operation* known = findOperation(name);
-    std::vector<std::string> params = known ? parametersOf(*known) : std::vector<std::string>();
+    const coreops::Operation* row = coreops::find(name);
+    std::size_t known = row ? row->count() : 0;
     std::string in, back;
     if (const Json* args = member(line, "args"); args && args->is_array()) {
         for (std::size_t i = 0; i < args->size(); ++i) {
-            bool out = i < params.size() && handedBack(name, params[i]);
+            // What the core wrote into a parameter, named as --list-ops names it.
+            bool out = i < known && row->params[i].dir != coreops::Dir::In;
             std::string& to = out ? back : in;
             if (!to.empty()) to += ", ";
-            if (out) to += params[i] + " ";
+            if (out) to += std::string(row->params[i].name) + " ";
             readable(to, (*args)[i]);
         }
     }

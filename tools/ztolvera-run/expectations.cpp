@@ -20,6 +20,14 @@ struct CallSeen {
     unsigned run = 0;
     std::string op;
     json args;
+    // The argument of the parameter `name` in the core's table; a missing
+    // one reads as the parameter's absence ("null" to a pattern).
+    const json& arg(const char* name) const {
+        static const json none;
+        const coreops::Operation* row = coreops::find(op);
+        int i = row ? row->indexOf(name) : -1;
+        return i >= 0 && static_cast<std::size_t>(i) < args.size() ? args[i] : none;
+    }
 };
 
 std::map<unsigned long, std::vector<CallSeen>> callsByJob(const std::vector<Seen>& lines) {
@@ -151,11 +159,11 @@ std::vector<Item> itemsOf(const Expectation& e, const JobStory& story, const std
         break;
     case Expectation::Abort:
         for (const CallSeen& c : calls) {
-            if (c.op != "MCAbort" || c.args.size() < 3) continue;
-            long sev = c.args[0].is_number() ? c.args[0].get<long>() : 0;
+            if (c.op != "MCAbort") continue;
+            const json& sev = c.arg("sev");
             items.push_back(Item{c.run, callWords(c),
-                                 severityMatches(e, sev) && matches(e.objects, argText(c.args[1])) &&
-                                     matches(e.message, argText(c.args[2]))});
+                                 severityMatches(e, sev.is_number() ? sev.get<long>() : 0) &&
+                                     matches(e.objects, argText(c.arg("objlist"))) && matches(e.message, argText(c.arg("msg")))});
         }
         break;
     case Expectation::ScriptError:
@@ -180,15 +188,10 @@ std::vector<Item> itemsOf(const Expectation& e, const JobStory& story, const std
         std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.run < b.run; });
         break;
     case Expectation::Calls: {
-        const standin_operation* op = findOperation(e.op);
-        std::vector<std::string> params = op ? parametersOf(*op) : std::vector<std::string>();
         for (const CallSeen& c : calls) {
             if (c.op != e.op) continue;
             bool ok = true;
-            for (const auto& [param, pattern] : e.match) {
-                std::size_t at = std::find(params.begin(), params.end(), param) - params.begin();
-                ok = ok && at < c.args.size() && argMatches(c.args[at], pattern);
-            }
+            for (const auto& [param, pattern] : e.match) ok = ok && argMatches(c.arg(param.c_str()), pattern);
             items.push_back(Item{c.run, callWords(c), ok});
         }
         break;

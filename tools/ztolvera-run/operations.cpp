@@ -38,31 +38,21 @@ std::string unknownOperation(const std::string& name) {
     return unknownName("operation", name, operationNames()) + " ('ztolvera-run --list-ops' lists them)";
 }
 
-const standin_operation* findOperation(const std::string& name) {
-    unsigned long n = 0;
-    const standin_operation* ops = standin_operations(&n);
-    for (unsigned long i = 0; i < n; ++i)
-        if (name == ops[i].name) return &ops[i];
-    return nullptr;
+const coreops::Operation* findOperation(const std::string& name) {
+    const coreops::Operation* op = coreops::find(name);
+    return op && op->answers() ? op : nullptr;
 }
 
 std::vector<std::string> operationNames() {
-    unsigned long n = 0;
-    const standin_operation* ops = standin_operations(&n);
     std::vector<std::string> names;
-    for (unsigned long i = 0; i < n; ++i) names.push_back(ops[i].name);
+    for (const coreops::Operation& op : coreops::kOperations)
+        if (op.answers()) names.push_back(op.name);
     return names;
 }
 
-std::vector<std::string> parametersOf(const standin_operation& op) {
+std::vector<std::string> parametersOf(const coreops::Operation& op) {
     std::vector<std::string> params;
-    std::string all = op.params;
-    for (std::size_t start = 0; start < all.size();) {
-        std::size_t end = all.find(' ', start);
-        if (end == std::string::npos) end = all.size();
-        if (end > start) params.push_back(all.substr(start, end - start));
-        start = end + 1;
-    }
+    for (std::size_t i = 0; i < op.count(); ++i) params.push_back(op.params[i].name);
     return params;
 }
 
@@ -87,7 +77,7 @@ std::string unknownName(const char* what, const std::string& name, const std::ve
     return message;
 }
 
-bool checkField(const standin_operation& op, const std::string& field, std::string& error) {
+bool checkField(const coreops::Operation& op, const std::string& field, std::string& error) {
     if (field == "result") return true;
     if ((field == "text" && op.text) || (field == "abort" && op.abort)) return true;
     std::string has = "result";
@@ -101,16 +91,15 @@ bool checkField(const standin_operation& op, const std::string& field, std::stri
 }
 
 std::string operationsList() {
-    unsigned long n = 0;
-    const standin_operation* ops = standin_operations(&n);
     std::string out;
-    for (unsigned long i = 0; i < n; ++i) {
+    for (const coreops::Operation& op : coreops::kOperations) {
+        if (!op.answers()) continue;
         std::string params;
-        for (const std::string& p : parametersOf(ops[i])) params += (params.empty() ? "" : ", ") + p;
-        out += std::string(ops[i].name) + "(" + params + ")\n";
-        out += "    result: " + std::string(ops[i].result) + "\n";
-        if (ops[i].text) out += "    text:   " + std::string(ops[i].text) + "\n";
-        if (ops[i].abort) out += "    abort:  " + std::string(ops[i].abort) + "\n";
+        for (const std::string& p : parametersOf(op)) params += (params.empty() ? "" : ", ") + p;
+        out += std::string(op.name) + "(" + params + ")\n";
+        out += "    result: " + std::string(op.result) + "\n";
+        if (op.text) out += "    text:   " + std::string(op.text) + "\n";
+        if (op.abort) out += "    abort:  " + std::string(op.abort) + "\n";
     }
     return out;
 }

@@ -1,18 +1,18 @@
 // The core's operations as the runner's scenarios and --set name them,
-// checked against the stand-in's own table: every name a script author
-// writes is one the core has, or an error that names the nearest one.
+// checked against the core's table (coreops.h): every name a script
+// author writes is one the core has, or an error that names the nearest one.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "standin.h"
+#include "coreops.h"
 
-// The operation named exactly `name`, or null.
-const standin_operation* findOperation(const std::string& name);
+// The operation named exactly `name` that the core answers, or null.
+const coreops::Operation* findOperation(const std::string& name);
 
-// The operation's parameters, in the journal's order.
-std::vector<std::string> parametersOf(const standin_operation& op);
+// The operation's parameters' names, in the journal's order.
+std::vector<std::string> parametersOf(const coreops::Operation& op);
 
 // Of `candidates`, the one nearest to `name` (letter case ignored), "" when
 // none is near enough to be what was meant.
@@ -28,7 +28,7 @@ std::string unknownOperation(const std::string& name);
 
 // Whether `op` has an answer of the field ("result", "text", "abort"); where
 // not, `error` says so and which fields it has.
-bool checkField(const standin_operation& op, const std::string& field, std::string& error);
+bool checkField(const coreops::Operation& op, const std::string& field, std::string& error);
 
 // What --list-ops prints: each operation, its parameters and its answers.
 std::string operationsList();

@@ -96,7 +96,7 @@ bool parseSetting(const std::wstring& spec, CoreSetting& setting, std::wstring& 
         return false;
     }
     setting.op = toAnsi(op);
-    const standin_operation* known = findOperation(setting.op);
+    const coreops::Operation* known = findOperation(setting.op);
     std::string why;
     if (!known) why = unknownOperation(setting.op);
     else if (field == L"result") setting.kind = CoreSetting::Result;

@@ -137,7 +137,7 @@ private:
     }
 
     // { param = "pattern", ... }: parameters of `op`, patterns as strings or numbers.
-    bool patterns(const toml::node& n, const standin_operation& op, Patterns& out, bool ansi) {
+    bool patterns(const toml::node& n, const coreops::Operation& op, Patterns& out, bool ansi) {
         const toml::table* t = n.as_table();
         if (!t) return fail(n, "match must be a table of parameter = pattern");
         std::vector<std::string> params = parametersOf(op);
@@ -155,7 +155,7 @@ private:
         return true;
     }
 
-    bool fields(const toml::table& t, const standin_operation& op, ScenarioAnswer& a) {
+    bool fields(const toml::table& t, const coreops::Operation& op, ScenarioAnswer& a) {
         std::string why;
         for (const char* field : {"result", "text", "abort"}) {
             const toml::node* n = t.get(field);
@@ -180,7 +180,7 @@ private:
     bool answers(const toml::table& all) {
         for (auto&& [key, node] : all) {
             std::string name(key.str());
-            const standin_operation* op = findOperation(name);
+            const coreops::Operation* op = findOperation(name);
             if (!op) return fail(node, unknownOperation(name));
             const toml::table* t = node.as_table();
             if (!t) return fail(node, "answers." + name + " must be a table");

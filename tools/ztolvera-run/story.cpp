@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "check.h"
+#include "coreops.h"
 #include "journal.h"
 #include "json.h"
 
@@ -66,21 +67,31 @@ bool memberError(const std::string& report) {
            report.find("Wrong number of arguments or invalid property assignment") != std::string::npos;
 }
 
-const std::string& str(const Json& args, std::size_t i) { return textOf(element(&args, i)); }
-bool isNull(const Json& args, std::size_t i) {
-    const Json* v = element(&args, i);
+// A call's arguments, each found by its parameter's name in the core's table.
+struct Args {
+    const coreops::Operation* row;
+    const Json& values;
+    const Json* at(const char* name) const {
+        int i = row ? row->indexOf(name) : -1;
+        return i < 0 ? nullptr : element(&values, static_cast<std::size_t>(i));
+    }
+};
+
+const std::string& str(const Args& args, const char* name) { return textOf(args.at(name)); }
+bool isNull(const Args& args, const char* name) {
+    const Json* v = args.at(name);
     return !v || v->is_null();
 }
-double num(const Json& args, std::size_t i) { return numberOf(element(&args, i)); }
+double num(const Args& args, const char* name) { return numberOf(args.at(name)); }
 
-// A stream named by a kind (0 number, 1 name) and the number or name.
-std::string streamKey(const Json& args, std::size_t kindAt) {
-    if (num(args, kindAt) == 0) return "#" + numberText(element(&args, kindAt + 1));
-    return isNull(args, kindAt + 1) ? std::string("(no name)") : str(args, kindAt + 1);
+// A stream named by its kind (0 number, 1 name) and the number or name.
+std::string streamKey(const Args& args) {
+    if (num(args, "kind") == 0) return "#" + numberText(args.at("stream"));
+    return isNull(args, "stream") ? std::string("(no name)") : str(args, "stream");
 }
 
-std::string inFile(const Json& args, std::size_t i) {
-    return isNull(args, i) ? std::string() : "(in the file " + str(args, i) + ")";
+std::string inFile(const Args& args) {
+    return isNull(args, "path") ? std::string() : "(in the file " + str(args, "path") + ")";
 }
 
 class Teller {
@@ -88,19 +99,19 @@ public:
     Teller(JobStory& story, const std::vector<std::string>& lines, const std::wstring& text)
         : story_(story), lines_(lines), text_(text) {}
 
-    void call(const std::string& op, const Json& args, double at, unsigned run) {
-        if (op == "MSActions") event(op, at, run, static_cast<long>(num(args, 0)), str(args, 1), str(args, 3), str(args, 4));
-        else if (op == "MSLongActions") event(op, at, run, static_cast<long>(num(args, 0)), str(args, 1), str(args, 3), inFile(args, 4));
+    void call(const std::string& op, const Args& args, double at, unsigned run) {
+        if (op == "MSActions") event(op, at, run, static_cast<long>(num(args, "sev")), str(args, "evtmsg"), str(args, "objlist"), str(args, "detail"));
+        else if (op == "MSLongActions") event(op, at, run, static_cast<long>(num(args, "sev")), str(args, "evtmsg"), str(args, "objlist"), inFile(args));
         else if (op == "RaiseEvent") raised(args, at, run);
         else if (op == "MCAbort") aborted(args, at, run);
         else if (op == "DynaCollectData") collected(args, at, run);
-        else if (op == "DataHeader") stream(streamKey(args, 0)).legend = str(args, 2);
+        else if (op == "DataHeader") stream(streamKey(args)).legend = str(args, "legend");
         else if (op == "LongDataHeader") header(args);
-        else if (op == "DataLog") point(streamKey(args, 0), "", at, run, num(args, 2), str(args, 3));
-        else if (op == "LongDataLog") point(streamKey(args, 0), "", at, run, num(args, 2), inFile(args, 3));
-        else if (op == "DynaDataLog") point(streamKey(args, 0), str(args, 2), at, run, num(args, 3), str(args, 4));
-        else if (op == "LongDynaDataLog") point(streamKey(args, 0), str(args, 2), at, run, num(args, 3), inFile(args, 4));
-        else if (op == "ZTrace") story_.traces.push_back(TraceStory{at, run, str(args, 0)});
+        else if (op == "DataLog") point(streamKey(args), "", at, run, num(args, "val"), str(args, "detail"));
+        else if (op == "LongDataLog") point(streamKey(args), "", at, run, num(args, "val"), inFile(args));
+        else if (op == "DynaDataLog") point(streamKey(args), str(args, "legend"), at, run, num(args, "val"), str(args, "detail"));
+        else if (op == "LongDynaDataLog") point(streamKey(args), str(args, "legend"), at, run, num(args, "val"), inFile(args));
+        else if (op == "ZTrace") story_.traces.push_back(TraceStory{at, run, str(args, "msg")});
     }
 
     void scriptError(Step step, unsigned run, double at, const std::string& text) {
@@ -127,40 +138,40 @@ private:
         story_.events.push_back(EventStory{at, run, op, sev, message, objects, detail});
     }
 
-    void raised(const Json& args, double at, unsigned run) {
-        const Json* conditions = element(&args, 2);
-        const Json* severities = element(&args, 3);
-        const Json* messages = element(&args, 6);
+    void raised(const Args& args, double at, unsigned run) {
+        const Json* conditions = args.at("conditions");
+        const Json* severities = args.at("severities");
+        const Json* messages = args.at("messages");
         std::size_t n = severities && severities->is_array() ? severities->size() : 0;
         for (std::size_t i = 0; i < n; ++i) {
-            std::string detail = str(args, 7);
-            detail += std::string(detail.empty() ? "" : " ") + "(event " + str(args, 0) + ", condition " +
+            std::string detail = str(args, "detail");
+            detail += std::string(detail.empty() ? "" : " ") + "(event " + str(args, "id") + ", condition " +
                       numberText(element(conditions, i)) + ")";
-            event("RaiseEvent", at, run, integerOf(element(severities, i)), textOf(element(messages, i)), str(args, 4),
+            event("RaiseEvent", at, run, integerOf(element(severities, i)), textOf(element(messages, i)), str(args, "obj"),
                   detail);
         }
     }
 
-    void aborted(const Json& args, double at, unsigned run) {
-        if (num(args, 3) != 0)  // the event flag: the abort is reported as an event
-            event("MCAbort", at, run, static_cast<long>(num(args, 0)), str(args, 2), str(args, 1),
+    void aborted(const Args& args, double at, unsigned run) {
+        if (num(args, "event") != 0)  // the abort is reported as an event
+            event("MCAbort", at, run, static_cast<long>(num(args, "sev")), str(args, "msg"), str(args, "objlist"),
                   "the job ended itself");
         for (RunStory& r : story_.runs)
             if (r.run == run) r.abortedItself = true;
     }
 
-    void collected(const Json& args, double at, unsigned run) {
-        std::string key = isNull(args, 0) ? std::string("(no name)") : str(args, 0);
+    void collected(const Args& args, double at, unsigned run) {
+        std::string key = isNull(args, "stream") ? std::string("(no name)") : str(args, "stream");
         StreamStory& s = stream(key);
-        if (!isNull(args, 1)) s.legend = str(args, 1);
-        waterMarks(s, num(args, 4), num(args, 3));
-        point(key, str(args, 5), at, run, num(args, 8), str(args, 9));
+        if (!isNull(args, "legend")) s.legend = str(args, "legend");
+        waterMarks(s, num(args, "hiwm"), num(args, "lowm"));
+        point(key, str(args, "dynaleg"), at, run, num(args, "value"), str(args, "detail"));
     }
 
-    void header(const Json& args) {
-        StreamStory& s = stream(streamKey(args, 0));
-        s.legend = str(args, 2);
-        waterMarks(s, num(args, 9), num(args, 10));
+    void header(const Args& args) {
+        StreamStory& s = stream(streamKey(args));
+        s.legend = str(args, "legend");
+        waterMarks(s, num(args, "hiwm"), num(args, "lowm"));
     }
 
     static void waterMarks(StreamStory& s, double high, double low) {
@@ -331,12 +342,12 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
         if (!args) args = &noArgs;
         if (name == "sendScpException") {
             Step step = seen.doing.job == jobno ? seen.doing.step : Step::None;
-            tellers[it->second].scriptError(step, run, seen.at, str(*args, 0));
+            tellers[it->second].scriptError(step, run, seen.at, str(Args{coreops::find(name), *args}, "text"));
             continue;
         }
         OpCount& count = story.calls[name];
         ++(withContext ? count.withContext : count.withoutContext);
-        tellers[it->second].call(name, *args, seen.at, run);
+        tellers[it->second].call(name, Args{coreops::find(name), *args}, seen.at, run);
     }
 
     for (std::size_t i = 0; i < jobs.size(); ++i) {
