@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "../tools/ztolvera-run/json.h"
+#include "entry.h"
+#include "format.h"
 #include "coreops.h"
 #include "script_fixture.h"
 #include "../tools/ztolvera-run/options.h"
@@ -112,27 +113,32 @@ TEST(RunnerScripts, DecodesUtf8AndUtf16LeAndRejectsTheRest) {
     }
 }
 
-// ---- the journal's JSON ---------------------------------------------------
+// ---- the journal ---------------------------------------------------------
 
-// The core writes a double that is not finite as printf does; the line must
-// still read, with those numbers as numbers and look-alike strings as strings.
-TEST(RunnerJson, ReadsNonFiniteNumbersOutsideStringsOnly) {
-    Json line;
-    ASSERT_TRUE(parseJson(R"({"seq":1,"args":[nan,-inf,inf,-nan,"nan","a \"inf\"",1.5,null]})", line));
-    const Json* args = member(line, "args");
-    EXPECT_TRUE(std::isnan(numberOf(element(args, 0))));
-    EXPECT_EQ(numberOf(element(args, 1)), -HUGE_VAL);
-    EXPECT_EQ(numberOf(element(args, 2)), HUGE_VAL);
-    EXPECT_TRUE(std::isnan(numberOf(element(args, 3))));
-    EXPECT_EQ(textOf(element(args, 4)), "nan");
-    EXPECT_EQ(textOf(element(args, 5)), "a \"inf\"");
-    EXPECT_EQ(numberText(element(args, 6)), "1.5");
-    EXPECT_EQ(numberText(element(args, 0)), "nan");
-    EXPECT_EQ(numberText(element(args, 1)), "-inf");
-    EXPECT_TRUE(element(args, 7)->is_null());
-    EXPECT_EQ(element(args, 8), nullptr);
-
-    for (const char* bad : {"", "{", R"({"a":nanx})", R"({"a":1} x)", "[infinity]"}) EXPECT_FALSE(parseJson(bad, line)) << bad;
+// What the core writes reads back the same, a double that is not finite
+// too (as printf writes it), look-alike strings stay strings, and no cut
+// line reads as an entry.
+TEST(RunnerJournal, ReadsBackWhatTheCoreWritesAndNoCutLine) {
+    const double values[] = {0.0, 80, 1.5, -2.25, 1e20, 1e-5, 0.1, HUGE_VAL, -HUGE_VAL, NAN};
+    for (double v : values) {
+        std::string line = jnl::withSeq(3, R"({"job":2,"op":"DataLog","ctx":[2,2005],"args":[1,"nan",)" +
+                                                  jnl::number(v) + R"(,"a \"inf\"",0]})");
+        jnl::Entry e;
+        ASSERT_TRUE(jnl::readEntry(line, e)) << line;
+        EXPECT_EQ(e.kind, jnl::Entry::Call);
+        EXPECT_EQ(e.seq, 3u);
+        EXPECT_EQ(e.run(), 5u);
+        EXPECT_EQ(textOf(e.arg("stream")), "nan");
+        EXPECT_EQ(textOf(e.arg("detail")), "a \"inf\"");
+        double back = numberOf(e.arg("val"));
+        EXPECT_TRUE(std::isnan(v) ? std::isnan(back) : back == v) << line;
+        EXPECT_EQ(numberText(e.arg("val")), std::isfinite(v) ? Json(v).dump() : jnl::number(v)) << line;
+        EXPECT_NE(jnl::number(v).find_first_of(".en"), std::string::npos) << "a decimal point, an exponent or a word";
+        for (std::size_t n = 0; n < line.size(); ++n) EXPECT_FALSE(jnl::readEntry(line.substr(0, n), e)) << n;
+    }
+    EXPECT_EQ(jnl::runOf(2, 2005), 5u);
+    EXPECT_EQ(jnl::runOf(3, 2005), 0u) << "another job's pwdobj names no run of this one";
+    EXPECT_EQ(jnl::pwdobjOf(4, 7), 4007u);
 }
 
 // ---- the core's table ---------------------------------------------------
@@ -251,19 +257,18 @@ TEST(RunnerCore, EveryOperationIsRecordedAsItsRow) {
 
     std::vector<std::string> seen;
     for (const std::string& text : fullJournal()) {
-        Json line;
-        ASSERT_TRUE(parseJson(text, line)) << text;
-        const std::string& name = textOf(member(line, "op"));
-        const coreops::Operation* row = coreops::find(name);
+        jnl::Entry e;
+        ASSERT_TRUE(jnl::readEntry(text, e)) << text;
+        const coreops::Operation* row = e.row;
         ASSERT_NE(row, nullptr) << text;
-        seen.push_back(name);
-        const Json* args = member(line, "args");
-        ASSERT_TRUE(args && args->is_array() && args->size() == row->count()) << text;
+        seen.push_back(e.op);
+        ASSERT_EQ(e.args.size(), row->count()) << text;
         for (std::size_t i = 0; i < row->count(); ++i)
-            EXPECT_TRUE(fits((*args)[i], row->params[i].kind)) << name << " " << row->params[i].name << ": " << text;
-        EXPECT_EQ(member(line, "ctx") != nullptr, row->context) << text;
-        if (name == "MCAbort") EXPECT_EQ(integerOf(element(args, row->indexOf("interrupt"))), 0) << text;
-        if (name == "SampleLock") EXPECT_EQ(integerOf(element(args, row->indexOf("newCount"))), static_cast<long>(count)) << text;
+            EXPECT_TRUE(fits(e.args[i], row->params[i].kind)) << e.op << " " << row->params[i].name << ": " << text;
+        EXPECT_EQ(e.hasContext, row->context) << text;
+        // Written by the core during the call: as they hold when it returned.
+        long written = e.op == "MCAbort" ? 0 : e.op == "SampleLock" ? static_cast<long>(count) : -1;
+        if (written >= 0) EXPECT_EQ(integerOf(e.arg(e.op == "MCAbort" ? "interrupt" : "newCount")), written) << text;
     }
     std::vector<std::string> rows;
     for (const coreops::Operation& op : coreops::kOperations) rows.push_back(op.name);

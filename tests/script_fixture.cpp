@@ -6,29 +6,47 @@
 #include <mutex>
 
 #include "classfactory.h"
+#include "entry.h"
+#include "format.h"
 #include "owners.h"
 #include "ztolvera.h"
 
 namespace {
 
-std::string stripSeq(const std::string& line) {
-    // {"seq":N,REST  ->  {REST
-    std::size_t comma = line.find(',');
-    if (line.rfind("{\"seq\":", 0) != 0 || comma == std::string::npos) return line;
-    return "{" + line.substr(comma + 1);
+// The host's own trace lines ("Tolvera-...", "CTolvera-...").
+bool isHostLine(const jnl::Entry& e) {
+    return e.kind == jnl::Entry::Trace && (e.trace.rfind("Tolvera-", 0) == 0 || e.trace.rfind("CTolvera-", 0) == 0);
 }
 
-constexpr char kTracePrefix[] = "{\"trace\":\"";
-
-bool isHostLine(const std::string& line) {
-    return line.rfind(std::string(kTracePrefix) + "Tolvera-", 0) == 0 ||
-           line.rfind(std::string(kTracePrefix) + "CTolvera-", 0) == 0;
+// Each line as written, without its seq, with the entry read from it.
+std::vector<std::pair<std::string, jnl::Entry>> entries() {
+    std::vector<std::pair<std::string, jnl::Entry>> out;
+    char* text = standin_journal();
+    if (!text) return out;
+    std::string all = text;
+    standin_free(text);
+    for (std::size_t start = 0; start < all.size();) {
+        std::size_t end = all.find('\n', start);
+        if (end == std::string::npos) end = all.size();
+        if (end > start) {
+            std::string line = all.substr(start, end - start);
+            jnl::Entry e;
+            jnl::readEntry(line, e);
+            out.emplace_back(jnl::withoutSeq(line), std::move(e));
+        }
+        start = end + 1;
+    }
+    return out;
 }
 
-std::vector<std::string> tracesOf(const std::vector<std::string>& lines) {
+// The texts of the trace lines, escaped as the journal shows them.
+std::vector<std::string> tracesOf(bool withHost) {
     std::vector<std::string> out;
-    for (auto& line : lines)
-        if (line.rfind(kTracePrefix, 0) == 0) out.push_back(line.substr(10, line.size() - 12));
+    for (auto& [line, e] : entries())
+        if (e.kind == jnl::Entry::Trace && (withHost || !isHostLine(e))) {
+            std::string text = jnl::quotedUtf8(e.trace);
+            out.push_back(text.substr(1, text.size() - 2));
+        }
     return out;
 }
 
@@ -80,36 +98,26 @@ ITolvera* createHost() {
 
 std::vector<std::string> fullJournal() {
     std::vector<std::string> lines;
-    char* text = standin_journal();
-    if (!text) return lines;
-    std::string all = text;
-    standin_free(text);
-    std::size_t start = 0;
-    while (start < all.size()) {
-        std::size_t end = all.find('\n', start);
-        if (end == std::string::npos) end = all.size();
-        if (end > start) lines.push_back(stripSeq(all.substr(start, end - start)));
-        start = end + 1;
-    }
+    for (auto& [line, e] : entries()) lines.push_back(line);
     return lines;
 }
 
 std::vector<std::string> journal() {
     std::vector<std::string> lines;
-    for (auto& line : fullJournal())
-        if (!isHostLine(line)) lines.push_back(line);
+    for (auto& [line, e] : entries())
+        if (!isHostLine(e)) lines.push_back(line);
     return lines;
 }
 
 std::vector<std::string> calls(const std::string& op) {
     std::vector<std::string> out;
-    for (auto& line : journal())
-        if (line.find("\"op\":\"" + op + "\"") != std::string::npos) out.push_back(line);
+    for (auto& [line, e] : entries())
+        if (!e.op.empty() && e.op == op) out.push_back(line);
     return out;
 }
 
-std::vector<std::string> traces() { return tracesOf(journal()); }
-std::vector<std::string> allTraces() { return tracesOf(fullJournal()); }
+std::vector<std::string> traces() { return tracesOf(false); }
+std::vector<std::string> allTraces() { return tracesOf(true); }
 
 ScriptResult runScript(const std::wstring& script, unsigned long jobno, unsigned long pwdobj) {
     ScriptResult result;

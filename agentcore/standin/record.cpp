@@ -1,7 +1,7 @@
 #include "record.h"
 #include "../standin.h"
+#include "format.h"
 
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -51,44 +51,7 @@ unsigned long jobOfData(const void* data) {
     return it == s.jobs.end() ? 0 : it->second;
 }
 
-std::string jsonString(const char* s) {
-    if (!s) return "null";
-    // Core strings are in the ANSI code page; the journal shows their
-    // characters, escaping everything outside printable ASCII.
-    int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-    std::wstring w(n > 0 ? n : 1, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, s, -1, w.data(), n);
-    std::string out = "\"";
-    for (wchar_t c : w) {
-        if (c == 0) break;
-        if (c == L'"') out += "\\\"";
-        else if (c == L'\\') out += "\\\\";
-        else if (c == L'\n') out += "\\n";
-        else if (c == L'\r') out += "\\r";
-        else if (c == L'\t') out += "\\t";
-        else if (c < 0x20 || c > 0x7e) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
-            out += esc;
-        } else out += static_cast<char>(c);
-    }
-    return out + "\"";
-}
-
-std::string jsonDouble(double v) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    // Shortest form that reads back the same value, written out in full
-    // where %g would only shorten it with an exponent (80 as 80.0, not 8e+01).
-    for (int prec = 1; prec <= 17; ++prec) {
-        std::snprintf(buf, sizeof buf, "%.*g", prec, v);
-        bool plain = !std::strchr(buf, 'e') || std::fabs(v) >= 1e17 || std::fabs(v) < 1e-4;
-        if (plain && std::strtod(buf, nullptr) == v) break;
-    }
-    std::string s = buf;
-    if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
-    return s;
-}
+std::string jsonString(const char* s) { return jnl::quotedAnsi(s); }
 
 bool recording() { return state().recording != 0; }
 
@@ -252,12 +215,8 @@ void append(const std::string& json, const long* result) {
     State& s = state();
     if (!s.recording) return;
     std::lock_guard<std::mutex> g(s.lock);
-    std::string body = json;
-    std::size_t open = body.find('{');
-    if (open == std::string::npos) return;
-    body.erase(0, open + 1);
-    while (!body.empty() && (body[0] == ' ')) body.erase(0, 1);
-    std::string line = "{\"seq\":" + std::to_string(++s.seq) + (body.empty() || body[0] == '}' ? "" : ",") + body;
+    if (json.find('{') == std::string::npos) return;
+    std::string line = jnl::withSeq(++s.seq, json);
     s.journal += line + "\n";
     if (s.listener) s.listener(line.c_str(), result, s.listenerContext);
 }

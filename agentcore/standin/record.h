@@ -4,6 +4,7 @@
 #include "../coreops.h"
 #include "../ravlin.h"
 #include "answers.h"
+#include "format.h"
 
 #include <cstddef>
 #include <string>
@@ -25,8 +26,7 @@ struct Job : ImpJob {
 // Number of the job whose data pointer `data` is, or 0 when it is none.
 unsigned long jobOfData(const void* data);
 
-std::string jsonString(const char* s);             // "..." or null
-std::string jsonDouble(double v);                   // always with a decimal point
+std::string jsonString(const char* s);             // an ANSI string as the journal shows it, or null
 
 // One call as the journal shows it, recorded from the operation's row:
 // arguments are added in the row's order; an out-value is read when the
@@ -42,7 +42,7 @@ public:
     Call& arg(int v) { return scalar(std::to_string(v)); }
     Call& arg(long v) { return scalar(std::to_string(v)); }
     Call& arg(unsigned long v) { return scalar(std::to_string(v)); }
-    Call& arg(double v) { return on_ || keep_ ? scalar(jsonDouble(v)) : *this; }
+    Call& arg(double v) { return on_ || keep_ ? scalar(jnl::number(v)) : *this; }
     Call& arg(const char* s);
     Call& arg(const std::string& s) { return arg(s.c_str()); }
     Call& ints(const long* v, std::size_t n);

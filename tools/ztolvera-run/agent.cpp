@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "format.h"
 #include "journal.h"
 #include "owners.h"
 #include "session.h"
@@ -71,7 +72,7 @@ void runJob(Shared& shared, Job& job, Worker& worker, Clock::time_point slotEnd 
     VARIANT_BOOL ret = 0;
     worker.enter(*shared.drive, &job, Step::Run, k, slotEnd);
     standin_beginRun(job.jobno, k);
-    HRESULT hr = shared.drive->host->run(job.cookie, pwdobjOf(job.jobno, k), &ret);
+    HRESULT hr = shared.drive->host->run(job.cookie, jnl::pwdobjOf(job.jobno, k), &ret);
     noteRun(job.jobno, hr, ret);
     if (shared.drive->runEnded) shared.drive->runEnded(job.jobno, k, hr, ret);
     ++job.runs;

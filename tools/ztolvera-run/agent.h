@@ -38,9 +38,6 @@ struct LostWorker {
     DWORD code = 0;              // the thread's exit code
 };
 
-// pwdobj of run k of job J.
-inline unsigned long pwdobjOf(unsigned long jobno, unsigned run) { return jobno * 1000 + run; }
-
 struct Drive {
     ITolvera* host = nullptr;
     HANDLE stop = nullptr;               // set: no further job or run starts

@@ -75,43 +75,35 @@ std::string refusedLine(const Seen& seen, const RefusedCall& refused) {
 }  // namespace
 
 std::string callLine(const Seen& seen) {
-    Json line;
-    if (!parseJson(seen.line, line)) return {};
+    const jnl::Entry& e = seen.entry;
     RefusedCall refused;
-    if (refusedCall(textOf(member(line, "trace")), refused)) return refusedLine(seen, refused);
-    const Json* op = member(line, "op");
-    if (!isString(op)) return {};
+    if (e.kind == jnl::Entry::Trace && refusedCall(e.trace, refused)) return refusedLine(seen, refused);
+    if (e.kind != jnl::Entry::Call && e.kind != jnl::Entry::ScriptError) return {};
 
-    long job = integerOf(member(line, "job"));
-    unsigned long jobno = job > 0 ? static_cast<unsigned long>(job) : seen.doing.job;
+    unsigned long jobno = e.job ? e.job : seen.doing.job;
     unsigned run = seen.doing.job == jobno && seen.doing.step == Step::Run ? seen.doing.run : 0;
-    if (const Json* pwd = element(member(line, "ctx"), 1)) {
-        long k = integerOf(pwd) - static_cast<long>(jobno) * 1000;
-        if (k >= 1 && k <= 999) run = static_cast<unsigned>(k);
-    }
+    if (e.run()) run = e.run();
 
     std::string out = stamp(seen.at);
     out += jobno ? "job " + std::to_string(jobno) : std::string("no job");
     if (run) out += " run " + std::to_string(run);
     else if (jobno && seen.doing.job == jobno && seen.doing.step == Step::Compile) out += " compile";
     // What the script handed in, the result, then what the core handed back.
-    const std::string& name = textOf(op);
-    const coreops::Operation* row = coreops::find(name);
+    const std::string& name = e.op;
+    const coreops::Operation* row = e.row;
     std::size_t known = row ? row->count() : 0;
     std::string in, back;
-    if (const Json* args = member(line, "args"); args && args->is_array()) {
-        for (std::size_t i = 0; i < args->size(); ++i) {
-            // What the core wrote into a parameter, named as --list-ops names it.
-            bool out = i < known && row->params[i].dir != coreops::Dir::In;
-            std::string& to = out ? back : in;
-            if (!to.empty()) to += ", ";
-            if (out) to += std::string(row->params[i].name) + " ";
-            readable(to, (*args)[i]);
-        }
+    for (std::size_t i = 0; i < e.args.size(); ++i) {
+        // What the core wrote into a parameter, named as --list-ops names it.
+        bool out = i < known && row->params[i].dir != coreops::Dir::In;
+        std::string& to = out ? back : in;
+        if (!to.empty()) to += ", ";
+        if (out) to += std::string(row->params[i].name) + " ";
+        readable(to, e.args[i]);
     }
-    if (const Json* gave = member(line, "gave")) {
+    if (e.hasGave) {
         std::string item;
-        readable(item, *gave);
+        readable(item, e.gave);
         back = back.empty() ? item : item + ", " + back;
     }
     out += ": " + name + "(" + in + ")";

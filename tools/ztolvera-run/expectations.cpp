@@ -5,45 +5,31 @@
 #include <map>
 #include <set>
 
-#include <nlohmann/json.hpp>
-
 #include "operations.h"
 #include "report.h"
 #include "standin.h"
 
 namespace {
 
-using nlohmann::json;
-
 // A call the journal recorded with a job's context; run 0 outside a run.
 struct CallSeen {
     unsigned run = 0;
-    std::string op;
-    json args;
-    // The argument of the parameter `name` in the core's table; a missing
-    // one reads as the parameter's absence ("null" to a pattern).
-    const json& arg(const char* name) const {
-        static const json none;
-        const coreops::Operation* row = coreops::find(op);
-        int i = row ? row->indexOf(name) : -1;
-        return i >= 0 && static_cast<std::size_t>(i) < args.size() ? args[i] : none;
+    const jnl::Entry* entry;
+    const std::string& op() const { return entry->op; }
+    // A missing argument reads as the parameter's absence ("null" to a pattern).
+    const Json& arg(const char* name) const {
+        static const Json none;
+        const Json* a = entry->arg(name);
+        return a ? *a : none;
     }
 };
 
 std::map<unsigned long, std::vector<CallSeen>> callsByJob(const std::vector<Seen>& lines) {
     std::map<unsigned long, std::vector<CallSeen>> calls;
     for (const Seen& seen : lines) {
-        json line = json::parse(seen.line, nullptr, false);
-        if (!line.is_object() || !line.contains("ctx") || !line["ctx"].is_array() || line["ctx"].size() != 2) continue;
-        const json& job = line["job"];
-        const json& pwdobj = line["ctx"][1];
-        if (!job.is_number_unsigned() || !pwdobj.is_number()) continue;
-        long pwd = pwdobj.get<long>() - static_cast<long>(job.get<unsigned long>()) * 1000;
-        CallSeen c;
-        c.run = pwd >= 1 && pwd <= 999 ? static_cast<unsigned>(pwd) : 0;
-        c.op = line["op"].is_string() ? line["op"].get<std::string>() : "";
-        c.args = line.contains("args") ? line["args"] : json::array();
-        calls[job.get<unsigned long>()].push_back(std::move(c));
+        const jnl::Entry& e = seen.entry;
+        if (!e.hasContext || !e.job) continue;
+        calls[e.job].push_back(CallSeen{e.run(), &e});
     }
     return calls;
 }
@@ -62,18 +48,18 @@ bool matches(const std::optional<std::string>& pattern, const std::string& text)
 
 // An argument as a pattern reads it: a string's text, a number as the
 // stand-in writes it, lists joined by commas.
-std::string argText(const json& arg) {
+std::string argText(const Json& arg) {
     if (arg.is_string()) return arg.get<std::string>();
     if (arg.is_null()) return "null";
     if (arg.is_array()) {
         std::string all;
-        for (const json& item : arg) all += (all.empty() ? "" : ",") + argText(item);
+        for (const Json& item : arg) all += (all.empty() ? "" : ",") + argText(item);
         return all;
     }
     return arg.dump();
 }
 
-bool argMatches(const json& arg, const std::string& pattern) {
+bool argMatches(const Json& arg, const std::string& pattern) {
     if (arg.is_number()) {
         char* end = nullptr;
         double want = std::strtod(pattern.c_str(), &end);
@@ -84,8 +70,8 @@ bool argMatches(const json& arg, const std::string& pattern) {
 
 std::string callWords(const CallSeen& c) {
     std::string args;
-    for (const json& a : c.args) args += (args.empty() ? "" : ", ") + (a.is_string() ? quoted(a.get<std::string>()) : a.dump());
-    return c.op + "(" + args + ")";
+    for (const Json& a : c.entry->args) args += (args.empty() ? "" : ", ") + (a.is_string() ? quoted(a.get<std::string>()) : a.dump());
+    return c.op() + "(" + args + ")";
 }
 
 // Something the expectation counts or passes over: in which run, how it
@@ -159,8 +145,8 @@ std::vector<Item> itemsOf(const Expectation& e, const JobStory& story, const std
         break;
     case Expectation::Abort:
         for (const CallSeen& c : calls) {
-            if (c.op != "MCAbort") continue;
-            const json& sev = c.arg("sev");
+            if (c.op() != "MCAbort") continue;
+            const Json& sev = c.arg("sev");
             items.push_back(Item{c.run, callWords(c),
                                  severityMatches(e, sev.is_number() ? sev.get<long>() : 0) &&
                                      matches(e.objects, argText(c.arg("objlist"))) && matches(e.message, argText(c.arg("msg")))});
@@ -189,7 +175,7 @@ std::vector<Item> itemsOf(const Expectation& e, const JobStory& story, const std
         break;
     case Expectation::Calls: {
         for (const CallSeen& c : calls) {
-            if (c.op != e.op) continue;
+            if (c.op() != e.op) continue;
             bool ok = true;
             for (const auto& [param, pattern] : e.match) ok = ok && argMatches(c.arg(param.c_str()), pattern);
             items.push_back(Item{c.run, callWords(c), ok});

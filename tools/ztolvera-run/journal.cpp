@@ -4,15 +4,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "json.h"
+#include "format.h"
 #include "standin.h"
 
 void noteHost(unsigned long job, const char* op, HRESULT hr) {
-    standin_note(jsonLine(Json{{"job", job}, {"host", op}, {"hr", static_cast<long>(hr)}}).c_str());
+    standin_note(jnl::hostNote(job, op, static_cast<long>(hr)).c_str());
 }
 
 void noteRun(unsigned long job, HRESULT hr, VARIANT_BOOL ret) {
-    standin_note(jsonLine(Json{{"job", job}, {"host", "run"}, {"hr", static_cast<long>(hr)}, {"ret", ret}}).c_str());
+    standin_note(jnl::runNote(job, static_cast<long>(hr), ret).c_str());
 }
 
 bool refusedCall(const std::string& trace, RefusedCall& call) {
@@ -24,22 +24,19 @@ bool refusedCall(const std::string& trace, RefusedCall& call) {
     unsigned long pwdobj = std::strtoul(digits, &end, 10);
     if (end == digits || std::strcmp(end, " is being ended") != 0) return false;
     call.member = trace.substr(std::strlen(kHead), middle - std::strlen(kHead));
-    call.jobno = pwdobj / 1000;
-    call.run = static_cast<unsigned>(pwdobj % 1000);
+    call.jobno = jnl::jobOf(pwdobj);
+    call.run = jnl::runOf(call.jobno, pwdobj);
     return true;
 }
 
 std::map<unsigned long, JobCounts> countByJob(const std::vector<Seen>& lines) {
     std::map<unsigned long, JobCounts> counts;
     for (const Seen& seen : lines) {
-        Json line;
-        if (!parseJson(seen.line, line)) continue;
         // Traces, host notes and calls without a job are no job's call.
-        const Json* job = member(line, "job");
-        const Json* op = member(line, "op");
-        if (!job || !isString(op)) continue;
-        JobCounts& c = counts[static_cast<unsigned long>(integerOf(job))];
-        ++(textOf(op) == "sendScpException" ? c.scriptErrors : c.coreCalls);
+        const jnl::Entry& e = seen.entry;
+        if (!e.job || (e.kind != jnl::Entry::Call && e.kind != jnl::Entry::ScriptError)) continue;
+        JobCounts& c = counts[e.job];
+        ++(e.kind == jnl::Entry::ScriptError ? c.scriptErrors : c.coreCalls);
     }
     return counts;
 }

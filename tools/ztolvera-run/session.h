@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "entry.h"
+
 // What a thread is doing for a job. Calls without a job context (such as
 // GetAgentInfo) and trace lines are told apart only by the thread.
 enum class Step { None, Reg, Compile, Run, Stop, Unreg };
@@ -29,6 +31,7 @@ struct Seen {
     double at = 0;               // seconds since the session began
     Doing doing;
     std::string line;            // the journal line, seq included
+    jnl::Entry entry;        // the line as read, once, by the runner
     bool hasResult = false;      // a core call's integer result
     long result = 0;
 };

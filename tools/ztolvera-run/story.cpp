@@ -68,25 +68,18 @@ bool memberError(const std::string& report) {
 }
 
 // A call's arguments, each found by its parameter's name in the core's table.
-struct Args {
-    const coreops::Operation* row;
-    const Json& values;
-    const Json* at(const char* name) const {
-        int i = row ? row->indexOf(name) : -1;
-        return i < 0 ? nullptr : element(&values, static_cast<std::size_t>(i));
-    }
-};
+using Args = jnl::Entry;
 
-const std::string& str(const Args& args, const char* name) { return textOf(args.at(name)); }
+const std::string& str(const Args& args, const char* name) { return textOf(args.arg(name)); }
 bool isNull(const Args& args, const char* name) {
-    const Json* v = args.at(name);
+    const Json* v = args.arg(name);
     return !v || v->is_null();
 }
-double num(const Args& args, const char* name) { return numberOf(args.at(name)); }
+double num(const Args& args, const char* name) { return numberOf(args.arg(name)); }
 
 // A stream named by its kind (0 number, 1 name) and the number or name.
 std::string streamKey(const Args& args) {
-    if (num(args, "kind") == 0) return "#" + numberText(args.at("stream"));
+    if (num(args, "kind") == 0) return "#" + numberText(args.arg("stream"));
     return isNull(args, "stream") ? std::string("(no name)") : str(args, "stream");
 }
 
@@ -139,9 +132,9 @@ private:
     }
 
     void raised(const Args& args, double at, unsigned run) {
-        const Json* conditions = args.at("conditions");
-        const Json* severities = args.at("severities");
-        const Json* messages = args.at("messages");
+        const Json* conditions = args.arg("conditions");
+        const Json* severities = args.arg("severities");
+        const Json* messages = args.arg("messages");
         std::size_t n = severities && severities->is_array() ? severities->size() : 0;
         for (std::size_t i = 0; i < n; ++i) {
             std::string detail = str(args, "detail");
@@ -307,25 +300,22 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
     std::map<std::tuple<unsigned long, Step, unsigned>, std::vector<std::string>> traces;
     std::map<std::tuple<unsigned long, Step, unsigned>, long> hostAnswers;
     for (const Seen& seen : session.lines()) {
-        Json line;
-        if (!parseJson(seen.line, line)) continue;
-        const Json* op = member(line, "op");
-        unsigned long jobno = static_cast<unsigned long>(integerOf(member(line, "job")));
-        if (const Json* trace = member(line, "trace")) {
+        const jnl::Entry& e = seen.entry;
+        unsigned long jobno = e.job;
+        if (e.kind == jnl::Entry::Trace) {
             RefusedCall refused;
-            if (refusedCall(textOf(trace), refused)) {
+            if (refusedCall(e.trace, refused)) {
                 if (auto it = index.find(refused.jobno); it != index.end()) ++stories[it->second].calls[refused.member].refused;
                 continue;
             }
-            traces[{seen.doing.job, seen.doing.step, seen.doing.run}].push_back(textOf(trace));
+            traces[{seen.doing.job, seen.doing.step, seen.doing.run}].push_back(e.trace);
             continue;
         }
-        if (member(line, "host")) {
-            hostAnswers[{jobno, seen.doing.step, seen.doing.run}] = integerOf(member(line, "hr"));
+        if (e.kind == jnl::Entry::Host) {
+            hostAnswers[{jobno, seen.doing.step, seen.doing.run}] = e.hr;
             continue;
         }
-        if (!isString(op)) continue;
-        const std::string& name = textOf(op);
+        if (e.kind != jnl::Entry::Call && e.kind != jnl::Entry::ScriptError) continue;
         // Calls without a job context belong to the job of the calling thread.
         bool withContext = jobno != 0;
         if (!withContext) jobno = seen.doing.job;
@@ -333,21 +323,15 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
         if (it == index.end()) continue;
         JobStory& story = stories[it->second];
         unsigned run = seen.doing.job == jobno && seen.doing.step == Step::Run ? seen.doing.run : 0;
-        if (const Json* pwd = element(member(line, "ctx"), 1)) {
-            long k = integerOf(pwd) - static_cast<long>(jobno) * 1000;
-            if (k >= 1 && k <= 999) run = static_cast<unsigned>(k);
-        }
-        static const Json noArgs = Json::array();
-        const Json* args = member(line, "args");
-        if (!args) args = &noArgs;
-        if (name == "sendScpException") {
+        if (e.run()) run = e.run();
+        if (e.kind == jnl::Entry::ScriptError) {
             Step step = seen.doing.job == jobno ? seen.doing.step : Step::None;
-            tellers[it->second].scriptError(step, run, seen.at, str(Args{coreops::find(name), *args}, "text"));
+            tellers[it->second].scriptError(step, run, seen.at, str(e, "text"));
             continue;
         }
-        OpCount& count = story.calls[name];
+        OpCount& count = story.calls[e.op];
         ++(withContext ? count.withContext : count.withoutContext);
-        tellers[it->second].call(name, Args{coreops::find(name), *args}, seen.at, run);
+        tellers[it->second].call(e.op, e, seen.at, run);
     }
 
     for (std::size_t i = 0; i < jobs.size(); ++i) {

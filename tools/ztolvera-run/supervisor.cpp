@@ -6,7 +6,7 @@
 
 #include "child.h"
 #include "handle.h"
-#include "json.h"
+#include "format.h"
 #include "stream.h"
 
 namespace {
@@ -228,41 +228,35 @@ private:
 
     // Each child's core counts seq from 1; the journal counts on.
     void renumber(std::string& text) {
-        const char head[] = "{\"seq\":";
-        if (text.compare(0, sizeof head - 1, head) != 0) return;
-        char* end = nullptr;
-        unsigned long seq = std::strtoul(text.c_str() + sizeof head - 1, &end, 10) + seqBase_;
-        std::size_t after = static_cast<std::size_t>(end - text.c_str());
-        text = head + std::to_string(seq) + text.substr(after);
-        lastSeq_ = seq;
+        unsigned long seq = jnl::seqOf(text);
+        if (!seq) return;
+        lastSeq_ = seq + seqBase_;
+        text = jnl::withSeq(lastSeq_, jnl::withoutSeq(text));
     }
 
     void line(Seen seen) {
         renumber(seen.line);
         if (!s_.journal->write(seen.line + "\n")) ending_.journalFailed = true;
-        Json parsed;
-        if (parseJson(seen.line, parsed)) {
-            unsigned long jobno = static_cast<unsigned long>(integerOf(member(parsed, "job")));
-            const Json* op = member(parsed, "op");
-            if (const Json* host = member(parsed, "host")) hostAnswered(jobno, textOf(host), parsed);
-            else if (isString(op) && job(jobno)) track_[jobno - 1].lastCall = textOf(op);
-        }
+        jnl::readEntry(seen.line, seen.entry);
+        const jnl::Entry& e = seen.entry;
+        if (e.kind == jnl::Entry::Host) hostAnswered(e);
+        else if (e.kind == jnl::Entry::Call && job(e.job)) track_[e.job - 1].lastCall = e.op;
         if (s_.eachLine) s_.eachLine(seen);
-        s_.session->add(seen);
+        s_.session->add(std::move(seen));
     }
 
     // A host line ends the step it answers.
-    void hostAnswered(unsigned long jobno, const std::string& op, const Json& line) {
-        Job* j = job(jobno);
+    void hostAnswered(const jnl::Entry& e) {
+        Job* j = job(e.job);
         if (!j) return;
-        bool ok = integerOf(member(line, "hr")) == 0;
-        if (op == "reg") j->registered = ok;
-        else if (op == "compile") j->compiled = ok;
-        else if (op == "run") {
+        bool ok = e.hr == 0;
+        if (e.step == "reg") j->registered = ok;
+        else if (e.step == "compile") j->compiled = ok;
+        else if (e.step == "run") {
             ++j->runs;
-            if (ok && integerOf(member(line, "ret"))) ++j->succeeded;
+            if (ok && e.ret) ++j->succeeded;
         }
-        track_[jobno - 1].busy = false;
+        track_[e.job - 1].busy = false;
     }
 
     // The job whose step has outlived --timeout, or jobs_.size().

@@ -1,23 +1,16 @@
 #include "json.h"
 
+#include "format.h"
+
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 namespace {
 
 // Stands for a non-finite number while the library reads the line: a string
 // that begins with a NUL, which no journal string can (the core's strings
 // end at their first NUL, and the journal escapes every control character).
-const char kNonFinite = '\0';
-
-struct Word { const char* text; double value; };
-const Word kNonFiniteWords[] = {
-    {"-nan", -std::numeric_limits<double>::quiet_NaN()},
-    {"nan", std::numeric_limits<double>::quiet_NaN()},
-    {"-inf", -std::numeric_limits<double>::infinity()},
-    {"inf", std::numeric_limits<double>::infinity()},
-};
+const char kMark = '\0';
 
 // The text with each bare nan/inf outside strings turned into a marked string.
 std::string markNonFinite(const std::string& text) {
@@ -33,10 +26,10 @@ std::string markNonFinite(const std::string& text) {
         }
         if (c == '"') inString = true;
         bool marked = false;
-        for (const Word& w : kNonFiniteWords) {
-            std::size_t n = std::strlen(w.text);
-            if (text.compare(i, n, w.text) != 0) continue;
-            out += std::string("\"\\u0000") + w.text + "\"";
+        for (const jnl::NonFinite& w : jnl::kNonFinite) {
+            std::size_t n = std::strlen(w.word);
+            if (text.compare(i, n, w.word) != 0) continue;
+            out += std::string("\"\\u0000") + w.word + "\"";
             i += n - 1;
             marked = true;
             break;
@@ -49,9 +42,9 @@ std::string markNonFinite(const std::string& text) {
 void restoreNonFinite(Json& v) {
     if (v.is_string()) {
         const std::string& s = v.get_ref<const std::string&>();
-        if (s.empty() || s[0] != kNonFinite) return;
-        for (const Word& w : kNonFiniteWords)
-            if (s.compare(1, std::string::npos, w.text) == 0) v = w.value;
+        if (s.empty() || s[0] != kMark) return;
+        for (const jnl::NonFinite& w : jnl::kNonFinite)
+            if (s.compare(1, std::string::npos, w.word) == 0) v = w.value;
         return;
     }
     if (v.is_structured())
@@ -102,8 +95,7 @@ std::string numberText(const Json* v) {
     if (!v || !v->is_number()) return "?";
     if (v->is_number_float()) {
         double d = v->get<double>();
-        if (std::isnan(d)) return "nan";
-        if (std::isinf(d)) return d < 0 ? "-inf" : "inf";
+        if (!std::isfinite(d)) return jnl::number(d);
     }
     return v->dump();
 }

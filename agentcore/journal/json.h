@@ -1,5 +1,6 @@
 // The journal's lines and the runner's own messages as JSON values, read and
-// written through nlohmann's library. Reading never throws; the accessors
+// written through nlohmann's library; the journal's own entries are read
+// through entry.h. Reading never throws; the accessors
 // below answer a missing or mistyped member with an empty value.
 #pragma once
 
