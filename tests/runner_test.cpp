@@ -612,6 +612,55 @@ TEST(RunnerSeen, CallsShowWhatTheCoreHandedBackAndWhatWasRefused) {
         << c.out;
 }
 
+// The summary lines, the report's table, the verdicts and the exit status
+// are views of one session: every count and verdict reads the same in each.
+TEST(RunnerSeen, OneSessionReadsAlikeOnTheTerminalInTheReportAndInTheStatus) {
+    std::wstring info = writeFile(L"info.vbs",
+        "Sub main()\r\n  Dim a, b, c\r\n  CVEXT.GetAgentInfo a, b, c\r\n  CVEXT.ZTrace \"v=\" & b\r\nEnd Sub\r\n");
+    std::wstring failing = writeFile(L"failing.vbs", "Sub main()\r\n  CVEXT.ZTrace 1\r\n  x = 1 / 0\r\nEnd Sub\r\n");
+    std::wstring scenario = writeFile(L"agree.toml", "[[expect.calls]]\nop = \"ZTrace\"\nruns = \"1-\"\ncount = 1\n"
+                                                     "[[expect.script_error]]\njob = \"info.vbs\"\ncount = 0\n");
+    for (const wchar_t* scripts : {L"info", L"both"}) {
+        std::wstring args = L"--runs 2 --fast --scenario \"" + scenario + L"\" \"" + info + L"\"";
+        if (std::wstring(scripts) == L"both") args += L" \"" + failing + L"\"";
+        Outcome o;
+        std::string html = author::reportOf(args, o);
+        std::vector<std::string> summaries;
+        unsigned verdicts = 0, held = 0;
+        for (const std::string& line : author::linesOf(o.out)) {
+            if (line.find(" expect ") != std::string::npos) {
+                ++verdicts;
+                held += line.find(" holds: ") != std::string::npos;
+            } else {
+                summaries.push_back(line);
+            }
+        }
+        bool allHeld = held == verdicts, allSucceeded = true;
+        for (const std::string& line : summaries) {
+            // "job 1 info.vbs: compiled, runs 2, succeeded 2, script errors 0, core calls 2"
+            std::size_t job = std::stoul(line.substr(4));
+            auto count = [&](const char* what) { return std::stoul(line.substr(line.find(what) + std::strlen(what))); };
+            unsigned long runs = count(", runs "), succeeded = count(", succeeded "), errors = count(", script errors "),
+                          calls = count(", core calls ");
+            bool ok = runs == succeeded && errors == 0;
+            allSucceeded = allSucceeded && ok;
+            std::string row = "<tr><td>" + std::to_string(job) + "</td>";
+            std::size_t at = html.find(row);
+            ASSERT_NE(at, std::string::npos) << line;
+            std::string cells = html.substr(at, html.find("</tr>", at) - at);
+            std::string numbers = "<td class=\"num\">" + std::to_string(runs) + "</td><td class=\"num\">" +
+                                  std::to_string(succeeded) + "</td><td class=\"num\">" + std::to_string(errors) + "</td>";
+            EXPECT_NE(cells.find(numbers), std::string::npos) << line << "\n" << cells;
+            EXPECT_TRUE(author::endsWith(cells, "<td class=\"num\">" + std::to_string(calls) + "</td>")) << line << "\n" << cells;
+            EXPECT_EQ(cells.find("badge ok\">succeeded<") != std::string::npos, ok) << line << "\n" << cells;
+        }
+        EXPECT_EQ(summaries.size(), std::wstring(scripts) == L"both" ? 2u : 1u) << o.out;
+        EXPECT_EQ(author::countOf(html, "<tr class=\"verdict\"><td><span class=\"badge ok\">holds<"), held);
+        EXPECT_EQ(author::countOf(html, "<tr class=\"verdict\"><td><span class=\"badge bad\">failed<"), verdicts - held);
+        EXPECT_EQ(o.status, !allHeld ? 5u : allSucceeded ? 0u : 1u) << o.out << o.err;
+    }
+}
+
 // ZTrace lines per run; equal series each with a marker of its own; an error
 // of every run one row; with --every, runs longer than their slot marked on
 // the terminal and in the report, and the quick job's runs not.

@@ -74,7 +74,6 @@ void runJob(Shared& shared, Job& job, Worker& worker, Clock::time_point slotEnd 
     standin_beginRun(job.jobno, k);
     HRESULT hr = shared.drive->host->run(job.cookie, jnl::pwdobjOf(job.jobno, k), &ret);
     noteRun(job.jobno, hr, ret);
-    if (shared.drive->runEnded) shared.drive->runEnded(job.jobno, k, hr, ret);
     ++job.runs;
     if (hr == S_OK && ret) ++job.succeeded;
 }

@@ -23,10 +23,6 @@ struct Job {
     bool compiled = false;
     unsigned runs = 0;
     unsigned succeeded = 0;      // runs that set ret non-zero
-    // What ended the job other than its own steps ("crashed in run 2 (stack
-    // overflow)", "not started"), empty when its steps ran their course.
-    std::string fate;
-    unsigned fateRun = 0;        // the run the fate met, 0 for none
 };
 
 // A worker thread that ended inside one of a job's steps: the platform took
@@ -41,11 +37,10 @@ struct LostWorker {
 struct Drive {
     ITolvera* host = nullptr;
     HANDLE stop = nullptr;               // set: no further job or run starts
-    // On the thread of the step: a step of a job begins, a run has ended.
-    // A scheduled run begins with the time its slot ends, when the next run
-    // is due (a default time point without --every).
+    // On the thread of the step: a step of a job begins (its end is the
+    // host's note in the journal). A scheduled run begins with the time its
+    // slot ends, when the next run is due (a default time point without --every).
     std::function<void(const Doing&, std::chrono::steady_clock::time_point slotEnd)> began;
-    std::function<void(unsigned long job, unsigned run, HRESULT hr, VARIANT_BOOL ret)> runEnded;
 };
 
 // Drives every job to its end: without --every a free worker takes the next

@@ -159,9 +159,6 @@ int runChild(const Options& options, const Scenario& scenario, const ChildSpec& 
                                                              : std::chrono::duration<double>(slotEnd - session.origin()).count();
         out.began(doing, session.now(), end);
     };
-    drive.runEnded = [&](unsigned long job, unsigned run, HRESULT hr, VARIANT_BOOL ret) {
-        out.runEnded(job, run, session.now(), hr, ret);
-    };
     LostWorker lost;
     if (!driveJobs(drive, jobs, options, lost)) {
         // The platform ended a worker inside the engine: what it held is gone.

@@ -29,18 +29,6 @@ bool refusedCall(const std::string& trace, RefusedCall& call) {
     return true;
 }
 
-std::map<unsigned long, JobCounts> countByJob(const std::vector<Seen>& lines) {
-    std::map<unsigned long, JobCounts> counts;
-    for (const Seen& seen : lines) {
-        // Traces, host notes and calls without a job are no job's call.
-        const jnl::Entry& e = seen.entry;
-        if (!e.job || (e.kind != jnl::Entry::Call && e.kind != jnl::Entry::ScriptError)) continue;
-        JobCounts& c = counts[e.job];
-        ++(e.kind == jnl::Entry::ScriptError ? c.scriptErrors : c.coreCalls);
-    }
-    return counts;
-}
-
 JournalTarget::~JournalTarget() {
     if (file_ && file_ != stdout) std::fclose(file_);
 }

@@ -1,5 +1,5 @@
 // The runner's part of the journal: host operations as notes in the stand-in
-// core's journal, and what the summaries count from it.
+// core's journal, and where the journal goes.
 #pragma once
 
 #include <windows.h>
@@ -14,13 +14,6 @@
 // {"job":J,"host":"OP","hr":HR}; run adds "ret":R.
 void noteHost(unsigned long job, const char* op, HRESULT hr);
 void noteRun(unsigned long job, HRESULT hr, VARIANT_BOOL ret);
-
-struct JobCounts {
-    unsigned coreCalls = 0;
-    unsigned scriptErrors = 0;
-};
-// Core calls and script errors of each job number, from the journal's lines.
-std::map<unsigned long, JobCounts> countByJob(const std::vector<Seen>& lines);
 
 // Where the journal goes: a file, standard output ("-"), or nowhere.
 class JournalTarget {

@@ -278,22 +278,13 @@ public:
     }
 
 private:
-    static bool ok(const JobStory& j) {
-        return j.state == "compiled" && j.errors.empty() && j.failures.empty() &&
-               std::all_of(j.runs.begin(), j.runs.end(), [](const RunStory& r) { return r.succeeded; });
-    }
+    static bool ok(const JobStory& j) { return !j.failed; }
     static std::size_t points(const JobStory& j) {
         std::size_t n = 0;
         for (const StreamStory& s : j.streams)
             for (const SeriesStory& x : s.series) n += x.points.size();
         return n;
     }
-    static unsigned calls(const JobStory& j) {
-        unsigned n = 0;
-        for (const auto& c : j.calls) n += c.second.withContext + c.second.withoutContext;
-        return n;
-    }
-
     void header() {
         const SYSTEMTIME& b = facts_.began;
         char when[48];
@@ -312,9 +303,9 @@ private:
             out_ += "<tr><td>" + std::to_string(j.jobno) + "</td><td><a href=\"#job-" + std::to_string(j.jobno) + "\">" +
                     escapeHtml(j.name) + "</a></td><td>" + badge(j) + "</td><td class=\"num\">" +
                     std::to_string(j.runs.size()) + "</td><td class=\"num\">" + std::to_string(j.succeeded) +
-                    "</td><td class=\"num\">" + std::to_string(j.errors.size()) + "</td><td class=\"num\">" +
+                    "</td><td class=\"num\">" + std::to_string(j.scriptErrors) + "</td><td class=\"num\">" +
                     std::to_string(j.events.size()) + "</td><td class=\"num\">" + std::to_string(points(j)) +
-                    "</td><td class=\"num\">" + std::to_string(calls(j)) + "</td></tr>\n";
+                    "</td><td class=\"num\">" + std::to_string(j.coreCalls) + "</td></tr>\n";
         }
         out_ += "</table>\n</section>\n";
     }

@@ -25,23 +25,3 @@ void Session::setDoing(const Doing& doing) { tDoing = doing; }
 const Doing& Session::doing() { return tDoing; }
 
 double Session::now() const { return std::chrono::duration<double>(Clock::now() - origin_).count(); }
-
-void Session::runStarted(unsigned long job, unsigned run, double at, double slotEnd) {
-    RunTimes times;
-    times.slotEnd = slotEnd;
-    times.job = job;
-    times.run = run;
-    times.start = at;
-    runs_.push_back(times);
-}
-
-void Session::runEnded(unsigned long job, unsigned run, double at, HRESULT hr, VARIANT_BOOL ret) {
-    for (auto it = runs_.rbegin(); it != runs_.rend(); ++it) {
-        if (it->job == job && it->run == run) {
-            it->end = at;
-            it->hr = hr;
-            it->ret = ret;
-            return;
-        }
-    }
-}

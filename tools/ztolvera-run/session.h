@@ -1,8 +1,7 @@
 // What the runner saw while its jobs ran: every journal line as the stand-in
 // core appended it, stamped with its time and with the job and run of the
-// thread whose call caused it, and the start and end of every run. The
-// journal itself has no times and names no run; the summaries' reasons, the
-// calls log and the report need both. The jobs run in a child process that
+// thread whose call caused it. The journal itself has no times and names no
+// run; the summaries' reasons, the calls log and the report need both. The jobs run in a child process that
 // tells all of this as it happens; the runner keeps it here.
 #pragma once
 
@@ -36,16 +35,6 @@ struct Seen {
     long result = 0;
 };
 
-struct RunTimes {
-    unsigned long job = 0;
-    unsigned run = 0;
-    double start = 0;
-    double end = -1;             // still going while negative
-    double slotEnd = -1;         // with --every: when the next run was due
-    HRESULT hr = S_OK;
-    VARIANT_BOOL ret = 0;
-};
-
 class Session {
 public:
     using Clock = std::chrono::steady_clock;
@@ -65,16 +54,12 @@ public:
     Clock::time_point origin() const { return origin_; }
     const SYSTEMTIME& began() const { return began_; }
 
-    void add(const Seen& seen) { lines_.push_back(seen); }
-    void runStarted(unsigned long job, unsigned run, double at, double slotEnd = -1);
-    void runEnded(unsigned long job, unsigned run, double at, HRESULT hr, VARIANT_BOOL ret);
+    void add(Seen seen) { lines_.push_back(std::move(seen)); }
 
     const std::vector<Seen>& lines() const { return lines_; }
-    const std::vector<RunTimes>& runs() const { return runs_; }
 
 private:
     Clock::time_point origin_;
     SYSTEMTIME began_;
     std::vector<Seen> lines_;
-    std::vector<RunTimes> runs_;
 };

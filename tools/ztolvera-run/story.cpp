@@ -260,37 +260,34 @@ std::string describeHresult(long hr) {
     return words.empty() ? std::string(hex) : std::string(hex) + " (" + utf8(words) + ")";
 }
 
-std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vector<std::wstring>& texts,
-                                  const Session& session) {
+std::vector<JobStory> tellStories(const Timeline& timeline, const std::vector<std::wstring>& texts,
+                                  const Session& session, bool scriptErrorsExpected) {
+    const std::vector<JobRecord>& jobs = timeline.jobs();
     std::vector<JobStory> stories(jobs.size());
     std::vector<std::vector<std::string>> lines(jobs.size());
     std::map<unsigned long, std::size_t> index;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         JobStory& s = stories[i];
-        s.jobno = jobs[i].jobno;
-        s.name = utf8(jobs[i].name);
-        s.state = !jobs[i].fate.empty()  ? jobs[i].fate
-                  : !jobs[i].registered ? "not registered"
-                  : jobs[i].compiled    ? "compiled"
-                                        : "not compiled";
-        s.succeeded = jobs[i].succeeded;
+        const JobRecord& j = jobs[i];
+        s.jobno = j.jobno;
+        s.name = j.name;
+        s.state = j.state();
+        s.succeeded = j.succeeded();
+        s.coreCalls = j.coreCalls;
+        s.scriptErrors = j.scriptErrors;
+        s.failed = j.failed(scriptErrorsExpected);
+        for (const RunRecord& r : j.runs) {
+            RunStory run;
+            run.run = r.run;
+            run.start = r.start;
+            run.end = r.end;
+            run.succeeded = r.succeeded();
+            run.slotEnd = r.slotEnd;
+            run.overran = r.overran();
+            s.runs.push_back(run);
+        }
         lines[i] = scriptLines(i < texts.size() ? texts[i] : std::wstring());
         index[s.jobno] = i;
-    }
-    // The host's answers per step, and the runs with their times.
-    std::map<std::pair<unsigned long, unsigned>, RunTimes> runTimes;
-    for (const RunTimes& r : session.runs()) {
-        runTimes[{r.job, r.run}] = r;
-        auto it = index.find(r.job);
-        if (it == index.end()) continue;
-        RunStory run;
-        run.run = r.run;
-        run.start = r.start;
-        run.end = r.end;
-        run.succeeded = r.end >= 0 && r.hr == S_OK && r.ret;
-        run.slotEnd = r.slotEnd;
-        run.overran = r.slotEnd >= 0 && (r.end < 0 || r.end > r.slotEnd);
-        stories[it->second].runs.push_back(run);
     }
 
     std::vector<Teller> tellers;
@@ -298,7 +295,6 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
     for (std::size_t i = 0; i < jobs.size(); ++i) tellers.emplace_back(stories[i], lines[i], i < texts.size() ? texts[i] : noText);
     // Trace lines of each job's steps, for the reasons of failures.
     std::map<std::tuple<unsigned long, Step, unsigned>, std::vector<std::string>> traces;
-    std::map<std::tuple<unsigned long, Step, unsigned>, long> hostAnswers;
     for (const Seen& seen : session.lines()) {
         const jnl::Entry& e = seen.entry;
         unsigned long jobno = e.job;
@@ -309,10 +305,6 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
                 continue;
             }
             traces[{seen.doing.job, seen.doing.step, seen.doing.run}].push_back(e.trace);
-            continue;
-        }
-        if (e.kind == jnl::Entry::Host) {
-            hostAnswers[{jobno, seen.doing.step, seen.doing.run}] = e.hr;
             continue;
         }
         if (e.kind != jnl::Entry::Call && e.kind != jnl::Entry::ScriptError) continue;
@@ -336,7 +328,7 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
 
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         JobStory& s = stories[i];
-        const Job& job = jobs[i];
+        const JobRecord& job = jobs[i];
         auto hasError = [&](Step step, unsigned run) {
             return std::any_of(s.errors.begin(), s.errors.end(),
                                [&](const ScriptErrorStory& e) { return e.step == step && e.run == run; });
@@ -349,11 +341,12 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
         // A job with a fate (not started, crashed, hung) has it as its reason.
         if (!job.fate.empty()) {
         } else if (!job.registered) {
-            explain(Step::Reg, 0, hostAnswers[{job.jobno, Step::Reg, 0}], 0);
+            explain(Step::Reg, 0, job.regHr, 0);
         } else if (!job.compiled) {
-            if (!hasError(Step::Compile, 0)) explain(Step::Compile, 0, hostAnswers[{job.jobno, Step::Compile, 0}], 0);
+            if (!hasError(Step::Compile, 0)) explain(Step::Compile, 0, job.compileHr, 0);
         }
-        for (RunStory& r : s.runs) {
+        for (std::size_t k = 0; k < s.runs.size(); ++k) {
+            RunStory& r = s.runs[k];
             if (r.end < 0) {
                 r.result = job.fateRun == r.run && !job.fate.empty() ? job.fate : "still going when the runner ended";
                 continue;
@@ -366,8 +359,7 @@ std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vecto
                 r.result = "script error";
                 continue;
             }
-            const RunTimes& t = runTimes[{job.jobno, r.run}];
-            explain(Step::Run, r.run, t.hr, t.ret);
+            explain(Step::Run, r.run, job.runs[k].hr, static_cast<int>(job.runs[k].ret));
             r.result = "failed: " + s.failures.back().reason;
         }
     }

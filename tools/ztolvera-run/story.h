@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "agent.h"
 #include "session.h"
+#include "timeline.h"
 
 struct RunStory {
     unsigned run = 0;
@@ -96,8 +96,11 @@ struct ProblemGroup {
 struct JobStory {
     unsigned long jobno = 0;
     std::string name;
-    std::string state;           // "compiled", "not compiled", "not registered"
+    std::string state;           // "compiled", "not compiled", "not registered", or its fate
     unsigned succeeded = 0;
+    unsigned coreCalls = 0;      // with the job's context, as the summary counts them
+    unsigned scriptErrors = 0;
+    bool failed = false;         // the job failed the session
     std::vector<RunStory> runs;
     std::vector<ScriptErrorStory> errors;
     std::vector<FailureStory> failures;
@@ -107,8 +110,10 @@ struct JobStory {
     std::vector<TraceStory> traces;
 };
 
-std::vector<JobStory> tellStories(const std::vector<Job>& jobs, const std::vector<std::wstring>& texts,
-                                  const Session& session);
+// The jobs' stories: their runs and state from the timeline, what they did
+// from the session's lines.
+std::vector<JobStory> tellStories(const Timeline& timeline, const std::vector<std::wstring>& texts,
+                                  const Session& session, bool scriptErrorsExpected);
 
 // The lines that follow a job's summary: its script errors and the failures
 // no script error explains, each naming the job and its runs ("run 3",

@@ -31,13 +31,6 @@ void StreamOut::began(const Doing& doing, double at, double slotEnd) {
     send(jsonLine(m) + "\n");
 }
 
-void StreamOut::runEnded(unsigned long job, unsigned run, double at, HRESULT hr, VARIANT_BOOL ret) {
-    Json m = header("ended", Doing{job, Step::Run, run}, at);
-    m["hr"] = static_cast<long>(hr);
-    m["ret"] = ret;
-    send(jsonLine(m) + "\n");
-}
-
 void StreamOut::fatal(const std::string& text) { send(jsonLine(Json{{"m", "fatal"}, {"text", text}}) + "\n"); }
 
 void StreamOut::done() { send("{\"m\":\"done\"}\n"); }
@@ -69,10 +62,6 @@ bool readMessage(const std::string& text, Message& message) {
     } else if (kind == "began") {
         message.kind = Message::Began;
         if (const Json* end = member(m, "slot_end")) message.slotEnd = numberOf(end);
-    } else if (kind == "ended") {
-        message.kind = Message::RunEnded;
-        message.hr = static_cast<HRESULT>(integerOf(member(m, "hr")));
-        message.ret = static_cast<VARIANT_BOOL>(integerOf(member(m, "ret")));
     } else if (kind == "crash") {
         message.kind = Message::Crash;
         message.code = static_cast<DWORD>(numberOf(member(m, "code")));

@@ -21,7 +21,6 @@ public:
     void line(const Seen& seen);
     // `slotEnd`: when a scheduled run's next one is due, negative for none.
     void began(const Doing& doing, double at, double slotEnd = -1);
-    void runEnded(unsigned long job, unsigned run, double at, HRESULT hr, VARIANT_BOOL ret);
     // The child could not start its session; `text` says why.
     void fatal(const std::string& text);
     // Every job has ended and the host is released.
@@ -38,12 +37,10 @@ private:
 
 // The runner's end: one message read back.
 struct Message {
-    enum Kind { Unknown, Line, Began, RunEnded, Crash, Fatal, Done };
+    enum Kind { Unknown, Line, Began, Crash, Fatal, Done };
     Kind kind = Unknown;
     Seen seen;                   // Line: all of it; the others: at and doing
     double slotEnd = -1;         // Began of a scheduled run
-    HRESULT hr = S_OK;           // RunEnded
-    VARIANT_BOOL ret = 0;
     DWORD code = 0;              // Crash: the exception
     std::string text;            // Fatal
 };

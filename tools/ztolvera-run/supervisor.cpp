@@ -39,11 +39,6 @@ std::string faultWords(DWORD code) {
     return text;
 }
 
-// "run 3", "compile", "reg".
-std::string where(const Doing& d) {
-    return d.step == Step::Run ? "run " + std::to_string(d.run) : std::string(stepName(d.step));
-}
-
 // The runner's own command line without its program name, as the child
 // gets it after --child.
 std::wstring ownArguments() {
@@ -63,32 +58,22 @@ std::wstring ownPath() {
     return std::wstring(path, n);
 }
 
-// What the runner knows of one job beyond its Job record.
-struct Tracking {
-    bool started = false;        // its compile began, in whichever child
-    bool busy = false;           // inside a step
-    Doing step;
-    double since = 0;
-    std::string lastCall;        // of the step in progress
-};
-
 class Supervisor {
 public:
-    Supervisor(const Supervision& s, std::vector<Job>& jobs) : s_(s), jobs_(jobs), track_(jobs.size()) {}
+    Supervisor(const Supervision& s, Timeline& timeline) : s_(s), timeline_(timeline), jobs_(timeline.jobs()) {}
 
     Ending run() {
         for (;;) {
             std::vector<unsigned long> left;
-            for (std::size_t i = 0; i < jobs_.size(); ++i)
-                if (!track_[i].started) left.push_back(static_cast<unsigned long>(i + 1));
+            for (const JobRecord& j : jobs_)
+                if (!j.started) left.push_back(j.jobno);
             if (left.empty() || stopped()) break;
             std::size_t startedBefore = startedCount();
             if (!follow(left)) break;
             // A child that started none of its jobs would not do better again.
             if (startedCount() == startedBefore) break;
         }
-        for (std::size_t i = 0; i < jobs_.size(); ++i)
-            if (!track_[i].started && jobs_[i].fate.empty()) jobs_[i].fate = "not started";
+        timeline_.notStarted();
         return ending_;
     }
 
@@ -97,13 +82,11 @@ private:
 
     std::size_t startedCount() const {
         std::size_t n = 0;
-        for (const Tracking& t : track_) n += t.started;
+        for (const JobRecord& j : jobs_) n += j.started;
         return n;
     }
 
     void complain(const std::string& text) { s_.console->message("ztolvera-run: " + text + "\n"); }
-
-    Job* job(unsigned long jobno) { return jobno >= 1 && jobno <= jobs_.size() ? &jobs_[jobno - 1] : nullptr; }
 
     // One child for the jobs `numbers`, followed until it has ended; false
     // when no child could be started.
@@ -147,7 +130,7 @@ private:
         // A child ended for a hang has said all it will; any other that did
         // not say it was done, or why it gave up, crashed.
         if (!watch(process.get(), readEnd.get()) && !done_ && !gaveUp_) ended(process.get());
-        for (Tracking& t : track_) t.busy = false;
+        for (JobRecord& j : jobs_) j.busy = false;
         return true;
     }
 
@@ -169,13 +152,13 @@ private:
                 drain(pipe);
                 return false;
             }
-            if (std::size_t i = hungJob(); i < jobs_.size()) {
+            if (JobRecord* j = hungJob()) {
                 // The engine offers no way to stop a script that never calls
                 // back into the host: its process goes, with the other jobs' steps.
                 TerminateProcess(process, 3);
                 WaitForSingleObject(process, INFINITE);
                 drain(pipe);
-                hung(i);
+                hung(*j);
                 return true;
             }
         }
@@ -201,20 +184,9 @@ private:
     void take(const std::string& text) {
         Message m;
         if (!readMessage(text, m)) return;
-        Doing& d = m.seen.doing;
-        Tracking* t = d.job >= 1 && d.job <= track_.size() ? &track_[d.job - 1] : nullptr;
         switch (m.kind) {
         case Message::Line: line(m.seen); break;
-        case Message::Began:
-            if (!t) break;
-            t->busy = true;
-            t->step = d;
-            t->since = m.seen.at;
-            t->lastCall.clear();
-            if (d.step == Step::Compile) t->started = true;
-            if (d.step == Step::Run) s_.session->runStarted(d.job, d.run, m.seen.at, m.slotEnd);
-            break;
-        case Message::RunEnded: s_.session->runEnded(d.job, d.run, m.seen.at, m.hr, m.ret); break;
+        case Message::Began: timeline_.began(m.seen.doing, m.seen.at, m.slotEnd); break;
         case Message::Crash: crash_ = m; break;
         case Message::Fatal:
             complain(m.text);
@@ -238,44 +210,26 @@ private:
         renumber(seen.line);
         if (!s_.journal->write(seen.line + "\n")) ending_.journalFailed = true;
         jnl::readEntry(seen.line, seen.entry);
-        const jnl::Entry& e = seen.entry;
-        if (e.kind == jnl::Entry::Host) hostAnswered(e);
-        else if (e.kind == jnl::Entry::Call && job(e.job)) track_[e.job - 1].lastCall = e.op;
+        timeline_.line(seen);
         if (s_.eachLine) s_.eachLine(seen);
         s_.session->add(std::move(seen));
     }
 
-    // A host line ends the step it answers.
-    void hostAnswered(const jnl::Entry& e) {
-        Job* j = job(e.job);
-        if (!j) return;
-        bool ok = e.hr == 0;
-        if (e.step == "reg") j->registered = ok;
-        else if (e.step == "compile") j->compiled = ok;
-        else if (e.step == "run") {
-            ++j->runs;
-            if (ok && e.ret) ++j->succeeded;
-        }
-        track_[e.job - 1].busy = false;
-    }
-
-    // The job whose step has outlived --timeout, or jobs_.size().
-    std::size_t hungJob() const {
+    // The job whose step has outlived --timeout, or null.
+    JobRecord* hungJob() {
         unsigned limit = s_.options->timeoutSeconds;
         double now = s_.session->now();
-        for (std::size_t i = 0; limit && i < track_.size(); ++i)
-            if (track_[i].busy && now - track_[i].since > limit) return i;
-        return jobs_.size();
+        for (JobRecord& j : jobs_)
+            if (limit && j.busy && now - j.since > limit) return &j;
+        return nullptr;
     }
 
-    void hung(std::size_t i) {
-        Job& j = jobs_[i];
-        Doing at = track_[i].step;
+    void hung(JobRecord& j) {
         std::string limit = std::to_string(s_.options->timeoutSeconds) + " s";
-        complain("job " + std::to_string(j.jobno) + " (" + utf8(j.name) + ") hung: " + where(at) + " still going after " +
-                 limit);
-        end(j, "hung in " + where(at) + " (still going after " + limit + ")", at);
-        cutShort("job " + std::to_string(j.jobno) + " hung");
+        std::string at = whereIn(j.step);
+        complain("job " + std::to_string(j.jobno) + " (" + j.name + ") hung: " + at + " still going after " + limit);
+        timeline_.cut(j.jobno, "hung in " + at + " (still going after " + limit + ")");
+        timeline_.cutShort("job " + std::to_string(j.jobno) + " hung");
         ending_.hung = true;
     }
 
@@ -285,46 +239,31 @@ private:
         if (crash_.kind != Message::Crash) GetExitCodeProcess(process, &code);
         std::string words = faultWords(code);
         ending_.crashed = true;
-        Job* j = crash_.kind == Message::Crash ? job(crash_.seen.doing.job) : nullptr;
+        JobRecord* j = crash_.kind == Message::Crash ? timeline_.job(crash_.seen.doing.job) : nullptr;
         if (!j) {
             // Unknown which step met it: each job inside one did.
             std::size_t busy = 0;
-            for (std::size_t i = 0; i < track_.size(); ++i)
-                if (track_[i].busy) j = &jobs_[i], ++busy;
+            for (JobRecord& b : jobs_)
+                if (b.busy) j = &b, ++busy;
             if (busy != 1) j = nullptr;
         }
         if (!j) {
             complain("the process that runs the jobs crashed (" + words + ")");
-            cutShort("the jobs' process crashed (" + words + ")");
+            timeline_.cutShort("the jobs' process crashed (" + words + ")");
             return;
         }
-        Tracking& t = track_[j->jobno - 1];
-        Doing at = t.busy ? t.step : crash_.seen.doing;
-        std::string fate = "crashed in " + where(at) + " (" + words + ")";
-        std::string after = t.busy && at.step == Step::Run
-                                ? (t.lastCall.empty() ? " before any core call" : " after its core call " + t.lastCall)
-                                : "";
-        complain("job " + std::to_string(j->jobno) + " (" + utf8(j->name) + ") " + fate + after);
-        end(*j, fate, at);
-        cutShort("job " + std::to_string(j->jobno) + " crashed");
-    }
-
-    void end(Job& j, const std::string& fate, const Doing& at) {
-        j.fate = fate;
-        j.fateRun = at.step == Step::Run ? at.run : 0;
-        if (at.step == Step::Run) ++j.runs;
-        track_[j.jobno - 1].busy = false;
-    }
-
-    // Jobs inside a step when their process went, for a reason not theirs.
-    void cutShort(const std::string& why) {
-        for (std::size_t i = 0; i < track_.size(); ++i)
-            if (track_[i].busy) end(jobs_[i], "cut short in " + where(track_[i].step) + " (" + why + ")", track_[i].step);
+        if (!j->busy) j->step = crash_.seen.doing;
+        bool inRun = j->busy && j->step.step == Step::Run;
+        std::string fate = "crashed in " + whereIn(j->step) + " (" + words + ")";
+        std::string after = inRun ? (j->lastCall.empty() ? " before any core call" : " after its core call " + j->lastCall) : "";
+        complain("job " + std::to_string(j->jobno) + " (" + j->name + ") " + fate + after);
+        timeline_.cut(j->jobno, fate);
+        timeline_.cutShort("job " + std::to_string(j->jobno) + " crashed");
     }
 
     const Supervision& s_;
-    std::vector<Job>& jobs_;
-    std::vector<Tracking> track_;
+    Timeline& timeline_;
+    std::vector<JobRecord>& jobs_;
     Ending ending_;
     std::string pending_;
     unsigned long seqBase_ = 0, lastSeq_ = 0;
@@ -335,19 +274,6 @@ private:
 
 }  // namespace
 
-Ending superviseJobs(const Supervision& supervision, std::vector<Job>& jobs) {
-    return Supervisor(supervision, jobs).run();
-}
-
-unsigned runsDone(const std::vector<Job>& jobs) {
-    unsigned n = 0;
-    for (const Job& j : jobs) n += j.runs;
-    return n;
-}
-
-unsigned runsPlanned(const std::vector<Job>& jobs, unsigned runs) {
-    unsigned n = 0;
-    // A job that a crash or a hang ended counts with the runs it had.
-    for (const Job& j : jobs) n += j.fate.empty() ? runs : j.runs;
-    return n;
+Ending superviseJobs(const Supervision& supervision, Timeline& timeline) {
+    return Supervisor(supervision, timeline).run();
 }

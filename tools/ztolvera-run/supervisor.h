@@ -10,11 +10,11 @@
 #include <functional>
 #include <vector>
 
-#include "agent.h"
 #include "console.h"
 #include "journal.h"
 #include "options.h"
 #include "session.h"
+#include "timeline.h"
 
 struct Supervision {
     const Options* options = nullptr;
@@ -33,11 +33,7 @@ struct Ending {
     bool journalFailed = false;
 };
 
-// Runs every job of `jobs` (numbered 1..n in order) to its end and fills in
-// what became of each: registered, compiled, runs, succeeded, and the fate
-// of a job a crash or a hang ended or left unstarted.
-Ending superviseJobs(const Supervision& supervision, std::vector<Job>& jobs);
-
-// Runs done and runs still to come, for the status line.
-unsigned runsDone(const std::vector<Job>& jobs);
-unsigned runsPlanned(const std::vector<Job>& jobs, unsigned runs);
+// Runs every job of the timeline (numbered 1..n in order) to its end,
+// folding into it what the children tell and the fate of a job that a crash
+// or a hang ended or left unstarted.
+Ending superviseJobs(const Supervision& supervision, Timeline& timeline);
