@@ -3,20 +3,19 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "classfactory.h"
 #include "entry.h"
 #include "format.h"
 #include "owners.h"
+#include "trace_formats.h"
 #include "ztolvera.h"
 
 namespace {
 
-// The host's own trace lines ("Tolvera-...", "CTolvera-...").
-bool isHostLine(const jnl::Entry& e) {
-    return e.kind == jnl::Entry::Trace && (e.trace.rfind("Tolvera-", 0) == 0 || e.trace.rfind("CTolvera-", 0) == 0);
-}
+bool isHostLine(const jnl::Entry& e) { return e.kind == jnl::Entry::Trace && traceformat::isHostLine(e.trace); }
 
 // Each line as written, without its seq, with the entry read from it.
 std::vector<std::pair<std::string, jnl::Entry>> entries() {
@@ -50,16 +49,14 @@ std::vector<std::string> tracesOf(bool withHost) {
     return out;
 }
 
-// The HRESULT the host printed in its failure line starting with `prefix`
-// (the last number on the line), or `otherwise`.
-HRESULT failureIn(const std::vector<std::string>& traces, const std::string& prefix, HRESULT otherwise) {
-    for (auto& line : traces) {
-        if (line.rfind(prefix, 0) != 0) continue;
-        unsigned long hr = 0;
-        std::size_t at = line.find_last_of("= ");
-        if (at != std::string::npos && std::sscanf(line.c_str() + at + 1, "%lx", &hr) == 1)
-            return static_cast<HRESULT>(hr);
-    }
+// The HRESULT of the host's line of `format` whose leading fields are
+// `which`, or `otherwise`.
+HRESULT failureIn(const std::vector<std::string>& traces, const char* format, const std::vector<std::string>& which,
+                  HRESULT otherwise) {
+    std::vector<std::string> fields;
+    for (auto& line : traces)
+        if (traceformat::matches(format, line, fields) && std::equal(which.begin(), which.end(), fields.begin()))
+            return static_cast<HRESULT>(std::strtoul(fields.back().c_str(), nullptr, 16));
     return otherwise;
 }
 
@@ -139,8 +136,8 @@ ScriptResult runScript(const std::wstring& script, unsigned long jobno, unsigned
         lines.erase(lines.begin(), lines.begin() + std::min(before, lines.size()));
         char hex[16];
         std::snprintf(hex, sizeof hex, "%lx", cookie);
-        result.compile = compiled == S_OK ? S_OK : failureIn(lines, "Tolvera-compile: script <test," + std::string(hex) + ">", E_FAIL);
-        result.run = ran != S_OK ? E_FAIL : failureIn(lines, "Tolvera-run: script " + std::string(hex) + " ", S_OK);
+        result.compile = compiled == S_OK ? S_OK : failureIn(lines, traceformat::kCompileFailed, {"test", hex}, E_FAIL);
+        result.run = ran != S_OK ? E_FAIL : failureIn(lines, traceformat::kRunFailed, {hex}, S_OK);
         host->unreg(cookie);
     }
     host.reset();

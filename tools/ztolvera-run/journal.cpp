@@ -6,6 +6,7 @@
 
 #include "format.h"
 #include "standin.h"
+#include "trace_formats.h"
 
 void noteHost(unsigned long job, const char* op, HRESULT hr) {
     standin_note(jnl::hostNote(job, op, static_cast<long>(hr)).c_str());
@@ -16,14 +17,10 @@ void noteRun(unsigned long job, HRESULT hr, VARIANT_BOOL ret) {
 }
 
 bool refusedCall(const std::string& trace, RefusedCall& call) {
-    static const char kHead[] = "ScpExt-", kMiddle[] = ": call refused, run ";
-    std::size_t middle = trace.find(kMiddle);
-    if (trace.rfind(kHead, 0) != 0 || middle == std::string::npos) return false;
-    const char* digits = trace.c_str() + middle + std::strlen(kMiddle);
-    char* end = nullptr;
-    unsigned long pwdobj = std::strtoul(digits, &end, 10);
-    if (end == digits || std::strcmp(end, " is being ended") != 0) return false;
-    call.member = trace.substr(std::strlen(kHead), middle - std::strlen(kHead));
+    std::vector<std::string> fields;
+    if (!traceformat::matches(traceformat::kCallRefused, trace, fields)) return false;
+    unsigned long pwdobj = std::strtoul(fields[1].c_str(), nullptr, 10);
+    call.member = fields[0];
     call.jobno = jnl::jobOf(pwdobj);
     call.run = jnl::runOf(call.jobno, pwdobj);
     return true;

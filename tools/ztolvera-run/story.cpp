@@ -9,6 +9,7 @@
 #include "check.h"
 #include "coreops.h"
 #include "journal.h"
+#include "trace_formats.h"
 #include "json.h"
 
 namespace {
@@ -197,28 +198,24 @@ private:
     std::map<unsigned, std::string> hints_;
 };
 
-// "Tolvera-run: script %x failed to run with err %x" and its compile twin
-// carry the engine's HRESULT after their last "err".
-bool traceHresult(const std::string& trace, const char* prefix, long& hr) {
-    if (trace.rfind(prefix, 0) != 0) return false;
-    std::size_t at = trace.rfind("err");
-    if (at == std::string::npos) return false;
-    const char* p = trace.c_str() + at + 3;
-    while (*p == ' ' || *p == '=') ++p;
-    char* end = nullptr;
-    hr = static_cast<long>(std::strtoul(p, &end, 16));
-    return end != p;
+// The engine's HRESULT in the host's line of a run or a compile it refused.
+bool traceHresult(const std::string& trace, Step step, long& hr) {
+    std::vector<std::string> fields;
+    bool run = step == Step::Run;
+    if (!traceformat::matches(run ? traceformat::kRunFailed : traceformat::kCompileFailed, trace, fields)) return false;
+    hr = static_cast<long>(std::strtoul(fields.back().c_str(), nullptr, 16));
+    return true;
 }
 
 // Why a step failed, from the host's trace lines of that step.
 std::string reasonFor(Step step, const std::vector<std::string>& traces, long hr, int ret) {
     long engine = 0;
     for (const std::string& t : traces) {
-        if (step == Step::Run && traceHresult(t, "Tolvera-run: script", engine)) {
+        if (step == Step::Run && traceHresult(t, step, engine)) {
             if (engine == kNoMain) return "the script has no Sub main (nothing named main to run)";
             return "the engine refused to run it: " + describeHresult(engine);
         }
-        if (step == Step::Compile && traceHresult(t, "Tolvera-compile: script", engine))
+        if (step == Step::Compile && traceHresult(t, step, engine))
             return "the engine refused the script text: " + describeHresult(engine);
     }
     // Any other complaint of the host about this step, in its own words.
