@@ -8,7 +8,7 @@
 #include "agent.h"
 #include "journal.h"
 #include "scenario.h"
-#include "script.h"
+#include "json.h"
 #include "standin.h"
 #include "stream.h"
 #include "tolvera.h"
@@ -74,10 +74,7 @@ bool number(const std::wstring& text, unsigned long long& value) {
 
 std::wstring childSpecText(const ChildSpec& spec) {
     auto handle = [](HANDLE h) { return std::to_wstring(static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(h))); };
-    std::wstring text = handle(spec.stream) + L":" + handle(spec.stop) + L":" + handle(spec.runner) + L":" +
-                        std::to_wstring(spec.origin) + L":";
-    for (std::size_t i = 0; i < spec.jobs.size(); ++i) text += (i ? L"," : L"") + std::to_wstring(spec.jobs[i]);
-    return text;
+    return handle(spec.stream) + L":" + handle(spec.stop) + L":" + handle(spec.runner) + L":" + std::to_wstring(spec.origin);
 }
 
 bool parseChildSpec(const std::wstring& text, ChildSpec& spec) {
@@ -88,7 +85,7 @@ bool parseChildSpec(const std::wstring& text, ChildSpec& spec) {
         if (colon == std::wstring::npos) break;
         start = colon + 1;
     }
-    if (parts.size() != 5) return false;
+    if (parts.size() != 4) return false;
     unsigned long long v[4];
     for (int i = 0; i < 4; ++i)
         if (!number(parts[i], v[i])) return false;
@@ -96,20 +93,114 @@ bool parseChildSpec(const std::wstring& text, ChildSpec& spec) {
     spec.stop = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(v[1]));
     spec.runner = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(v[2]));
     spec.origin = static_cast<long long>(v[3]);
-    spec.jobs.clear();
-    for (std::size_t start = 0; start < parts[4].size();) {
-        std::size_t comma = parts[4].find(L',', start);
-        unsigned long long job = 0;
-        if (!number(parts[4].substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start), job))
-            return false;
-        spec.jobs.push_back(static_cast<unsigned long>(job));
-        if (comma == std::wstring::npos) break;
-        start = comma + 1;
-    }
     return true;
 }
 
-int runChild(const Options& options, const Scenario& scenario, const ChildSpec& spec) {
+namespace {
+
+std::wstring wide(const std::string& text) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring w(n > 0 ? n : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), w.data(), n);
+    return w;
+}
+
+// The core's strings are bytes of the ANSI code page: they travel as
+// lists of bytes, so that no conversion touches them.
+Json bytes(const std::string& s) { return Json(std::vector<unsigned char>(s.begin(), s.end())); }
+std::string unbytes(const Json* v) {
+    std::string s;
+    if (v && v->is_array())
+        for (const Json& b : *v) s += static_cast<char>(b.is_number_unsigned() ? b.get<unsigned>() : 0);
+    return s;
+}
+
+std::string readAll(HANDLE from) {
+    std::string all;
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(from, chunk, sizeof chunk, &got, nullptr) && got) all.append(chunk, got);
+    return all;
+}
+
+}  // namespace
+
+std::string childWorkText(const ChildWork& work) {
+    const Scenario& sc = work.scenario;
+    Json answers = Json::array(), dictionary = Json::array(), exports = Json::array(), objects = Json::array(),
+         jobs = Json::array();
+    for (const ScenarioAnswer& a : sc.answers) {
+        Json match = Json::array();
+        for (const auto& [param, pattern] : a.match) match.push_back(Json::array({param, bytes(pattern)}));
+        Json j{{"op", a.op}, {"first", a.runs.first}, {"last", a.runs.last}, {"match", match}};
+        if (a.result) j["result"] = *a.result;
+        if (a.text) j["text"] = bytes(*a.text);
+        if (a.abort) j["abort"] = *a.abort;
+        answers.push_back(j);
+    }
+    for (const auto& [name, value] : sc.dictionary) dictionary.push_back(Json::array({bytes(name), bytes(value)}));
+    for (const ExportSeed& e : sc.exports)
+        exports.push_back(Json{{"name", bytes(e.name)}, {"kind", e.kind}, {"text", e.text}, {"integer", e.integer},
+                               {"real", e.real}, {"boolean", e.boolean}});
+    for (const auto& [name, items] : sc.objects) {
+        Json list = Json::array();
+        for (const std::string& item : items) list.push_back(bytes(item));
+        objects.push_back(Json::array({bytes(name), list}));
+    }
+    for (const ChildWork::JobText& j : work.jobs)
+        jobs.push_back(Json{{"job", j.jobno}, {"name", j.name}, {"text", utf8(j.text)}});
+    return jsonLine(Json{{"answers", answers}, {"dictionary", dictionary}, {"exports", exports}, {"objects", objects},
+                         {"jobs", jobs}}) +
+           "\n";
+}
+
+bool readChildWork(const std::string& text, ChildWork& work) {
+    Json all;
+    if (!parseJson(text, all) || !all.is_object()) return false;
+    work = ChildWork{};
+    Scenario& sc = work.scenario;
+    auto each = [&](const char* name, auto take) {
+        if (const Json* list = member(all, name); list && list->is_array())
+            for (const Json& item : *list) take(item);
+    };
+    each("answers", [&](const Json& j) {
+        ScenarioAnswer a;
+        a.op = textOf(member(j, "op"));
+        a.runs.first = static_cast<unsigned>(integerOf(member(j, "first")));
+        a.runs.last = static_cast<unsigned>(integerOf(member(j, "last")));
+        if (const Json* match = member(j, "match"); match && match->is_array())
+            for (const Json& m : *match) a.match.emplace_back(textOf(element(&m, 0)), unbytes(element(&m, 1)));
+        if (const Json* r = member(j, "result")) a.result = integerOf(r);
+        if (const Json* t = member(j, "text")) a.text = unbytes(t);
+        if (const Json* b = member(j, "abort")) a.abort = static_cast<int>(integerOf(b));
+        sc.answers.push_back(a);
+    });
+    each("dictionary", [&](const Json& j) { sc.dictionary.emplace_back(unbytes(element(&j, 0)), unbytes(element(&j, 1))); });
+    each("exports", [&](const Json& j) {
+        ExportSeed e;
+        e.name = unbytes(member(j, "name"));
+        e.kind = static_cast<ExportSeed::Kind>(integerOf(member(j, "kind")));
+        e.text = textOf(member(j, "text"));
+        e.integer = integerOf(member(j, "integer"));
+        e.real = numberOf(member(j, "real"));
+        const Json* b = member(j, "boolean");
+        e.boolean = b && b->is_boolean() && b->get<bool>();
+        sc.exports.push_back(e);
+    });
+    each("objects", [&](const Json& j) {
+        std::vector<std::string> items;
+        if (const Json* list = element(&j, 1); list && list->is_array())
+            for (const Json& item : *list) items.push_back(unbytes(&item));
+        sc.objects.emplace_back(unbytes(element(&j, 0)), items);
+    });
+    each("jobs", [&](const Json& j) {
+        work.jobs.push_back(ChildWork::JobText{static_cast<unsigned long>(integerOf(member(j, "job"))),
+                                               textOf(member(j, "name")), wide(textOf(member(j, "text")))});
+    });
+    return true;
+}
+
+int runChild(const Options& options, const ChildSpec& spec) {
     gStream = spec.stream;
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(onCrash);
@@ -119,29 +210,27 @@ int runChild(const Options& options, const Scenario& scenario, const ChildSpec& 
 
     StreamOut out(spec.stream);
     Session session{Session::Clock::time_point(Session::Clock::duration(spec.origin))};
+    ChildWork work;
+    if (!readChildWork(readAll(GetStdHandle(STD_INPUT_HANDLE)), work)) {
+        out.fatal("the runner handed over no work");
+        return 1;
+    }
     std::vector<Job> jobs;
-    std::vector<std::wstring> texts;
-    for (unsigned long jobno : spec.jobs) {
-        std::wstring text, error;
-        if (jobno == 0 || jobno > options.scripts.size() || !readScript(options.scripts[jobno - 1], text, error)) {
-            out.fatal("cannot read the script of job " + std::to_string(jobno) + " again: " + utf8(error));
-            return 1;
-        }
+    for (const ChildWork::JobText& given : work.jobs) {
         Job job;
-        job.jobno = jobno;
-        job.name = jobNameOf(options.scripts[jobno - 1]);
+        job.jobno = given.jobno;
+        job.name = wide(given.name);
         jobs.push_back(std::move(job));
-        texts.push_back(std::move(text));
     }
 
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     standin_reset();
-    applyScenario(scenario);
+    applyScenario(work.scenario);
     applySettings(options.settings);
     standin_setWaitLimit(options.fast ? kFastWaitMs : -1);
     Listening listening{&out, &session};
     standin_setListener(&onLine, &listening);
-    for (std::size_t i = 0; i < jobs.size(); ++i) jobs[i].object = standin_newJob(jobs[i].jobno, texts[i].c_str());
+    for (std::size_t i = 0; i < jobs.size(); ++i) jobs[i].object = standin_newJob(jobs[i].jobno, work.jobs[i].text.c_str());
 
     ComPtr<ITolvera> host;
     std::wstring error;

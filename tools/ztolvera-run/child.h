@@ -17,13 +17,29 @@ struct ChildSpec {
     HANDLE stop = nullptr;       // set by the runner: no further job or run starts
     HANDLE runner = nullptr;     // the runner's process: the child ends with it
     long long origin = 0;        // the runner's session clock, in steady_clock ticks
-    std::vector<unsigned long> jobs;  // job numbers (1-based places in the scripts) to run
 };
 
-// "STREAM:STOP:RUNNER:ORIGIN:JOB,JOB,..."; handles as inherited numbers.
+// "STREAM:STOP:RUNNER:ORIGIN"; handles as inherited numbers.
 std::wstring childSpecText(const ChildSpec& spec);
 bool parseChildSpec(const std::wstring& text, ChildSpec& spec);
 
+// What the runner hands the child on its standard input, one JSON line: the
+// scenario's answers and stores as the runner parsed them, and each job's
+// name and script text as the runner read them. Every file is read once,
+// in the runner, so that the child cannot read one differently.
+struct ChildWork {
+    Scenario scenario;               // its answers and stores; the expectations stay with the runner
+    struct JobText {
+        unsigned long jobno = 0;
+        std::string name;            // UTF-8
+        std::wstring text;
+    };
+    std::vector<JobText> jobs;
+};
+std::string childWorkText(const ChildWork& work);
+bool readChildWork(const std::string& text, ChildWork& work);
+
 // The child's whole life: its exit status means nothing to the runner,
-// which reads how things ended from the stream.
-int runChild(const Options& options, const Scenario& scenario, const ChildSpec& spec);
+// which reads how things ended from the stream. The work comes on standard
+// input.
+int runChild(const Options& options, const ChildSpec& spec);

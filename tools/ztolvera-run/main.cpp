@@ -144,17 +144,17 @@ int wmain(int argc, wchar_t** argv) {
         std::fwrite(list.data(), 1, list.size(), stdout);
         return AllSucceeded;
     }
-    // Read here as well as in the child, so that a faulty scenario is a
-    // usage error before any job runs.
+    // The child takes the scenario and the scripts as the runner read them.
+    if (!options.child.empty()) {
+        ChildSpec spec;
+        return parseChildSpec(options.child, spec) ? runChild(options, spec) : UsageError;
+    }
+    // Read before any job runs, so that a faulty scenario is a usage error.
     Scenario scenario;
     if (std::string why; options.hasScenario && !loadScenario(options.scenario, scenario, why)) {
         say(stderr, L"ztolvera-run: ");
         std::fwrite((why + "\n").data(), 1, why.size() + 1, stderr);
         return UsageError;
-    }
-    if (!options.child.empty()) {
-        ChildSpec spec;
-        return parseChildSpec(options.child, spec) ? runChild(options, scenario, spec) : UsageError;
     }
 
     std::vector<std::string> names;
@@ -200,6 +200,8 @@ int wmain(int argc, wchar_t** argv) {
 
     Supervision supervision;
     supervision.options = &options;
+    supervision.scenario = &scenario;
+    supervision.texts = &texts;
     supervision.session = &session;
     supervision.journal = &journal;
     supervision.console = &console;

@@ -92,9 +92,11 @@ private:
     // when no child could be started.
     bool follow(const std::vector<unsigned long>& numbers) {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        Handle readEnd, writeEnd, runner, nul, process;
+        Handle readEnd, writeEnd, workIn, workOut, runner, nul, process;
         if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, kPipeBytes) ||
             !SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0) ||
+            !CreatePipe(workIn.put(), workOut.put(), &inherit, kPipeBytes) ||
+            !SetHandleInformation(workOut.get(), HANDLE_FLAG_INHERIT, 0) ||
             !DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), runner.put(), SYNCHRONIZE,
                              TRUE, 0)) {
             return cannotStart(GetLastError());
@@ -108,12 +110,12 @@ private:
         spec.stop = s_.stop;
         spec.runner = runner.get();
         spec.origin = s_.session->origin().time_since_epoch().count();
-        spec.jobs = numbers;
         std::wstring exe = ownPath();
         std::wstring command = L"\"" + exe + L"\" --child " + childSpecText(spec) + ownArguments();
         STARTUPINFOW si = {sizeof si};
         si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = si.hStdOutput = si.hStdError = nul.get();
+        si.hStdInput = workIn.get();
+        si.hStdOutput = si.hStdError = nul.get();
         PROCESS_INFORMATION pi = {};
         // A group of its own: Ctrl-C reaches the runner alone.
         if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
@@ -121,6 +123,11 @@ private:
             return cannotStart(GetLastError());
         CloseHandle(pi.hThread);
         process = Handle(pi.hProcess);
+        // The child reads its work before anything else: a text beyond the
+        // pipe's size waits for it here.
+        workIn.reset();
+        handOver(workOut.get(), numbers);
+        workOut.reset();
         // The pipe ends when the child's end of it is gone.
         writeEnd.reset();
         seqBase_ = lastSeq_;
@@ -132,6 +139,17 @@ private:
         if (!watch(process.get(), readEnd.get()) && !done_ && !gaveUp_) ended(process.get());
         for (JobRecord& j : jobs_) j.busy = false;
         return true;
+    }
+
+    void handOver(HANDLE to, const std::vector<unsigned long>& numbers) {
+        ChildWork work;
+        work.scenario = *s_.scenario;
+        work.scenario.expectations.clear();
+        for (unsigned long jobno : numbers)
+            work.jobs.push_back(ChildWork::JobText{jobno, jobs_[jobno - 1].name, (*s_.texts)[jobno - 1]});
+        std::string text = childWorkText(work);
+        DWORD written = 0;
+        WriteFile(to, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
 
     bool cannotStart(DWORD error) {

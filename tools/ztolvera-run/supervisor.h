@@ -13,11 +13,14 @@
 #include "console.h"
 #include "journal.h"
 #include "options.h"
+#include "scenario.h"
 #include "session.h"
 #include "timeline.h"
 
 struct Supervision {
     const Options* options = nullptr;
+    const Scenario* scenario = nullptr;         // handed to each child, parsed
+    const std::vector<std::wstring>* texts = nullptr;   // the jobs' scripts, as read
     Session* session = nullptr;
     JournalTarget* journal = nullptr;
     Console* console = nullptr;
