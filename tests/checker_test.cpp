@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "../tools/ztolvera-run/check.h"
-#include "../tools/ztolvera-run/engine_gaps.h"
-#include "../tools/ztolvera-run/journal.h"
+#include "check.h"
+#include "engine_gaps.h"
+#include "script.h"
 #include "child_process.h"
 #include "script_fixture.h"
 

@@ -14,8 +14,8 @@
 #include "format.h"
 #include "coreops.h"
 #include "script_fixture.h"
-#include "../tools/ztolvera-run/options.h"
-#include "../tools/ztolvera-run/script.h"
+#include "options.h"
+#include "script.h"
 #include "child_process.h"
 
 namespace {
@@ -822,7 +822,7 @@ TEST(RunnerSurvives, HangPrintsEverySummaryAndTheJobsAfterItRun) {
 
 // ---- scenarios ---------------------------------------------------------------
 
-#include "../tools/ztolvera-run/scenario.h"
+#include "scenario.h"
 
 namespace scenarios {
 

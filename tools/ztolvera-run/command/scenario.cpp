@@ -10,7 +10,6 @@
 #define TOML_ENABLE_FORMATTERS 0
 #include <toml++/toml.h>
 
-#include "journal.h"
 #include "operations.h"
 #include "owners.h"
 #include "script.h"

@@ -9,6 +9,7 @@
 #include "check.h"
 #include "coreops.h"
 #include "journal.h"
+#include "script.h"
 #include "trace_formats.h"
 #include "json.h"
 

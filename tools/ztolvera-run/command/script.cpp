@@ -104,3 +104,11 @@ std::wstring jobNameOf(const std::wstring& path) {
     std::size_t slash = path.find_last_of(L"\\/:");
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
+
+std::string utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}

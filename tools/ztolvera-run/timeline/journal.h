@@ -35,8 +35,6 @@ private:
     bool failed_ = false;
 };
 
-std::string utf8(const std::wstring& text);
-
 // A call of the script that the host refused without reaching the core,
 // because its run was being ended (an abort or a stop on an engine that
 // cannot be interrupted): from the trace line "ScpExt-NAME: call refused,

@@ -7,6 +7,7 @@
 
 #include "agent.h"
 #include "journal.h"
+#include "script.h"
 #include "scenario.h"
 #include "json.h"
 #include "standin.h"

@@ -15,3 +15,6 @@ bool readScript(const std::wstring& path, std::wstring& text, std::wstring& erro
 
 // The file name without its folders: the job name the agent would show.
 std::wstring jobNameOf(const std::wstring& path);
+
+// UTF-8 of a text, as the runner writes every output.
+std::string utf8(const std::wstring& text);

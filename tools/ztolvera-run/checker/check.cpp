@@ -8,7 +8,7 @@
 #include <set>
 
 #include "engine_gaps.h"
-#include "journal.h"
+#include "script.h"
 #include "vbtokens.h"
 
 namespace {
