@@ -49,6 +49,10 @@ inline std::wstring writeFile(const std::wstring& name, const std::string& bytes
     return path;
 }
 
+// The lines of a journal's text other than trace lines, each without its
+// seq, read through the journal's reader (script_fixture.cpp).
+std::vector<std::string> journalWithoutTraces(const std::string& text);
+
 struct Outcome {
     DWORD status = 0xFFFFFFFF;
     std::string out, err;
@@ -83,15 +87,7 @@ inline Outcome runRunner(const std::wstring& args, std::wstring exe = {}) {
     CloseHandle(err);
     o.out = readFile(outPath);
     o.err = readFile(errPath);
-    std::string all = readFile(journalPath);
-    for (std::size_t start = 0, end; start < all.size(); start = end + 1) {
-        end = all.find('\n', start);
-        if (end == std::string::npos) end = all.size();
-        std::string line = all.substr(start, end - start);
-        std::size_t comma = line.find(',');
-        if (comma == std::string::npos || line.compare(comma, 9, ",\"trace\":") == 0) continue;
-        o.journal.push_back("{" + line.substr(comma + 1));
-    }
+    o.journal = journalWithoutTraces(readFile(journalPath));
     return o;
 }
 

@@ -833,7 +833,6 @@ using runner::scratch;
 // A script or scenario file, quoted for the command line.
 std::wstring write(const std::wstring& name, const std::string& bytes) { return L"\"" + writeFile(name, bytes) + L"\""; }
 
-std::string narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
 
 TEST(RunnerScenarios, MisspeltNamesAreRefusedNamingTheNearest) {
     struct Case { const wchar_t* set; const char* says; };
@@ -848,8 +847,8 @@ TEST(RunnerScenarios, MisspeltNamesAreRefusedNamingTheNearest) {
         Options o;
         std::wstring error;
         std::vector<const wchar_t*> args = {L"ztolvera-run", L"--set", c.set, L"a.vbs"};
-        EXPECT_FALSE(parseOptions(static_cast<int>(args.size()), args.data(), o, error)) << narrow(c.set);
-        EXPECT_NE(narrow(error).find(c.says), std::string::npos) << narrow(error);
+        EXPECT_FALSE(parseOptions(static_cast<int>(args.size()), args.data(), o, error)) << utf8(c.set);
+        EXPECT_NE(utf8(error).find(c.says), std::string::npos) << utf8(error);
     }
 
     struct File { const char* toml; const char* says; };

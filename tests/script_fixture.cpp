@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "child_process.h"
 #include "classfactory.h"
 #include "entry.h"
 #include "format.h"
@@ -17,13 +18,9 @@ namespace {
 
 bool isHostLine(const jnl::Entry& e) { return e.kind == jnl::Entry::Trace && traceformat::isHostLine(e.trace); }
 
-// Each line as written, without its seq, with the entry read from it.
-std::vector<std::pair<std::string, jnl::Entry>> entries() {
+// Each line of a journal's text as written, without its seq, with the entry read from it.
+std::vector<std::pair<std::string, jnl::Entry>> entriesOf(const std::string& all) {
     std::vector<std::pair<std::string, jnl::Entry>> out;
-    char* text = standin_journal();
-    if (!text) return out;
-    std::string all = text;
-    standin_free(text);
     for (std::size_t start = 0; start < all.size();) {
         std::size_t end = all.find('\n', start);
         if (end == std::string::npos) end = all.size();
@@ -36,6 +33,14 @@ std::vector<std::pair<std::string, jnl::Entry>> entries() {
         start = end + 1;
     }
     return out;
+}
+
+std::vector<std::pair<std::string, jnl::Entry>> entries() {
+    char* text = standin_journal();
+    if (!text) return {};
+    std::string all = text;
+    standin_free(text);
+    return entriesOf(all);
 }
 
 // The texts of the trace lines, escaped as the journal shows them.
@@ -111,6 +116,13 @@ std::vector<std::string> calls(const std::string& op) {
     for (auto& [line, e] : entries())
         if (!e.op.empty() && e.op == op) out.push_back(line);
     return out;
+}
+
+std::vector<std::string> runner::journalWithoutTraces(const std::string& text) {
+    std::vector<std::string> lines;
+    for (auto& [line, e] : entriesOf(text))
+        if (e.kind != jnl::Entry::Trace) lines.push_back(line);
+    return lines;
 }
 
 std::vector<std::string> traces() { return tracesOf(false); }
