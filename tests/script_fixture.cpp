@@ -118,6 +118,23 @@ std::vector<std::string> calls(const std::string& op) {
     return out;
 }
 
+std::vector<std::string> arguments(const std::string& op, const char* param) {
+    std::vector<std::string> out;
+    for (auto& [line, e] : entries()) {
+        if (e.op != op || isHostLine(e)) continue;
+        const Json* arg = e.arg(param);
+        if (!arg || arg->is_null()) continue;
+        std::string text = arg->is_string() ? jnl::quotedUtf8(textOf(arg)) : numberText(arg);
+        out.push_back(arg->is_string() ? text.substr(1, text.size() - 2) : text);
+    }
+    return out;
+}
+
+unsigned long jobOfLine(const std::string& line) {
+    jnl::Entry e;
+    return jnl::readEntry(line, e) ? e.job : 0;
+}
+
 std::vector<std::string> runner::journalWithoutTraces(const std::string& text) {
     std::vector<std::string> lines;
     for (auto& [line, e] : entriesOf(text))

@@ -43,26 +43,10 @@ inline std::string said(const std::string& text, unsigned long job = kJob, unsig
 }
 
 // What the script passed to ZTrace, in order, as the journal shows it.
-inline std::vector<std::string> reports() {
-    std::vector<std::string> out;
-    const std::string head = "\"op\":\"ZTrace\"";
-    const std::string open = "\"args\":[\"";
-    for (const std::string& line : journal()) {
-        if (line.find(head) == std::string::npos) continue;
-        std::size_t start = line.find(open);
-        if (start == std::string::npos || line.size() < start + open.size() + 3) continue;
-        start += open.size();
-        out.push_back(line.substr(start, line.size() - 3 - start));   // up to "]}
-    }
-    return out;
-}
+inline std::vector<std::string> reports() { return arguments("ZTrace", "msg"); }
 
 // The job number of a journal line, or 0 when it has none.
-inline unsigned long jobOf(const std::string& line) {
-    const std::string key = "\"job\":";
-    std::size_t at = line.find(key);
-    return at == std::string::npos ? 0 : std::stoul(line.substr(at + key.size()));
-}
+inline unsigned long jobOf(const std::string& line) { return jobOfLine(line); }
 
 // A script error as the job received it: the report text and the indicator.
 struct ScriptError {
@@ -71,11 +55,8 @@ struct ScriptError {
 };
 inline std::vector<ScriptError> scriptErrors() {
     std::vector<ScriptError> out;
-    const std::string head = R"("args":[")";
-    for (const std::string& line : calls("sendScpException")) {
-        std::size_t from = line.find(head) + head.size(), to = line.rfind("\",");
-        out.push_back({line.substr(from, to - from), std::stoi(line.substr(to + 2))});
-    }
+    std::vector<std::string> texts = arguments("sendScpException", "text"), codes = arguments("sendScpException", "code");
+    for (std::size_t i = 0; i < texts.size(); ++i) out.push_back({texts[i], std::stoi(codes[i])});
     return out;
 }
 
