@@ -20,15 +20,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines linesOf(const std::string& text) {
-    Lines lines;
-    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
-        end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
+using runner::linesOf;
 
 Lines check(const std::wstring& text) {
     setUpComForTests();

@@ -18,6 +18,22 @@ inline std::wstring binFolder() {
     return p.substr(0, p.find_last_of(L'\\') + 1);
 }
 
+inline bool startsWith(const std::string& s, const std::string& head) { return s.rfind(head, 0) == 0; }
+inline bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The text's lines, without their line ends.
+inline std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
 // A scratch folder of this test process for scripts and journals.
 inline std::wstring scratch() {
     wchar_t temp[MAX_PATH];

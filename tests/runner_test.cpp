@@ -393,15 +393,7 @@ TEST(RunnerProgram, UnreadableFileAndUsageErrorsGiveStatusTwo) {
 
 namespace author {
 
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
-        end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
+using runner::linesOf;
 
 // The calls log's line of `call` without its time in front: "job 1 run 1: ...".
 std::vector<std::string> callsLogged(const std::string& out) {
@@ -413,10 +405,8 @@ std::vector<std::string> callsLogged(const std::string& out) {
     return calls;
 }
 
-bool startsWith(const std::string& s, const std::string& head) { return s.rfind(head, 0) == 0; }
-bool endsWith(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
+using runner::endsWith;
+using runner::startsWith;
 
 std::string reportOf(const std::wstring& args, Outcome& o) {
     std::wstring path = scratch() + L"report.html";

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "owners.h"
 #include "scpext.h"
 #include "script_fixture.h"
@@ -60,9 +61,7 @@ inline std::vector<ScriptError> scriptErrors() {
     return out;
 }
 
-inline bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
+using runner::endsWith;
 
 // Fixture of the end-to-end tests: COM up, the stand-in reset, and an
 // extension object of the test's own for calls without a job.

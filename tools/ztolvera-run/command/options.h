@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "format.h"
+
 // What a core operation answers from now on (standin_setResult, _setText,
 // _setAbort), from --set OP=INT, --set OP.text=TEXT, --set OP.abort=N. OP is
 // an operation of the core as the journal names it, not a script method.
@@ -42,7 +44,7 @@ struct Options {
 
 // Limits that keep every run's pwdobj (job*1000 + run) distinct and the
 // worker count within what one wait can watch.
-constexpr unsigned kMaxRuns = 999;
+constexpr unsigned kMaxRuns = jnl::kRunsPerJob - 1;
 constexpr unsigned kMaxThreads = 32;
 constexpr unsigned kMaxTimeout = 86400;
 constexpr double kMinEvery = 0.01;
