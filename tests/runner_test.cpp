@@ -642,6 +642,17 @@ TEST(RunnerSeen, OneSessionReadsAlikeOnTheTerminalInTheReportAndInTheStatus) {
                                   std::to_string(succeeded) + "</td><td class=\"num\">" + std::to_string(errors) + "</td>";
             EXPECT_NE(cells.find(numbers), std::string::npos) << line << "\n" << cells;
             EXPECT_TRUE(author::endsWith(cells, "<td class=\"num\">" + std::to_string(calls) + "</td>")) << line << "\n" << cells;
+            // The job's table of operations adds up to the same count.
+            std::size_t section = html.find("id=\"job-" + std::to_string(job) + "\"");
+            std::size_t end = html.find("id=\"job-", section + 1);
+            std::string part = html.substr(section, end == std::string::npos ? std::string::npos : end - section);
+            unsigned long sum = 0;
+            const std::string op = "<tr class=\"op\"><td class=\"mono\">";
+            for (std::size_t at = part.find(op); at != std::string::npos; at = part.find(op, at + 1)) {
+                std::size_t num = part.find("<td class=\"num\">", at) + 16;
+                sum += std::stoul(part.substr(num));
+            }
+            EXPECT_EQ(sum, calls) << line;
             EXPECT_EQ(cells.find("badge ok\">succeeded<") != std::string::npos, ok) << line << "\n" << cells;
         }
         EXPECT_EQ(summaries.size(), std::wstring(scripts) == L"both" ? 2u : 1u) << o.out;

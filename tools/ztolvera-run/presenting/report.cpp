@@ -474,11 +474,13 @@ private:
             out_ += "<p class=\"empty\">No core calls.</p>\n";
             return;
         }
+        // Counted as the summary counts the job's core calls (with its
+        // context); those its thread made without one are noted beside.
         unsigned most = 1;
-        for (const auto& c : j.calls) most = std::max(most, c.second.withContext + c.second.withoutContext);
+        for (const auto& c : j.calls) most = std::max(most, c.second.withContext);
         out_ += "<table>\n<tr><th>operation</th><th class=\"num\">calls</th><th></th></tr>\n";
         for (const auto& c : j.calls) {
-            unsigned n = c.second.withContext + c.second.withoutContext;
+            unsigned n = c.second.withContext;
             out_ += "<tr class=\"op\"><td class=\"mono\">" + escapeHtml(c.first) + "</td><td class=\"num\">" +
                     std::to_string(n) + "</td><td><span class=\"bar\" style=\"width:" +
                     std::to_string(4 + 240 * n / most) + "px\"></span>" +
