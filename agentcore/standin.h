@@ -11,7 +11,8 @@
 //   runner notes  whatever standin_note was given, with seq put in front
 // J is the job number given to standin_newJob; the first word of a job
 // context is shown as the number of the job whose data pointer it carries.
-// Arguments appear in the core's parameter order, every one of them:
+// Arguments appear in the order of the operation's row in coreops.h
+// (which also says what each answers), every one of them:
 // integers, doubles (always with a decimal point), strings (null for null
 // pointers), arrays and filled vectors as arrays, out-buffers as the text the
 // core wrote into them ("" when it wrote none), out-integers such as abort
@@ -37,19 +38,6 @@ RAVLIN_API void standin_reset(void);
 RAVLIN_API void standin_setResult(const char* op, long result);
 RAVLIN_API void standin_setText(const char* op, const char* text);
 RAVLIN_API void standin_setAbort(const char* op, int flag);
-
-// The operations the stand-in answers, in the order of ravlin.h: the name the
-// journal shows, the parameters in the journal's order (separated by
-// blanks, named as in ravlin.h), and what the integer result, the text and
-// the abort flag stand for (null where the operation has no such answer).
-typedef struct standin_operation {
-    const char* name;
-    const char* params;
-    const char* result;
-    const char* text;
-    const char* abort;
-} standin_operation;
-RAVLIN_API const standin_operation* standin_operations(unsigned long* count);
 
 // An answer that holds only for some calls of `op`: those whose arguments
 // match every pattern ('*' any run of characters, '?' one; a number matches

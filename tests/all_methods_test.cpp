@@ -75,7 +75,7 @@ TEST(AllMethods, EveryMethodReachesTheCoreInTheScriptsOrder) {
         R"({"op":"MCUpdateKey","args":["C:\\agent\\new.key","***","key updated"]})",
         R"({"job":1,"op":"MSActions","ctx":[1,1001],"args":[25,"router down",null,"router7",null,-1.0,1,null,null]})",
         R"({"job":1,"op":"ZTrace","ctx":[1,1001],"args":["item=green items=3 tmp=C:\\windows\\temp\\alla.tmp param=Empty objlist=[]"]})",
-        R"({"job":1,"op":"MCAbort","ctx":[1,1001],"args":[-1,"C:","disk check aborted",1,-1,1,null,null]})",
+        R"({"job":1,"op":"MCAbort","ctx":[1,1001],"args":[-1,"C:","disk check aborted",1,-1,0,null,null]})",
     };
     for (const std::string& line : representative)
         EXPECT_NE(std::find(o.journal.begin(), o.journal.end(), line), o.journal.end()) << line;

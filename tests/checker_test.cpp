@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "../tools/ztolvera-run/check.h"
-#include "../tools/ztolvera-run/engine_gaps.h"
-#include "../tools/ztolvera-run/journal.h"
+#include "check.h"
+#include "engine_gaps.h"
+#include "script.h"
 #include "child_process.h"
 #include "script_fixture.h"
 
@@ -20,15 +20,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines linesOf(const std::string& text) {
-    Lines lines;
-    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
-        end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
+using runner::linesOf;
 
 Lines check(const std::wstring& text) {
     setUpComForTests();
@@ -172,7 +164,6 @@ using runner::Outcome;
 using runner::runRunner;
 using runner::scratch;
 
-std::string narrow(const std::wstring& s) { return utf8(s); }
 
 std::wstring writeFile(const std::wstring& name, const std::wstring& text) { return runner::writeFile(name, utf8(text)); }
 
@@ -186,7 +177,7 @@ const wchar_t kUntaken[] = L"Sub main()\r\n"
 // anything runs, and is shown before an ordinary run too.
 TEST(CheckerProgram, AnUntakenMisspeltCallIsAnErrorBeforeItRuns) {
     std::wstring path = writeFile(L"alert.vbs", kUntaken);
-    std::string finding = narrow(path) + ":3:11: error: CVEXT has no member CreatEvent; did you mean CreateEvent?";
+    std::string finding = utf8(path) + ":3:11: error: CVEXT has no member CreatEvent; did you mean CreateEvent?";
     Outcome checked = runRunner(L"--check \"" + path + L"\"");
     EXPECT_EQ(checked.status, 1u) << checked.err;
     EXPECT_EQ(checked.out, finding + "\n");
@@ -217,8 +208,8 @@ TEST(CheckerProgram, ErrorLinesNameTheLineOnceAndTheMember) {
     Outcome o = runRunner(L"--runs 2 \"" + wrong + L"\" \"" + missing + L"\"");
     EXPECT_EQ(o.status, 1u);
     EXPECT_EQ(linesOf(o.err), (Lines{
-        narrow(wrong) + ":2:13: error: CVEXT.ItemCount takes 2 arguments, given 3: ItemCount(list, delim) As Long",
-        narrow(missing) + ":3:6: error: CVEXT has no member CreatEvent; did you mean CreateEvent?",
+        utf8(wrong) + ":2:13: error: CVEXT.ItemCount takes 2 arguments, given 3: ItemCount(list, delim) As Long",
+        utf8(missing) + ":3:6: error: CVEXT has no member CreatEvent; did you mean CreateEvent?",
         "job 1 runs 1-2: script error \"Microsoft VBScript runtime error: Wrong number of arguments or invalid property "
         "assignment\" at line 2: n = CVEXT.ItemCount(\"a,b\", \",\", 3) \xE2\x80\x94 CVEXT.ItemCount takes 2 arguments, "
         "given 3: ItemCount(list, delim) As Long",
@@ -249,8 +240,8 @@ TEST(EngineGaps, EveryProbeStillShowsItsGap) {
             if (line.find(job) != std::string::npos && line.find(gap.shows) != std::string::npos) shown = true;
             if (line.find(file) != std::string::npos && line.find(gap.effect) != std::string::npos) warned = true;
         }
-        EXPECT_TRUE(shown) << narrow(gap.name) << " no longer shows \"" << gap.shows << "\":\n" << o.out << o.err;
-        EXPECT_EQ(warned, gap.kind != EngineGap::RunTimeOnly) << narrow(gap.name);
+        EXPECT_TRUE(shown) << utf8(gap.name) << " no longer shows \"" << gap.shows << "\":\n" << o.out << o.err;
+        EXPECT_EQ(warned, gap.kind != EngineGap::RunTimeOnly) << utf8(gap.name);
     }
 }
 
@@ -261,7 +252,7 @@ TEST(EngineGaps, TheCrashingProbeStillEndsTheJobsProcess) {
         if (gap.shows) continue;
         std::wstring path = writeFile(L"crash.vbs", probeText(gap));
         Outcome o = runRunner(L"\"" + path + L"\"");
-        EXPECT_EQ(o.status, 4u) << narrow(gap.name) << ": " << o.status << "\n" << o.out << o.err;
+        EXPECT_EQ(o.status, 4u) << utf8(gap.name) << ": " << o.status << "\n" << o.out << o.err;
         EXPECT_NE(o.out.find("crashed in run 1"), std::string::npos) << o.out;
         EXPECT_NE(o.err.find(gap.effect), std::string::npos) << o.err;
     }

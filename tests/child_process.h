@@ -18,6 +18,22 @@ inline std::wstring binFolder() {
     return p.substr(0, p.find_last_of(L'\\') + 1);
 }
 
+inline bool startsWith(const std::string& s, const std::string& head) { return s.rfind(head, 0) == 0; }
+inline bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The text's lines, without their line ends.
+inline std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
 // A scratch folder of this test process for scripts and journals.
 inline std::wstring scratch() {
     wchar_t temp[MAX_PATH];
@@ -48,6 +64,10 @@ inline std::wstring writeFile(const std::wstring& name, const std::string& bytes
     CloseHandle(h);
     return path;
 }
+
+// The lines of a journal's text other than trace lines, each without its
+// seq, read through the journal's reader (script_fixture.cpp).
+std::vector<std::string> journalWithoutTraces(const std::string& text);
 
 struct Outcome {
     DWORD status = 0xFFFFFFFF;
@@ -83,15 +103,7 @@ inline Outcome runRunner(const std::wstring& args, std::wstring exe = {}) {
     CloseHandle(err);
     o.out = readFile(outPath);
     o.err = readFile(errPath);
-    std::string all = readFile(journalPath);
-    for (std::size_t start = 0, end; start < all.size(); start = end + 1) {
-        end = all.find('\n', start);
-        if (end == std::string::npos) end = all.size();
-        std::string line = all.substr(start, end - start);
-        std::size_t comma = line.find(',');
-        if (comma == std::string::npos || line.compare(comma, 9, ",\"trace\":") == 0) continue;
-        o.journal.push_back("{" + line.substr(comma + 1));
-    }
+    o.journal = journalWithoutTraces(readFile(journalPath));
     return o;
 }
 

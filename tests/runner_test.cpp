@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "../tools/ztolvera-run/json.h"
-#include "../tools/ztolvera-run/options.h"
-#include "../tools/ztolvera-run/script.h"
+#include "entry.h"
+#include "format.h"
+#include "coreops.h"
+#include "script_fixture.h"
+#include "options.h"
+#include "script.h"
 #include "child_process.h"
 
 namespace {
@@ -110,27 +113,169 @@ TEST(RunnerScripts, DecodesUtf8AndUtf16LeAndRejectsTheRest) {
     }
 }
 
-// ---- the journal's JSON ---------------------------------------------------
+// ---- the journal ---------------------------------------------------------
 
-// The core writes a double that is not finite as printf does; the line must
-// still read, with those numbers as numbers and look-alike strings as strings.
-TEST(RunnerJson, ReadsNonFiniteNumbersOutsideStringsOnly) {
-    Json line;
-    ASSERT_TRUE(parseJson(R"({"seq":1,"args":[nan,-inf,inf,-nan,"nan","a \"inf\"",1.5,null]})", line));
-    const Json* args = member(line, "args");
-    EXPECT_TRUE(std::isnan(numberOf(element(args, 0))));
-    EXPECT_EQ(numberOf(element(args, 1)), -HUGE_VAL);
-    EXPECT_EQ(numberOf(element(args, 2)), HUGE_VAL);
-    EXPECT_TRUE(std::isnan(numberOf(element(args, 3))));
-    EXPECT_EQ(textOf(element(args, 4)), "nan");
-    EXPECT_EQ(textOf(element(args, 5)), "a \"inf\"");
-    EXPECT_EQ(numberText(element(args, 6)), "1.5");
-    EXPECT_EQ(numberText(element(args, 0)), "nan");
-    EXPECT_EQ(numberText(element(args, 1)), "-inf");
-    EXPECT_TRUE(element(args, 7)->is_null());
-    EXPECT_EQ(element(args, 8), nullptr);
+// What the core writes reads back the same, a double that is not finite
+// too (as printf writes it), look-alike strings stay strings, and no cut
+// line reads as an entry.
+TEST(RunnerJournal, ReadsBackWhatTheCoreWritesAndNoCutLine) {
+    const double values[] = {0.0, 80, 1.5, -2.25, 1e20, 1e-5, 0.1, HUGE_VAL, -HUGE_VAL, NAN};
+    for (double v : values) {
+        std::string line = jnl::withSeq(3, R"({"job":2,"op":"DataLog","ctx":[2,2005],"args":[1,"nan",)" +
+                                                  jnl::number(v) + R"(,"a \"inf\"",0]})");
+        jnl::Entry e;
+        ASSERT_TRUE(jnl::readEntry(line, e)) << line;
+        EXPECT_EQ(e.kind, jnl::Entry::Call);
+        EXPECT_EQ(e.seq, 3u);
+        EXPECT_EQ(e.run(), 5u);
+        EXPECT_EQ(textOf(e.arg("stream")), "nan");
+        EXPECT_EQ(textOf(e.arg("detail")), "a \"inf\"");
+        double back = numberOf(e.arg("val"));
+        EXPECT_TRUE(std::isnan(v) ? std::isnan(back) : back == v) << line;
+        EXPECT_EQ(numberText(e.arg("val")), std::isfinite(v) ? Json(v).dump() : jnl::number(v)) << line;
+        EXPECT_NE(jnl::number(v).find_first_of(".en"), std::string::npos) << "a decimal point, an exponent or a word";
+        for (std::size_t n = 0; n < line.size(); ++n) EXPECT_FALSE(jnl::readEntry(line.substr(0, n), e)) << n;
+    }
+    EXPECT_EQ(jnl::runOf(2, 2005), 5u);
+    EXPECT_EQ(jnl::runOf(3, 2005), 0u) << "another job's pwdobj names no run of this one";
+    EXPECT_EQ(jnl::pwdobjOf(4, 7), 4007u);
+}
 
-    for (const char* bad : {"", "{", R"({"a":nanx})", R"({"a":1} x)", "[infinity]"}) EXPECT_FALSE(parseJson(bad, line)) << bad;
+// ---- the core's table ---------------------------------------------------
+
+// Whether a journal value is of the kind the row gives its parameter.
+bool fits(const Json& v, coreops::Kind kind) {
+    using coreops::Kind;
+    auto all = [&](auto test) { return v.is_array() && std::all_of(v.begin(), v.end(), test); };
+    switch (kind) {
+    case Kind::Integer: return v.is_number_integer();
+    case Kind::Number: return v.is_number_float();
+    case Kind::Text: return v.is_string() || v.is_null();
+    case Kind::Stream: return v.is_number_integer() || v.is_string() || v.is_null();
+    case Kind::Integers: return all([](const Json& x) { return x.is_number_integer(); });
+    case Kind::Texts: return all([](const Json& x) { return x.is_string() || x.is_null(); });
+    case Kind::Pairs: return all([](const Json& x) { return x.is_array() && x.size() == 2; });
+    case Kind::Variant: return v.is_object() || v.is_null();
+    }
+    return false;
+}
+
+// Every operation of the stand-in, called once: its journal line has one
+// argument per parameter of its row, each of the row's kind, and the
+// values the core writes as they hold when the call returns.
+TEST(RunnerCore, EveryOperationIsRecordedAsItsRow) {
+    standin_reset();
+    standin_setText("MCAbort", "clear");
+    standin_setAbort("MCSleep", 1);
+    ImpJob* job = standin_newJob(7, L"");
+    _zjobcxt cxt{job->getData(), 7001};
+    _zjobcxt* x = &cxt;
+    char s[] = "s", buf[512] = "";
+    char* list[] = {s, s};
+    long conditions[] = {1, 2};
+    unsigned long severities[] = {5, 15}, count = 0;
+    int flag = 1;
+    std::vector<std::string> sources;
+    std::string plain, value;
+    StringPairs pairs;
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_I4;
+    char* p1 = nullptr;
+    char* p2 = nullptr;
+    char* p3 = nullptr;
+    {
+        ravlinapi core(0);
+        core.setStandAlone();
+        core.MSActions(x, 5, s, s, s, s, 1.5, 0, s, s);
+        core.MSLongActions(x, 5, s, s, s, s, 0, 1.5, 0, s, s);
+        core.RaiseEvent(x, s, 2, conditions, severities, s, 1.5, list, s, 0, list, s, 0);
+        core.MCAbort(x, 5, s, s, 1, 0, &flag, s, s);
+        core.DynaCollectData(x, s, s, 1, -1, -1, s, s, s, 2.5, s, 0, 0, 0, 0, s, s);
+        core.DataHeader(x, DS_NAME, s, s, 0, s);
+        core.LongDataHeader(x, DS_NUMBER, reinterpret_cast<void*>(3), s, 0, 0, 0, 0, 1, 0, -1, -1, s);
+        core.DataLog(x, DS_NAME, s, 1, s, 0);
+        core.LongDataLog(x, DS_NAME, s, 1, s, 0, 0);
+        core.DynaDataLog(x, DS_NAME, s, s, 1, s, s, 0);
+        core.LongDynaDataLog(x, DS_NAME, s, s, 1, s, 0, s, 0);
+        core.GetDataSources(x, 0, sources);
+        core.GetAgentInfo(&p1, &p2, &p3);
+        core.GetJobID(x);
+        core.GetKPInterval(x);
+        core.IterationCount(x);
+        core.GetMachName(x, buf);
+        core.MCVersion(x, s, buf, 0);
+        core.MCGetMOID(x, s, s, buf);
+        char* context = nullptr;
+        core.GetContextEx(x, s, s, s, s, 2, list, &context);
+        core.freeMem(context);
+        core.ZTrace(x, s);
+        core.EventXMLToPlainText(x, "<x/>", plain);
+        core.DiffDateFromString(x, s, s);
+        core.MCGetVirDataItemCnt(x, s);
+        core.freeMem(core.MCGetVirDataItem(x, s, 1));
+        int abort = 0;
+        core.MCSleep(x, 0, 0, &abort);
+        EXPECT_EQ(abort, 1);
+        core.MCWaitForObject(x, 0, nullptr, 0, &abort, 0);
+        core.MCWaitForObjectOffline(x, 0, nullptr, 0, &abort);
+        core.MCEnterCS(x, &abort);
+        core.MCExitCS(x);
+        core.SampleLock(x, 1, 5, &count);
+        core.AcquireLock(x, 1);
+        core.IsMCAction(x);
+        core.UpdateAction(x);
+        core.MCInCluster(x);
+        core.IsMCActionRunning(x, s);
+        core.MCEnableComm(x, 0);
+        core.MCDisableComm(x, 0);
+        core.MCEnableUpload(x, 0);
+        core.MCUpload(x, 0);
+        core.IsActionAllow(x, 0, 0, buf);
+        core.MCRebootNT(x, s, 0, 0, 0, buf);
+        core.MCSetCommType(x, 0, buf);
+        core.MCConfigNetFlow(x, 0, 0, 0, 0, buf);
+        core.MCPrimaryMS(x, s, s, 0, buf, 0, s);
+        core.MCSetMasterMC(x, s, s, buf);
+        core.MCSetBlackOut(x, s, buf);
+        core.MCSetResRequired(x, s, s, s, buf);
+        core.MCCompactDB(x, buf);
+        core.MCUpdateKey(s, s, buf);
+        core.MCExport(x, s, &v, buf);
+        core.MCImport(x, s, &v, buf);
+        core.DictionaryInsertValue(x, "a", "b");
+        core.DictionaryRetrieveValue(x, "a", value);
+        core.DictionaryRetrieveAllValues(x, pairs);
+        core.DictionaryRetrieveByPattern(x, "*", pairs);
+        core.DictionaryRemoveValue(x, "a");
+        job->sendScpException(s, 1);
+    }
+    for (char* p : {p1, p2, p3}) std::free(p);
+    VariantClear(&v);
+    standin_deleteJob(job);
+    EXPECT_EQ(flag, 0) << "the answer \"clear\" cleared the interrupt flag";
+
+    std::vector<std::string> seen;
+    for (const std::string& text : fullJournal()) {
+        jnl::Entry e;
+        ASSERT_TRUE(jnl::readEntry(text, e)) << text;
+        const coreops::Operation* row = e.row;
+        ASSERT_NE(row, nullptr) << text;
+        seen.push_back(e.op);
+        ASSERT_EQ(e.args.size(), row->count()) << text;
+        for (std::size_t i = 0; i < row->count(); ++i)
+            EXPECT_TRUE(fits(e.args[i], row->params[i].kind)) << e.op << " " << row->params[i].name << ": " << text;
+        EXPECT_EQ(e.hasContext, row->context) << text;
+        // Written by the core during the call: as they hold when it returned.
+        long written = e.op == "MCAbort" ? 0 : e.op == "SampleLock" ? static_cast<long>(count) : -1;
+        if (written >= 0) EXPECT_EQ(integerOf(e.arg(e.op == "MCAbort" ? "interrupt" : "newCount")), written) << text;
+    }
+    std::vector<std::string> rows;
+    for (const coreops::Operation& op : coreops::kOperations) rows.push_back(op.name);
+    std::sort(seen.begin(), seen.end());
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(seen, rows) << "every row called once, and nothing else";
+    standin_reset();
 }
 
 // ---- the program --------------------------------------------------------
@@ -248,15 +393,7 @@ TEST(RunnerProgram, UnreadableFileAndUsageErrorsGiveStatusTwo) {
 
 namespace author {
 
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
-        end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
+using runner::linesOf;
 
 // The calls log's line of `call` without its time in front: "job 1 run 1: ...".
 std::vector<std::string> callsLogged(const std::string& out) {
@@ -268,10 +405,8 @@ std::vector<std::string> callsLogged(const std::string& out) {
     return calls;
 }
 
-bool startsWith(const std::string& s, const std::string& head) { return s.rfind(head, 0) == 0; }
-bool endsWith(const std::string& s, const std::string& tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
+using runner::endsWith;
+using runner::startsWith;
 
 std::string reportOf(const std::wstring& args, Outcome& o) {
     std::wstring path = scratch() + L"report.html";
@@ -455,6 +590,76 @@ TEST(RunnerSeen, CallsShowWhatTheCoreHandedBackAndWhatWasRefused) {
     EXPECT_EQ(author::wellFormedProblem(html), "");
     EXPECT_NE(html.find(">ZTrace</td><td class=\"num\">1</td>"), std::string::npos) << "one ZTrace reached the core";
     EXPECT_EQ(author::countOf(html, "1 refused after the run&#39;s abort or stop"), 2u);
+
+    // An abort flag the core clears shows as it came back: the script goes
+    // on because it read 0.
+    std::wstring cleared = writeFile(L"cleared.vbs",
+        "Sub main()\r\n  CVEXT.AbortScript \"o\", \"m\", 15\r\n  CVEXT.ZTrace \"after\"\r\nEnd Sub\r\n");
+    Outcome c = runRunner(L"--fast --set MCAbort.text=clear --calls \"" + cleared + L"\"");
+    EXPECT_EQ(author::callsLogged(c.out),
+              (std::vector<std::string>{R"(job 1 run 1: MCAbort(15, "o", "m", 1, -1, null, null) = 1 -> interrupt 0)",
+                                        R"(job 1 run 1: ZTrace("after") = 1)"}))
+        << c.out;
+}
+
+// The summary lines, the report's table, the verdicts and the exit status
+// are views of one session: every count and verdict reads the same in each.
+TEST(RunnerSeen, OneSessionReadsAlikeOnTheTerminalInTheReportAndInTheStatus) {
+    std::wstring info = writeFile(L"info.vbs",
+        "Sub main()\r\n  Dim a, b, c\r\n  CVEXT.GetAgentInfo a, b, c\r\n  CVEXT.ZTrace \"v=\" & b\r\nEnd Sub\r\n");
+    std::wstring failing = writeFile(L"failing.vbs", "Sub main()\r\n  CVEXT.ZTrace 1\r\n  x = 1 / 0\r\nEnd Sub\r\n");
+    std::wstring scenario = writeFile(L"agree.toml", "[[expect.calls]]\nop = \"ZTrace\"\nruns = \"1-\"\ncount = 1\n"
+                                                     "[[expect.script_error]]\njob = \"info.vbs\"\ncount = 0\n");
+    for (const wchar_t* scripts : {L"info", L"both"}) {
+        std::wstring args = L"--runs 2 --fast --scenario \"" + scenario + L"\" \"" + info + L"\"";
+        if (std::wstring(scripts) == L"both") args += L" \"" + failing + L"\"";
+        Outcome o;
+        std::string html = author::reportOf(args, o);
+        std::vector<std::string> summaries;
+        unsigned verdicts = 0, held = 0;
+        for (const std::string& line : author::linesOf(o.out)) {
+            if (line.find(" expect ") != std::string::npos) {
+                ++verdicts;
+                held += line.find(" holds: ") != std::string::npos;
+            } else {
+                summaries.push_back(line);
+            }
+        }
+        bool allHeld = held == verdicts, allSucceeded = true;
+        for (const std::string& line : summaries) {
+            // "job 1 info.vbs: compiled, runs 2, succeeded 2, script errors 0, core calls 2"
+            std::size_t job = std::stoul(line.substr(4));
+            auto count = [&](const char* what) { return std::stoul(line.substr(line.find(what) + std::strlen(what))); };
+            unsigned long runs = count(", runs "), succeeded = count(", succeeded "), errors = count(", script errors "),
+                          calls = count(", core calls ");
+            bool ok = runs == succeeded && errors == 0;
+            allSucceeded = allSucceeded && ok;
+            std::string row = "<tr><td>" + std::to_string(job) + "</td>";
+            std::size_t at = html.find(row);
+            ASSERT_NE(at, std::string::npos) << line;
+            std::string cells = html.substr(at, html.find("</tr>", at) - at);
+            std::string numbers = "<td class=\"num\">" + std::to_string(runs) + "</td><td class=\"num\">" +
+                                  std::to_string(succeeded) + "</td><td class=\"num\">" + std::to_string(errors) + "</td>";
+            EXPECT_NE(cells.find(numbers), std::string::npos) << line << "\n" << cells;
+            EXPECT_TRUE(author::endsWith(cells, "<td class=\"num\">" + std::to_string(calls) + "</td>")) << line << "\n" << cells;
+            // The job's table of operations adds up to the same count.
+            std::size_t section = html.find("id=\"job-" + std::to_string(job) + "\"");
+            std::size_t end = html.find("id=\"job-", section + 1);
+            std::string part = html.substr(section, end == std::string::npos ? std::string::npos : end - section);
+            unsigned long sum = 0;
+            const std::string op = "<tr class=\"op\"><td class=\"mono\">";
+            for (std::size_t at = part.find(op); at != std::string::npos; at = part.find(op, at + 1)) {
+                std::size_t num = part.find("<td class=\"num\">", at) + 16;
+                sum += std::stoul(part.substr(num));
+            }
+            EXPECT_EQ(sum, calls) << line;
+            EXPECT_EQ(cells.find("badge ok\">succeeded<") != std::string::npos, ok) << line << "\n" << cells;
+        }
+        EXPECT_EQ(summaries.size(), std::wstring(scripts) == L"both" ? 2u : 1u) << o.out;
+        EXPECT_EQ(author::countOf(html, "<tr class=\"verdict\"><td><span class=\"badge ok\">holds<"), held);
+        EXPECT_EQ(author::countOf(html, "<tr class=\"verdict\"><td><span class=\"badge bad\">failed<"), verdicts - held);
+        EXPECT_EQ(o.status, !allHeld ? 5u : allSucceeded ? 0u : 1u) << o.out << o.err;
+    }
 }
 
 // ZTrace lines per run; equal series each with a marker of its own; an error
@@ -618,7 +823,7 @@ TEST(RunnerSurvives, HangPrintsEverySummaryAndTheJobsAfterItRun) {
 
 // ---- scenarios ---------------------------------------------------------------
 
-#include "../tools/ztolvera-run/scenario.h"
+#include "scenario.h"
 
 namespace scenarios {
 
@@ -629,7 +834,6 @@ using runner::scratch;
 // A script or scenario file, quoted for the command line.
 std::wstring write(const std::wstring& name, const std::string& bytes) { return L"\"" + writeFile(name, bytes) + L"\""; }
 
-std::string narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
 
 TEST(RunnerScenarios, MisspeltNamesAreRefusedNamingTheNearest) {
     struct Case { const wchar_t* set; const char* says; };
@@ -644,8 +848,8 @@ TEST(RunnerScenarios, MisspeltNamesAreRefusedNamingTheNearest) {
         Options o;
         std::wstring error;
         std::vector<const wchar_t*> args = {L"ztolvera-run", L"--set", c.set, L"a.vbs"};
-        EXPECT_FALSE(parseOptions(static_cast<int>(args.size()), args.data(), o, error)) << narrow(c.set);
-        EXPECT_NE(narrow(error).find(c.says), std::string::npos) << narrow(error);
+        EXPECT_FALSE(parseOptions(static_cast<int>(args.size()), args.data(), o, error)) << utf8(c.set);
+        EXPECT_NE(utf8(error).find(c.says), std::string::npos) << utf8(error);
     }
 
     struct File { const char* toml; const char* says; };

@@ -3,46 +3,66 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
+#include "child_process.h"
 #include "classfactory.h"
+#include "entry.h"
+#include "format.h"
 #include "owners.h"
 #include "test_engine.h"
+#include "trace_formats.h"
 #include "ztolvera.h"
 
 namespace {
 
-std::string stripSeq(const std::string& line) {
-    // {"seq":N,REST  ->  {REST
-    std::size_t comma = line.find(',');
-    if (line.rfind("{\"seq\":", 0) != 0 || comma == std::string::npos) return line;
-    return "{" + line.substr(comma + 1);
-}
+bool isHostLine(const jnl::Entry& e) { return e.kind == jnl::Entry::Trace && traceformat::isHostLine(e.trace); }
 
-constexpr char kTracePrefix[] = "{\"trace\":\"";
-
-bool isHostLine(const std::string& line) {
-    return line.rfind(std::string(kTracePrefix) + "Tolvera-", 0) == 0 ||
-           line.rfind(std::string(kTracePrefix) + "CTolvera-", 0) == 0;
-}
-
-std::vector<std::string> tracesOf(const std::vector<std::string>& lines) {
-    std::vector<std::string> out;
-    for (auto& line : lines)
-        if (line.rfind(kTracePrefix, 0) == 0) out.push_back(line.substr(10, line.size() - 12));
+// Each line of a journal's text as written, without its seq, with the entry read from it.
+std::vector<std::pair<std::string, jnl::Entry>> entriesOf(const std::string& all) {
+    std::vector<std::pair<std::string, jnl::Entry>> out;
+    for (std::size_t start = 0; start < all.size();) {
+        std::size_t end = all.find('\n', start);
+        if (end == std::string::npos) end = all.size();
+        if (end > start) {
+            std::string line = all.substr(start, end - start);
+            jnl::Entry e;
+            jnl::readEntry(line, e);
+            out.emplace_back(jnl::withoutSeq(line), std::move(e));
+        }
+        start = end + 1;
+    }
     return out;
 }
 
-// The HRESULT the host printed in its failure line starting with `prefix`
-// (the last number on the line), or `otherwise`.
-HRESULT failureIn(const std::vector<std::string>& traces, const std::string& prefix, HRESULT otherwise) {
-    for (auto& line : traces) {
-        if (line.rfind(prefix, 0) != 0) continue;
-        unsigned long hr = 0;
-        std::size_t at = line.find_last_of("= ");
-        if (at != std::string::npos && std::sscanf(line.c_str() + at + 1, "%lx", &hr) == 1)
-            return static_cast<HRESULT>(hr);
-    }
+std::vector<std::pair<std::string, jnl::Entry>> entries() {
+    char* text = standin_journal();
+    if (!text) return {};
+    std::string all = text;
+    standin_free(text);
+    return entriesOf(all);
+}
+
+// The texts of the trace lines, escaped as the journal shows them.
+std::vector<std::string> tracesOf(bool withHost) {
+    std::vector<std::string> out;
+    for (auto& [line, e] : entries())
+        if (e.kind == jnl::Entry::Trace && (withHost || !isHostLine(e))) {
+            std::string text = jnl::quotedUtf8(e.trace);
+            out.push_back(text.substr(1, text.size() - 2));
+        }
+    return out;
+}
+
+// The HRESULT of the host's line of `format` whose leading fields are
+// `which`, or `otherwise`.
+HRESULT failureIn(const std::vector<std::string>& traces, const char* format, const std::vector<std::string>& which,
+                  HRESULT otherwise) {
+    std::vector<std::string> fields;
+    for (auto& line : traces)
+        if (traceformat::matches(format, line, fields) && std::equal(which.begin(), which.end(), fields.begin()))
+            return static_cast<HRESULT>(std::strtoul(fields.back().c_str(), nullptr, 16));
     return otherwise;
 }
 
@@ -82,36 +102,50 @@ ITolvera* createHost() {
 
 std::vector<std::string> fullJournal() {
     std::vector<std::string> lines;
-    char* text = standin_journal();
-    if (!text) return lines;
-    std::string all = text;
-    standin_free(text);
-    std::size_t start = 0;
-    while (start < all.size()) {
-        std::size_t end = all.find('\n', start);
-        if (end == std::string::npos) end = all.size();
-        if (end > start) lines.push_back(stripSeq(all.substr(start, end - start)));
-        start = end + 1;
-    }
+    for (auto& [line, e] : entries()) lines.push_back(line);
     return lines;
 }
 
 std::vector<std::string> journal() {
     std::vector<std::string> lines;
-    for (auto& line : fullJournal())
-        if (!isHostLine(line)) lines.push_back(line);
+    for (auto& [line, e] : entries())
+        if (!isHostLine(e)) lines.push_back(line);
     return lines;
 }
 
 std::vector<std::string> calls(const std::string& op) {
     std::vector<std::string> out;
-    for (auto& line : journal())
-        if (line.find("\"op\":\"" + op + "\"") != std::string::npos) out.push_back(line);
+    for (auto& [line, e] : entries())
+        if (!e.op.empty() && e.op == op) out.push_back(line);
     return out;
 }
 
-std::vector<std::string> traces() { return tracesOf(journal()); }
-std::vector<std::string> allTraces() { return tracesOf(fullJournal()); }
+std::vector<std::string> arguments(const std::string& op, const char* param) {
+    std::vector<std::string> out;
+    for (auto& [line, e] : entries()) {
+        if (e.op != op || isHostLine(e)) continue;
+        const Json* arg = e.arg(param);
+        if (!arg || arg->is_null()) continue;
+        std::string text = arg->is_string() ? jnl::quotedUtf8(textOf(arg)) : numberText(arg);
+        out.push_back(arg->is_string() ? text.substr(1, text.size() - 2) : text);
+    }
+    return out;
+}
+
+unsigned long jobOfLine(const std::string& line) {
+    jnl::Entry e;
+    return jnl::readEntry(line, e) ? e.job : 0;
+}
+
+std::vector<std::string> runner::journalWithoutTraces(const std::string& text) {
+    std::vector<std::string> lines;
+    for (auto& [line, e] : entriesOf(text))
+        if (e.kind != jnl::Entry::Trace) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> traces() { return tracesOf(false); }
+std::vector<std::string> allTraces() { return tracesOf(true); }
 
 ScriptResult runScript(const std::wstring& script, unsigned long jobno, unsigned long pwdobj) {
     ScriptResult result;
@@ -133,8 +167,8 @@ ScriptResult runScript(const std::wstring& script, unsigned long jobno, unsigned
         lines.erase(lines.begin(), lines.begin() + std::min(before, lines.size()));
         char hex[16];
         std::snprintf(hex, sizeof hex, "%lx", cookie);
-        result.compile = compiled == S_OK ? S_OK : failureIn(lines, "Tolvera-compile: script <test," + std::string(hex) + ">", E_FAIL);
-        result.run = ran != S_OK ? E_FAIL : failureIn(lines, "Tolvera-run: script " + std::string(hex) + " ", S_OK);
+        result.compile = compiled == S_OK ? S_OK : failureIn(lines, traceformat::kCompileFailed, {"test", hex}, E_FAIL);
+        result.run = ran != S_OK ? E_FAIL : failureIn(lines, traceformat::kRunFailed, {hex}, S_OK);
         host->unreg(cookie);
     }
     host.reset();

@@ -21,6 +21,13 @@ std::vector<std::string> calls(const std::string& op);
 // The journal's trace lines, as their texts, the host's own left out.
 std::vector<std::string> traces();
 
+// Of each line of journal() that records `op` (a core call or
+// sendScpException), the argument of its parameter `param`: a text escaped
+// as the journal shows it, a number as written; null arguments left out.
+std::vector<std::string> arguments(const std::string& op, const char* param);
+// The job number of a journal line, or 0 when it has none.
+unsigned long jobOfLine(const std::string& line);
+
 // The whole journal and every trace text, the host's own lines included.
 std::vector<std::string> fullJournal();
 std::vector<std::string> allTraces();

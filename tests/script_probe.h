@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "owners.h"
 #include "scpext.h"
 #include "script_fixture.h"
@@ -43,26 +44,10 @@ inline std::string said(const std::string& text, unsigned long job = kJob, unsig
 }
 
 // What the script passed to ZTrace, in order, as the journal shows it.
-inline std::vector<std::string> reports() {
-    std::vector<std::string> out;
-    const std::string head = "\"op\":\"ZTrace\"";
-    const std::string open = "\"args\":[\"";
-    for (const std::string& line : journal()) {
-        if (line.find(head) == std::string::npos) continue;
-        std::size_t start = line.find(open);
-        if (start == std::string::npos || line.size() < start + open.size() + 3) continue;
-        start += open.size();
-        out.push_back(line.substr(start, line.size() - 3 - start));   // up to "]}
-    }
-    return out;
-}
+inline std::vector<std::string> reports() { return arguments("ZTrace", "msg"); }
 
 // The job number of a journal line, or 0 when it has none.
-inline unsigned long jobOf(const std::string& line) {
-    const std::string key = "\"job\":";
-    std::size_t at = line.find(key);
-    return at == std::string::npos ? 0 : std::stoul(line.substr(at + key.size()));
-}
+inline unsigned long jobOf(const std::string& line) { return jobOfLine(line); }
 
 // A script error as the job received it: the report text and the indicator.
 struct ScriptError {
@@ -71,17 +56,12 @@ struct ScriptError {
 };
 inline std::vector<ScriptError> scriptErrors() {
     std::vector<ScriptError> out;
-    const std::string head = R"("args":[")";
-    for (const std::string& line : calls("sendScpException")) {
-        std::size_t from = line.find(head) + head.size(), to = line.rfind("\",");
-        out.push_back({line.substr(from, to - from), std::stoi(line.substr(to + 2))});
-    }
+    std::vector<std::string> texts = arguments("sendScpException", "text"), codes = arguments("sendScpException", "code");
+    for (std::size_t i = 0; i < texts.size(); ++i) out.push_back({texts[i], std::stoi(codes[i])});
     return out;
 }
 
-inline bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
+using runner::endsWith;
 
 // Fixture of the end-to-end tests: COM up, the stand-in reset, and an
 // extension object of the test's own for calls without a job.

@@ -26,69 +26,69 @@ long withError(Call& c, char* errmsg) {
 
 }  // namespace
 
-int ravlinapi::IsMCAction(_zjobcxt* cxt) { Call c("IsMCAction", cxt); return c.finish(c.result(1)); }
-int ravlinapi::UpdateAction(_zjobcxt* cxt) { Call c("UpdateAction", cxt); return c.finish(c.result(1)); }
-int ravlinapi::MCInCluster(_zjobcxt* cxt) { Call c("MCInCluster", cxt); return c.finish(c.result(1)); }
+int ravlinapi::IsMCAction(_zjobcxt* cxt) { Call c(coreops::row("IsMCAction"), cxt); return c.finish(c.result(1)); }
+int ravlinapi::UpdateAction(_zjobcxt* cxt) { Call c(coreops::row("UpdateAction"), cxt); return c.finish(c.result(1)); }
+int ravlinapi::MCInCluster(_zjobcxt* cxt) { Call c(coreops::row("MCInCluster"), cxt); return c.finish(c.result(1)); }
 
 int ravlinapi::IsMCActionRunning(_zjobcxt* cxt, char* akpname) {
-    Call c("IsMCActionRunning", cxt);
+    Call c(coreops::row("IsMCActionRunning"), cxt);
     c.arg(akpname);
     return c.finish(c.result(1));
 }
 
 int ravlinapi::MCEnableComm(_zjobcxt* cxt, int globalSites) {
-    Call c("MCEnableComm", cxt);
+    Call c(coreops::row("MCEnableComm"), cxt);
     c.arg(globalSites);
     return c.finish(c.result(1));
 }
 
 int ravlinapi::MCDisableComm(_zjobcxt* cxt, int globalSites) {
-    Call c("MCDisableComm", cxt);
+    Call c(coreops::row("MCDisableComm"), cxt);
     c.arg(globalSites);
     return c.finish(c.result(1));
 }
 
 int ravlinapi::MCEnableUpload(_zjobcxt* cxt, long ult) {
-    Call c("MCEnableUpload", cxt);
+    Call c(coreops::row("MCEnableUpload"), cxt);
     c.arg(ult);
     return c.finish(c.result(1));
 }
 
 int ravlinapi::MCUpload(_zjobcxt* cxt, long ult) {
-    Call c("MCUpload", cxt);
+    Call c(coreops::row("MCUpload"), cxt);
     c.arg(ult);
     return c.finish(c.result(1));
 }
 
 int ravlinapi::IsActionAllow(_zjobcxt* cxt, long actType, long intvHr, char* const errmsg) {
-    Call c("IsActionAllow", cxt);
+    Call c(coreops::row("IsActionAllow"), cxt);
     c.arg(actType).arg(intvHr);
     return withError(c, errmsg);
 }
 
 int ravlinapi::MCRebootNT(_zjobcxt* cxt, char* msg, long timeout, int forceClose, int restart,
                           char* const errmsg) {
-    Call c("MCRebootNT", cxt);
+    Call c(coreops::row("MCRebootNT"), cxt);
     c.arg(msg).arg(timeout).arg(forceClose).arg(restart);
     return withError(c, errmsg);
 }
 
 int ravlinapi::MCSetCommType(_zjobcxt* cxt, long ct, char* const errmsg) {
-    Call c("MCSetCommType", cxt);
+    Call c(coreops::row("MCSetCommType"), cxt);
     c.arg(ct);
     return withError(c, errmsg);
 }
 
 int ravlinapi::MCConfigNetFlow(_zjobcxt* cxt, long hiwm, long lowm, long intv, int dynaflow,
                                char* const errmsg) {
-    Call c("MCConfigNetFlow", cxt);
+    Call c(coreops::row("MCConfigNetFlow"), cxt);
     c.arg(hiwm).arg(lowm).arg(intv).arg(dynaflow);
     return withError(c, errmsg);
 }
 
 int ravlinapi::MCPrimaryMS(_zjobcxt* cxt, char* ms, char* ms2, long update, char* const errmsg,
                            int hostFlag, char* host) {
-    Call c("MCPrimaryMS", cxt);
+    Call c(coreops::row("MCPrimaryMS"), cxt);
     c.arg(ms).arg(ms2).arg(update);
     long r = c.result(1);
     c.arg(explainFailure(c, r, errmsg)).arg(hostFlag).arg(host);
@@ -96,32 +96,32 @@ int ravlinapi::MCPrimaryMS(_zjobcxt* cxt, char* ms, char* ms2, long update, char
 }
 
 int ravlinapi::MCSetMasterMC(_zjobcxt* cxt, char* rsc, char* mc, char* const errmsg) {
-    Call c("MCSetMasterMC", cxt);
+    Call c(coreops::row("MCSetMasterMC"), cxt);
     c.arg(rsc).arg(mc);
     return withError(c, errmsg);
 }
 
 int ravlinapi::MCSetBlackOut(_zjobcxt* cxt, char* rsc, char* const errmsg) {
-    Call c("MCSetBlackOut", cxt);
+    Call c(coreops::row("MCSetBlackOut"), cxt);
     c.arg(rsc);
     return withError(c, errmsg);
 }
 
 int ravlinapi::MCSetResRequired(_zjobcxt* cxt, char* rsc, char* reslist, char* svclist,
                                 char* const errmsg) {
-    Call c("MCSetResRequired", cxt);
+    Call c(coreops::row("MCSetResRequired"), cxt);
     c.arg(rsc).arg(reslist).arg(svclist);
     return withError(c, errmsg);
 }
 
 int ravlinapi::MCCompactDB(_zjobcxt* cxt, char* const errmsg) {
-    Call c("MCCompactDB", cxt);
+    Call c(coreops::row("MCCompactDB"), cxt);
     return withError(c, errmsg);
 }
 
 // The password never reaches the journal.
 int ravlinapi::MCUpdateKey(char* keyfile, char* password, char* reply) {
-    Call c("MCUpdateKey");
+    Call c(coreops::row("MCUpdateKey"));
     c.arg(keyfile).arg(password ? "***" : nullptr);
     long r = c.result(1);
     c.arg(c.fill(reply, 256, c.text(r ? "key updated" : "key update failed")));

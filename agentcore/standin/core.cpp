@@ -43,7 +43,7 @@ ravlinapi::~ravlinapi() = default;
 
 void ravlinapi::setStandAlone() {
     standalone_ = 1;
-    Call("setStandAlone").finish(1);
+    Call(coreops::row("setStandAlone")).finish(1);
 }
 
 void ravlinapi::freeMem(void* p) {

@@ -16,7 +16,7 @@ int ravlinapi::DynaCollectData(_zjobcxt* cxt, char* stream, char* legend, long l
                                double hiwm, char* dynaleg, char* schema, char* objlist, double value,
                                char* detail, unsigned long msgtype, int deletefile,
                                int logOnHeaderCreate, long logtime, char* kbid, char* metadata) {
-    Call c("DynaCollectData", cxt);
+    Call c(coreops::row("DynaCollectData"), cxt);
     c.arg(stream).arg(legend).arg(loglimit).arg(lowm).arg(hiwm).arg(dynaleg).arg(schema).arg(objlist)
         .arg(value).arg(detail).arg(msgtype).arg(deletefile).arg(logOnHeaderCreate).arg(logtime)
         .arg(kbid).arg(metadata);
@@ -25,7 +25,7 @@ int ravlinapi::DynaCollectData(_zjobcxt* cxt, char* stream, char* legend, long l
 
 int ravlinapi::DataHeader(_zjobcxt* cxt, dstype kind, void* value, char* legend, long graph,
                           char* objlist) {
-    Call c("DataHeader", cxt);
+    Call c(coreops::row("DataHeader"), cxt);
     streamRef(c, kind, value);
     c.arg(legend).arg(graph).arg(objlist);
     return c.finish(c.result(1));
@@ -34,7 +34,7 @@ int ravlinapi::DataHeader(_zjobcxt* cxt, dstype kind, void* value, char* legend,
 int ravlinapi::LongDataHeader(_zjobcxt* cxt, dstype kind, void* value, char* legend, long graph,
                               long loglimit, long color, long style, double maxval, double minval,
                               double hiwm, double lowm, char* objlist) {
-    Call c("LongDataHeader", cxt);
+    Call c(coreops::row("LongDataHeader"), cxt);
     streamRef(c, kind, value);
     c.arg(legend).arg(graph).arg(loglimit).arg(color).arg(style).arg(maxval).arg(minval).arg(hiwm)
         .arg(lowm).arg(objlist);
@@ -43,7 +43,7 @@ int ravlinapi::LongDataHeader(_zjobcxt* cxt, dstype kind, void* value, char* leg
 
 int ravlinapi::DataLog(_zjobcxt* cxt, dstype kind, void* value, double val, char* detail,
                        long logtime) {
-    Call c("DataLog", cxt);
+    Call c(coreops::row("DataLog"), cxt);
     streamRef(c, kind, value);
     c.arg(val).arg(detail).arg(logtime);
     return c.finish(c.result(1));
@@ -51,7 +51,7 @@ int ravlinapi::DataLog(_zjobcxt* cxt, dstype kind, void* value, double val, char
 
 int ravlinapi::LongDataLog(_zjobcxt* cxt, dstype kind, void* value, double val, char* path,
                            int deletefile, long logtime) {
-    Call c("LongDataLog", cxt);
+    Call c(coreops::row("LongDataLog"), cxt);
     streamRef(c, kind, value);
     c.arg(val).arg(path).arg(deletefile).arg(logtime);
     return c.finish(c.result(1));
@@ -59,7 +59,7 @@ int ravlinapi::LongDataLog(_zjobcxt* cxt, dstype kind, void* value, double val, 
 
 int ravlinapi::DynaDataLog(_zjobcxt* cxt, dstype kind, void* value, char* legend, double val,
                            char* detail, char* objlist, long logtime) {
-    Call c("DynaDataLog", cxt);
+    Call c(coreops::row("DynaDataLog"), cxt);
     streamRef(c, kind, value);
     c.arg(legend).arg(val).arg(detail).arg(objlist).arg(logtime);
     return c.finish(c.result(1));
@@ -67,7 +67,7 @@ int ravlinapi::DynaDataLog(_zjobcxt* cxt, dstype kind, void* value, char* legend
 
 int ravlinapi::LongDynaDataLog(_zjobcxt* cxt, dstype kind, void* value, char* legend, double val,
                                char* path, int deletefile, char* objlist, long logtime) {
-    Call c("LongDynaDataLog", cxt);
+    Call c(coreops::row("LongDynaDataLog"), cxt);
     streamRef(c, kind, value);
     c.arg(legend).arg(val).arg(path).arg(deletefile).arg(objlist).arg(logtime);
     return c.finish(c.result(1));
@@ -75,7 +75,7 @@ int ravlinapi::LongDynaDataLog(_zjobcxt* cxt, dstype kind, void* value, char* le
 
 // The sources are the text setting split at commas ("" gives none).
 int ravlinapi::GetDataSources(_zjobcxt* cxt, unsigned long type, std::vector<std::string>& sources) {
-    Call c("GetDataSources", cxt);
+    Call c(coreops::row("GetDataSources"), cxt);
     c.arg(type);
     long r = c.result(1);
     if (r) {

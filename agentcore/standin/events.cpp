@@ -5,7 +5,7 @@ using namespace standin;
 
 int ravlinapi::MSActions(_zjobcxt* cxt, long sev, char* evtmsg, char* action, char* objlist,
                          char* detail, double value, int proxy, char* kbid, char* metadata) {
-    Call c("MSActions", cxt);
+    Call c(coreops::row("MSActions"), cxt);
     c.arg(sev).arg(evtmsg).arg(action).arg(objlist).arg(detail).arg(value).arg(proxy).arg(kbid).arg(metadata);
     return c.finish(c.result(1));
 }
@@ -13,7 +13,7 @@ int ravlinapi::MSActions(_zjobcxt* cxt, long sev, char* evtmsg, char* action, ch
 int ravlinapi::MSLongActions(_zjobcxt* cxt, long sev, char* evtmsg, char* action, char* objlist,
                              char* path, int deletefile, double value, int proxy, char* kbid,
                              char* metadata) {
-    Call c("MSLongActions", cxt);
+    Call c(coreops::row("MSLongActions"), cxt);
     c.arg(sev).arg(evtmsg).arg(action).arg(objlist).arg(path).arg(deletefile).arg(value).arg(proxy)
         .arg(kbid).arg(metadata);
     return c.finish(c.result(1));
@@ -23,7 +23,7 @@ int ravlinapi::RaiseEvent(_zjobcxt* cxt, char* id, unsigned long count, long* co
                           unsigned long* severities, char* obj, double value, char** messages,
                           char* detail, unsigned long msgtype, char** actions, char* help,
                           int deletefile) {
-    Call c("RaiseEvent", cxt);
+    Call c(coreops::row("RaiseEvent"), cxt);
     c.arg(id).arg(count).ints(conditions, count).uints(severities, count).arg(obj).arg(value)
         .strings(messages, count).arg(detail).arg(msgtype).strings(actions, count).arg(help)
         .arg(deletefile);
@@ -32,10 +32,8 @@ int ravlinapi::RaiseEvent(_zjobcxt* cxt, char* id, unsigned long count, long* co
 
 int ravlinapi::MCAbort(_zjobcxt* cxt, long sev, char* objlist, char* msg, int event, int raiseError,
                        int* interrupt, char* kbid, char* metadata) {
-    Call c("MCAbort", cxt);
-    c.arg(sev).arg(objlist).arg(msg).arg(event).arg(raiseError);
-    c.raw(interrupt ? std::to_string(*interrupt) : "null");
-    c.arg(kbid).arg(metadata);
+    Call c(coreops::row("MCAbort"), cxt);
+    c.arg(sev).arg(objlist).arg(msg).arg(event).arg(raiseError).out(interrupt).arg(kbid).arg(metadata);
     // The text setting "keep" leaves the interrupt flag alone; "clear" sets it
     // to 0, as an agent does that ends the job itself.
     if (interrupt && c.text("keep") == "clear") *interrupt = 0;

@@ -95,7 +95,7 @@ extern "C" int standin_seedExport(const char* name, const VARIANT* value) {
 }
 
 int ravlinapi::MCExport(_zjobcxt* cxt, char* vname, VARIANT* val, char* msg) {
-    Call c("MCExport", cxt);
+    Call c(coreops::row("MCExport"), cxt);
     c.arg(vname).raw(describe(val));
     long r = c.result(vname && val ? 1 : 0);          // a value needs a name to be kept
     if (r && vname && val) {
@@ -114,7 +114,7 @@ int ravlinapi::MCExport(_zjobcxt* cxt, char* vname, VARIANT* val, char* msg) {
 }
 
 int ravlinapi::MCImport(_zjobcxt* cxt, char* vname, VARIANT* val, char* msg) {
-    Call c("MCImport", cxt);
+    Call c(coreops::row("MCImport"), cxt);
     c.arg(vname);
     long r = c.result(1);
     if (r) {
@@ -131,7 +131,7 @@ int ravlinapi::MCImport(_zjobcxt* cxt, char* vname, VARIANT* val, char* msg) {
 
 unsigned long ravlinapi::DictionaryInsertValue(_zjobcxt* cxt, const std::string& name,
                                                const std::string& value) {
-    Call c("DictionaryInsertValue", cxt);
+    Call c(coreops::row("DictionaryInsertValue"), cxt);
     c.arg(name).arg(value);
     Stores& s = stores();
     {
@@ -142,7 +142,7 @@ unsigned long ravlinapi::DictionaryInsertValue(_zjobcxt* cxt, const std::string&
 }
 
 int ravlinapi::DictionaryRetrieveValue(_zjobcxt* cxt, const std::string& name, std::string& value) {
-    Call c("DictionaryRetrieveValue", cxt);
+    Call c(coreops::row("DictionaryRetrieveValue"), cxt);
     c.arg(name);
     long r;
     {
@@ -157,7 +157,7 @@ int ravlinapi::DictionaryRetrieveValue(_zjobcxt* cxt, const std::string& name, s
 }
 
 unsigned long ravlinapi::DictionaryRetrieveAllValues(_zjobcxt* cxt, StringPairs& pairs) {
-    Call c("DictionaryRetrieveAllValues", cxt);
+    Call c(coreops::row("DictionaryRetrieveAllValues"), cxt);
     Stores& s = stores();
     {
         std::lock_guard<std::mutex> g(s.lock);
@@ -169,7 +169,7 @@ unsigned long ravlinapi::DictionaryRetrieveAllValues(_zjobcxt* cxt, StringPairs&
 
 unsigned long ravlinapi::DictionaryRetrieveByPattern(_zjobcxt* cxt, const std::string& pattern,
                                                      StringPairs& pairs) {
-    Call c("DictionaryRetrieveByPattern", cxt);
+    Call c(coreops::row("DictionaryRetrieveByPattern"), cxt);
     c.arg(pattern);
     Stores& s = stores();
     {
@@ -182,7 +182,7 @@ unsigned long ravlinapi::DictionaryRetrieveByPattern(_zjobcxt* cxt, const std::s
 }
 
 unsigned long ravlinapi::DictionaryRemoveValue(_zjobcxt* cxt, const std::string& name) {
-    Call c("DictionaryRemoveValue", cxt);
+    Call c(coreops::row("DictionaryRemoveValue"), cxt);
     c.arg(name);
     long r;
     {

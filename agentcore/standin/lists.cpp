@@ -64,16 +64,16 @@ extern "C" void standin_setObjectItems(const char* objname, const char* const* g
 }
 
 int ravlinapi::MCGetVirDataItemCnt(_zjobcxt* cxt, char* objname) {
-    Call c("MCGetVirDataItemCnt", cxt);
+    Call c(coreops::row("MCGetVirDataItemCnt"), cxt);
     c.arg(objname);
     // The items' own setting, matched against the same object name.
-    Call itemSource("MCGetVirDataItem", cxt);
+    Call itemSource(coreops::row("MCGetVirDataItem"), cxt);
     itemSource.arg(objname);
     return c.finish(c.result(static_cast<long>(items(itemSource, objname).size())));
 }
 
 char* ravlinapi::MCGetVirDataItem(_zjobcxt* cxt, char* objname, int idx) {
-    Call c("MCGetVirDataItem", cxt);
+    Call c(coreops::row("MCGetVirDataItem"), cxt);
     c.arg(objname).arg(idx);
     auto all = items(c, objname);
     char* item = nullptr;

@@ -1,7 +1,7 @@
 #include "record.h"
 #include "../standin.h"
+#include "format.h"
 
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -51,57 +51,20 @@ unsigned long jobOfData(const void* data) {
     return it == s.jobs.end() ? 0 : it->second;
 }
 
-std::string jsonString(const char* s) {
-    if (!s) return "null";
-    // Core strings are in the ANSI code page; the journal shows their
-    // characters, escaping everything outside printable ASCII.
-    int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-    std::wstring w(n > 0 ? n : 1, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, s, -1, w.data(), n);
-    std::string out = "\"";
-    for (wchar_t c : w) {
-        if (c == 0) break;
-        if (c == L'"') out += "\\\"";
-        else if (c == L'\\') out += "\\\\";
-        else if (c == L'\n') out += "\\n";
-        else if (c == L'\r') out += "\\r";
-        else if (c == L'\t') out += "\\t";
-        else if (c < 0x20 || c > 0x7e) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
-            out += esc;
-        } else out += static_cast<char>(c);
-    }
-    return out + "\"";
-}
-
-std::string jsonDouble(double v) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    // Shortest form that reads back the same value, written out in full
-    // where %g would only shorten it with an exponent (80 as 80.0, not 8e+01).
-    for (int prec = 1; prec <= 17; ++prec) {
-        std::snprintf(buf, sizeof buf, "%.*g", prec, v);
-        bool plain = !std::strchr(buf, 'e') || std::fabs(v) >= 1e17 || std::fabs(v) < 1e-4;
-        if (plain && std::strtod(buf, nullptr) == v) break;
-    }
-    std::string s = buf;
-    if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
-    return s;
-}
+std::string jsonString(const char* s) { return jnl::quotedAnsi(s); }
 
 bool recording() { return state().recording != 0; }
 
-Call::Call(const char* op, const _zjobcxt* cxt)
-    : on_(recording()), keep_(answersLookAtArguments(op)), op_(op),
+Call::Call(const coreops::Operation& row, const _zjobcxt* cxt)
+    : on_(recording()), keep_(answersLookAtArguments(row.name)), row_(row),
       job_(cxt && (on_ || anyAnswers()) ? jobOfData(cxt->data) : 0) {
     if (!on_) return;
-    head_ = "\"job\":" + std::to_string(job_) + ",\"op\":\"" + std::string(op_) + "\",\"ctx\":[" +
+    head_ = "\"job\":" + std::to_string(job_) + ",\"op\":\"" + std::string(row_.name) + "\",\"ctx\":[" +
             std::to_string(job_) + "," + std::to_string(cxt ? cxt->pwdobj : 0) + "]";
 }
 
-Call::Call(const char* op) : on_(recording()), keep_(answersLookAtArguments(op)), op_(op) {
-    if (on_) head_ = "\"op\":\"" + std::string(op_) + "\"";
+Call::Call(const coreops::Operation& row) : on_(recording()), keep_(answersLookAtArguments(row.name)), row_(row) {
+    if (on_) head_ = "\"op\":\"" + std::string(row_.name) + "\"";
 }
 
 void Call::keep(const std::string& text, bool isString, bool isNull) {
@@ -109,9 +72,7 @@ void Call::keep(const std::string& text, bool isString, bool isNull) {
 }
 
 Call& Call::add(const std::string& json) {
-    if (!on_) return *this;
-    if (!args_.empty()) args_ += ",";
-    args_ += json;
+    if (on_) args_.push_back(json);
     return *this;
 }
 
@@ -123,6 +84,18 @@ Call& Call::scalar(const std::string& text) {
 Call& Call::nullArg() {
     keep("", false, true);
     return add("null");
+}
+
+Call& Call::out(const int* p) {
+    if (!p) return nullArg();
+    if (on_) later_.push_back(Later{args_.size(), p, nullptr});
+    return scalar(std::to_string(*p));
+}
+
+Call& Call::out(const unsigned long* p) {
+    if (!p) return nullArg();
+    if (on_) later_.push_back(Later{args_.size(), nullptr, p});
+    return scalar(std::to_string(*p));
 }
 
 Call& Call::raw(const std::string& json) {
@@ -181,19 +154,19 @@ Call& Call::strings(char* const* v, std::size_t n) {
 long Call::result(long fallback) const {
     long number = 0;
     std::string unused;
-    return answerFor(op_, job_, values_, Field::Result, number, unused) ? number : fallback;
+    return answerFor(row_.name, job_, values_, Field::Result, number, unused) ? number : fallback;
 }
 
 std::string Call::text(const std::string& fallback) const {
     long unused = 0;
     std::string text;
-    return answerFor(op_, job_, values_, Field::Text, unused, text) ? text : fallback;
+    return answerFor(row_.name, job_, values_, Field::Text, unused, text) ? text : fallback;
 }
 
 int Call::abortFlag() const {
     long number = 0;
     std::string unused;
-    return answerFor(op_, job_, values_, Field::Abort, number, unused) ? static_cast<int>(number) : 0;
+    return answerFor(row_.name, job_, values_, Field::Abort, number, unused) ? static_cast<int>(number) : 0;
 }
 
 std::string Call::fill(char* buffer, std::size_t size, const std::string& text) const {
@@ -202,7 +175,7 @@ std::string Call::fill(char* buffer, std::size_t size, const std::string& text) 
     State& s = state();
     if (s.settings) {
         std::lock_guard<std::mutex> g(s.lock);
-        brim = s.unterminated.count(op_) != 0;
+        brim = s.unterminated.count(row_.name) != 0;
     }
     std::string written;
     if (brim && !text.empty()) {
@@ -217,13 +190,18 @@ std::string Call::fill(char* buffer, std::size_t size, const std::string& text) 
 }
 
 long Call::finish(long result) {
-    if (on_) append("{" + head_ + ",\"args\":[" + args_ + "]" + gave_ + "}", &result);
+    if (on_) {
+        for (const Later& l : later_) args_[l.slot] = l.i ? std::to_string(*l.i) : std::to_string(*l.u);
+        std::string all;
+        for (const std::string& a : args_) all += (all.empty() ? "" : ",") + a;
+        append("{" + head_ + ",\"args\":[" + all + "]" + gave_ + "}", &result);
+    }
     State& s = state();
     if (s.hasCallbacks) {
         standin_callback callback = nullptr;
         {
             std::lock_guard<std::mutex> g(s.lock);
-            auto it = s.callbacks.find(op_);
+            auto it = s.callbacks.find(row_.name);
             if (it != s.callbacks.end()) callback = it->second;
         }
         if (callback) callback();
@@ -237,12 +215,8 @@ void append(const std::string& json, const long* result) {
     State& s = state();
     if (!s.recording) return;
     std::lock_guard<std::mutex> g(s.lock);
-    std::string body = json;
-    std::size_t open = body.find('{');
-    if (open == std::string::npos) return;
-    body.erase(0, open + 1);
-    while (!body.empty() && (body[0] == ' ')) body.erase(0, 1);
-    std::string line = "{\"seq\":" + std::to_string(++s.seq) + (body.empty() || body[0] == '}' ? "" : ",") + body;
+    if (json.find('{') == std::string::npos) return;
+    std::string line = jnl::withSeq(++s.seq, json);
     s.journal += line + "\n";
     if (s.listener) s.listener(line.c_str(), result, s.listenerContext);
 }

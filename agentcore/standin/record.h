@@ -1,8 +1,10 @@
 // The stand-in core's journal and settings, shared by every operation.
 #pragma once
 
+#include "../coreops.h"
 #include "../ravlin.h"
 #include "answers.h"
+#include "format.h"
 
 #include <cstddef>
 #include <string>
@@ -24,31 +26,34 @@ struct Job : ImpJob {
 // Number of the job whose data pointer `data` is, or 0 when it is none.
 unsigned long jobOfData(const void* data);
 
-std::string jsonString(const char* s);             // "..." or null
-std::string jsonDouble(double v);                   // always with a decimal point
+std::string jsonString(const char* s);             // an ANSI string as the journal shows it, or null
 
-// One call as the journal shows it. Arguments are added in the core's
-// parameter order; finish() appends the line and returns the result.
+// One call as the journal shows it, recorded from the operation's row:
+// arguments are added in the row's order; an out-value is read when the
+// call finishes, so the line shows it as it holds when the call returns.
+// finish() appends the line and returns the result.
 class Call {
 public:
-    Call(const char* op, const _zjobcxt* cxt);
-    explicit Call(const char* op);                  // an operation without job context
+    Call(const coreops::Operation& row, const _zjobcxt* cxt);
+    explicit Call(const coreops::Operation& row);   // an operation without job context
 
     // Formatting is skipped while journaling is off, unless the operation's
     // answers depend on its arguments.
     Call& arg(int v) { return scalar(std::to_string(v)); }
     Call& arg(long v) { return scalar(std::to_string(v)); }
     Call& arg(unsigned long v) { return scalar(std::to_string(v)); }
-    Call& arg(double v) { return on_ || keep_ ? scalar(jsonDouble(v)) : *this; }
+    Call& arg(double v) { return on_ || keep_ ? scalar(jnl::number(v)) : *this; }
     Call& arg(const char* s);
     Call& arg(const std::string& s) { return arg(s.c_str()); }
     Call& ints(const long* v, std::size_t n);
     Call& uints(const unsigned long* v, std::size_t n);
     Call& strings(char* const* v, std::size_t n);
     Call& strings(const std::vector<std::string>& v);
-    // An out-pointer: the value it holds now, or null for a null pointer.
-    Call& out(const int* p) { return p ? scalar(std::to_string(*p)) : nullArg(); }
-    Call& out(const unsigned long* p) { return p ? scalar(std::to_string(*p)) : nullArg(); }
+    // An out- or in/out-pointer: answers compare the value it holds now, the
+    // journal shows the one it holds when the call finishes (null for a null
+    // pointer).
+    Call& out(const int* p);
+    Call& out(const unsigned long* p);
     // An argument already in the journal's form (a VARIANT, a list of pairs).
     Call& raw(const std::string& json);
 
@@ -79,13 +84,20 @@ private:
     Call& nullArg();
     void keep(const std::string& text, bool isString, bool isNull);
 
+    struct Later {                 // an out-value, read when the call finishes
+        std::size_t slot;
+        const int* i;
+        const unsigned long* u;
+    };
+
     bool on_;                      // journaling on when the call began
     bool keep_;                    // arguments kept for the answers' patterns
-    const char* op_;               // a literal of the operation
+    const coreops::Operation& row_;
     unsigned long job_ = 0;
     std::vector<ArgValue> values_;
     std::string head_;
-    std::string args_;
+    std::vector<std::string> args_;
+    std::vector<Later> later_;
     std::string gave_;
 };
 

@@ -67,7 +67,7 @@ void resetWaitStores() {
 }
 
 int ravlinapi::MCSleep(_zjobcxt* cxt, long intv, int noabort, int* abort) {
-    Call c("MCSleep", cxt);
+    Call c(coreops::row("MCSleep"), cxt);
     c.arg(intv).arg(noabort);
     sleepCapped(intv);
     if (abort) *abort = c.abortFlag();
@@ -77,7 +77,7 @@ int ravlinapi::MCSleep(_zjobcxt* cxt, long intv, int noabort, int* abort) {
 
 int ravlinapi::MCWaitForObject(_zjobcxt* cxt, long waitintv, void* hobj, int noabort, int* abort,
                                int reserved) {
-    Call c("MCWaitForObject", cxt);
+    Call c(coreops::row("MCWaitForObject"), cxt);
     c.arg(waitintv).arg(static_cast<long>(reinterpret_cast<intptr_t>(hobj))).arg(noabort);
     sleepCapped(waitintv);
     if (abort) *abort = c.abortFlag();
@@ -87,7 +87,7 @@ int ravlinapi::MCWaitForObject(_zjobcxt* cxt, long waitintv, void* hobj, int noa
 
 int ravlinapi::MCWaitForObjectOffline(_zjobcxt* cxt, long waitintv, void* hobj, int noabort,
                                       int* abort) {
-    Call c("MCWaitForObjectOffline", cxt);
+    Call c(coreops::row("MCWaitForObjectOffline"), cxt);
     c.arg(waitintv).arg(static_cast<long>(reinterpret_cast<intptr_t>(hobj))).arg(noabort);
     sleepCapped(waitintv);
     if (abort) *abort = c.abortFlag();
@@ -96,7 +96,7 @@ int ravlinapi::MCWaitForObjectOffline(_zjobcxt* cxt, long waitintv, void* hobj, 
 }
 
 int ravlinapi::MCEnterCS(_zjobcxt* cxt, int* abort) {
-    Call c("MCEnterCS", cxt);
+    Call c(coreops::row("MCEnterCS"), cxt);
     long r = c.result(1);
     if (abort) *abort = c.abortFlag();
     if (r && !(abort && *abort)) {
@@ -112,7 +112,7 @@ int ravlinapi::MCEnterCS(_zjobcxt* cxt, int* abort) {
 }
 
 int ravlinapi::MCExitCS(_zjobcxt* cxt) {
-    Call c("MCExitCS", cxt);
+    Call c(coreops::row("MCExitCS"), cxt);
     long r = c.result(1);
     JobsSection& cs = jobsSection();
     {
@@ -128,7 +128,7 @@ int ravlinapi::MCExitCS(_zjobcxt* cxt) {
 
 int ravlinapi::SampleLock(_zjobcxt* cxt, unsigned long component, unsigned long oldCount,
                           unsigned long* newCount) {
-    Call c("SampleLock", cxt);
+    Call c(coreops::row("SampleLock"), cxt);
     c.arg(component).arg(oldCount);
     unsigned long now;
     {
@@ -142,7 +142,7 @@ int ravlinapi::SampleLock(_zjobcxt* cxt, unsigned long component, unsigned long 
 }
 
 int ravlinapi::AcquireLock(_zjobcxt* cxt, unsigned long component) {
-    Call c("AcquireLock", cxt);
+    Call c(coreops::row("AcquireLock"), cxt);
     c.arg(component);
     {
         Locks& l = locks();

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "agent.h"
 #include "calls.h"
 #include "check.h"
 #include "child.h"
@@ -25,6 +24,7 @@
 #include "session.h"
 #include "story.h"
 #include "supervisor.h"
+#include "timeline.h"
 
 namespace {
 
@@ -43,10 +43,22 @@ void say(std::FILE* to, const std::wstring& text) {
 
 void complain(const std::wstring& text) { say(stderr, L"ztolvera-run: " + text + L"\n"); }
 
-std::string summary(const Job& job, const JobStory& story, const JobCounts& counts) {
-    return "job " + std::to_string(job.jobno) + " " + story.name + ": " + story.state + ", runs " +
-           std::to_string(job.runs) + ", succeeded " + std::to_string(job.succeeded) + ", script errors " +
-           std::to_string(counts.scriptErrors) + ", core calls " + std::to_string(counts.coreCalls) + "\n";
+std::string summary(const JobStory& story) {
+    return "job " + std::to_string(story.jobno) + " " + story.name + ": " + story.state + ", runs " +
+           std::to_string(story.runs.size()) + ", succeeded " + std::to_string(story.succeeded) + ", script errors " +
+           std::to_string(story.scriptErrors) + ", core calls " + std::to_string(story.coreCalls) + "\n";
+}
+
+// The session's exit status, from the same records the summaries and the
+// report read.
+Status exitStatus(const Ending& ending, const std::vector<JobStory>& jobs, const std::vector<Verdict>& verdicts,
+                  bool reportFailed) {
+    if (ending.crashed) return Crashed;
+    if (ending.hung) return Hung;
+    if (std::any_of(verdicts.begin(), verdicts.end(), [](const Verdict& v) { return !v.holds; })) return ExpectationFailed;
+    bool failed = ending.fatal || ending.journalFailed || reportFailed ||
+                  std::any_of(jobs.begin(), jobs.end(), [](const JobStory& j) { return j.failed; });
+    return failed ? SomeFailed : AllSucceeded;
 }
 
 // Ctrl-C: the first lets the runs in progress end and the runner write its
@@ -73,16 +85,16 @@ std::string clock(double seconds) {
 
 class StatusLine {
 public:
-    StatusLine(Console& console, const Session& session, const std::vector<Job>& jobs, unsigned runs, bool endless)
-        : console_(console), session_(session), jobs_(jobs), runs_(runs), endless_(endless) {}
+    StatusLine(Console& console, const Session& session, const Timeline& timeline, unsigned runs, bool endless)
+        : console_(console), session_(session), timeline_(timeline), runs_(runs), endless_(endless) {}
 
     void tick() {
         double now = session_.now();
         if (now < kStatusAfterSeconds) return;
-        unsigned done = runsDone(jobs_);
-        std::size_t n = jobs_.size();
+        unsigned done = timeline_.runsDone();
+        std::size_t n = timeline_.jobs().size();
         std::string text = "ztolvera-run: " + std::to_string(n) + (n == 1 ? " job, " : " jobs, ") +
-                           std::to_string(done) + (endless_ ? "" : " of " + std::to_string(runsPlanned(jobs_, runs_))) +
+                           std::to_string(done) + (endless_ ? "" : " of " + std::to_string(timeline_.runsPlanned(runs_))) +
                            " runs done, " + clock(now) + " elapsed" + (endless_ ? ", Ctrl-C ends" : "");
         if (console_.terminal()) {
             console_.status(text);
@@ -96,7 +108,7 @@ public:
 private:
     Console& console_;
     const Session& session_;
-    const std::vector<Job>& jobs_;
+    const Timeline& timeline_;
     unsigned runs_;
     bool endless_;
     unsigned lastDone_ = 0;
@@ -132,20 +144,20 @@ int wmain(int argc, wchar_t** argv) {
         std::fwrite(list.data(), 1, list.size(), stdout);
         return AllSucceeded;
     }
-    // Read here as well as in the child, so that a faulty scenario is a
-    // usage error before any job runs.
+    // The child takes the scenario and the scripts as the runner read them.
+    if (!options.child.empty()) {
+        ChildSpec spec;
+        return parseChildSpec(options.child, spec) ? runChild(options, spec) : UsageError;
+    }
+    // Read before any job runs, so that a faulty scenario is a usage error.
     Scenario scenario;
     if (std::string why; options.hasScenario && !loadScenario(options.scenario, scenario, why)) {
         say(stderr, L"ztolvera-run: ");
         std::fwrite((why + "\n").data(), 1, why.size() + 1, stderr);
         return UsageError;
     }
-    if (!options.child.empty()) {
-        ChildSpec spec;
-        return parseChildSpec(options.child, spec) ? runChild(options, scenario, spec) : UsageError;
-    }
 
-    std::vector<Job> jobs;
+    std::vector<std::string> names;
     std::vector<std::wstring> texts;
     for (const std::wstring& path : options.scripts) {
         std::wstring text;
@@ -154,10 +166,7 @@ int wmain(int argc, wchar_t** argv) {
             return UsageError;
         }
         texts.push_back(std::move(text));
-        Job job;
-        job.jobno = static_cast<unsigned long>(jobs.size() + 1);
-        job.name = jobNameOf(path);
-        jobs.push_back(std::move(job));
+        names.push_back(utf8(jobNameOf(path)));
     }
     if (options.check) {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -186,10 +195,13 @@ int wmain(int argc, wchar_t** argv) {
     ReportFacts facts;
     facts.commandLine = utf8(commandLine(argc, argv));
     facts.began = session.began();
-    StatusLine status(console, session, jobs, options.runs, options.everySeconds > 0 && !options.runsGiven);
+    Timeline timeline(names);
+    StatusLine status(console, session, timeline, options.runs, options.everySeconds > 0 && !options.runsGiven);
 
     Supervision supervision;
     supervision.options = &options;
+    supervision.scenario = &scenario;
+    supervision.texts = &texts;
     supervision.session = &session;
     supervision.journal = &journal;
     supervision.console = &console;
@@ -204,40 +216,29 @@ int wmain(int argc, wchar_t** argv) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (!options.quiet)
         for (const std::string& line : findingsBeforeRun(options.scripts, texts)) console.message(line);
-    Ending ending = superviseJobs(supervision, jobs);
+    Ending ending = superviseJobs(supervision, timeline);
     console.clearStatus();
     facts.seconds = session.now();
     if (ending.journalFailed) complain(L"cannot write the journal " + options.journal);
 
-    auto counts = countByJob(session.lines());
-    facts.jobs = tellStories(jobs, texts, session);
-    facts.verdicts = checkExpectations(scenario.expectations, facts.jobs, session.lines());
     // Script errors that the scenario asks for are the script doing right.
     bool errorsExpected = std::any_of(scenario.expectations.begin(), scenario.expectations.end(), [](const Expectation& e) {
         return e.kind == Expectation::ScriptError && !(e.count && *e.count == 0) && !(e.atMost && *e.atMost == 0);
     });
-    Status result = ending.crashed ? Crashed : ending.hung ? Hung : AllSucceeded;
-    bool failed = ending.fatal || ending.journalFailed;
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        const Job& job = jobs[i];
-        // A script error is a failure even where the run still set ret.
-        bool errors = counts[job.jobno].scriptErrors || job.succeeded != job.runs;
-        if (!job.compiled || (errors && !errorsExpected)) failed = true;
-        if (options.quiet) continue;
-        console.summary(summary(job, facts.jobs[i], counts[job.jobno]));
-        for (const std::string& line : problemLines(facts.jobs[i])) console.message(line);
-        for (const std::string& line : overrunLines(facts.jobs[i])) console.message(line);
+    facts.jobs = tellStories(timeline, texts, session, errorsExpected);
+    facts.verdicts = checkExpectations(scenario.expectations, facts.jobs, session.lines());
+    if (!options.quiet) {
+        for (const JobStory& story : facts.jobs) {
+            console.summary(summary(story));
+            for (const std::string& line : problemLines(story)) console.message(line);
+            for (const std::string& line : overrunLines(story)) console.message(line);
+        }
+        for (const Verdict& v : facts.verdicts) {
+            console.summary(verdictLine(v));
+            for (const std::string& line : failureLines(v)) console.message(line);
+        }
     }
-    for (const Verdict& v : facts.verdicts) {
-        if (!v.holds && result == AllSucceeded) result = ExpectationFailed;
-        if (options.quiet) continue;
-        console.summary(verdictLine(v));
-        for (const std::string& line : failureLines(v)) console.message(line);
-    }
-    if (options.hasReport && !report.write(reportHtml(facts))) {
-        complain(L"cannot write the report " + options.report);
-        failed = true;
-    }
-    if (result == AllSucceeded && failed) result = SomeFailed;
-    return result;
+    bool reportFailed = options.hasReport && !report.write(reportHtml(facts));
+    if (reportFailed) complain(L"cannot write the report " + options.report);
+    return exitStatus(ending, facts.jobs, facts.verdicts, reportFailed);
 }

@@ -1,0 +1,396 @@
+#include "scenario.h"
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+#define TOML_ENABLE_FORMATTERS 0
+#include <toml++/toml.h>
+
+#include "operations.h"
+#include "owners.h"
+#include "script.h"
+#include "standin.h"
+
+namespace {
+
+const std::vector<std::string> kTopKeys = {"answers", "objects", "dictionary", "exports", "expect"};
+const std::vector<std::string> kAnswerKeys = {"result", "text", "abort", "when"};
+const std::vector<std::string> kWhenKeys = {"result", "text", "abort", "runs", "match"};
+const std::vector<std::string> kExpectKinds = {"event", "data", "abort", "script_error", "calls"};
+const std::vector<std::string> kCountKeys = {"job", "runs", "count", "at_least", "at_most"};
+
+// Which keys each kind of expectation takes besides kCountKeys.
+std::vector<std::string> keysOf(Expectation::Kind kind) {
+    switch (kind) {
+    case Expectation::Event: return {"severity", "message", "objects"};
+    case Expectation::Data: return {"stream", "series", "min", "max"};
+    case Expectation::Abort: return {"severity", "message", "objects"};
+    case Expectation::ScriptError: return {"message"};
+    case Expectation::Calls: return {"op", "match"};
+    }
+    return {};
+}
+
+// UTF-8 of the file to the core's 8-bit strings.
+std::string toAnsi(const std::string& text) {
+    std::wstring wide;
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    wide.resize(n > 0 ? n : 0);
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    int m = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(m > 0 ? m : 0, '\0');
+    if (m > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), m, nullptr, nullptr);
+    return out;
+}
+
+class Reader {
+public:
+    Reader(const std::string& source, Scenario& scenario) : source_(source), scenario_(scenario) {}
+
+    bool read(const toml::table& root) {
+        if (!onlyKeys(root, kTopKeys, "the scenario")) return false;
+        if (auto* t = root["answers"].as_table(); t && !answers(*t)) return false;
+        if (root.contains("answers") && !root["answers"].as_table()) return fail(*root.get("answers"), "answers must be a table");
+        if (auto* t = root["objects"].as_table(); t && !objects(*t)) return false;
+        if (auto* t = root["dictionary"].as_table(); t && !dictionary(*t)) return false;
+        if (auto* t = root["exports"].as_table(); t && !exports(*t)) return false;
+        if (auto* t = root["expect"].as_table(); t && !expectations(*t)) return false;
+        for (const char* key : {"objects", "dictionary", "exports", "expect"})
+            if (root.contains(key) && !root[key].as_table()) return fail(*root.get(key), std::string(key) + " must be a table");
+        // Numbered in the order they stand in the file.
+        std::stable_sort(lines_.begin(), lines_.end());
+        for (std::size_t i = 0; i < lines_.size(); ++i) scenario_.expectations[lines_[i].second].number = static_cast<unsigned>(i + 1);
+        std::sort(scenario_.expectations.begin(), scenario_.expectations.end(),
+                  [](const Expectation& a, const Expectation& b) { return a.number < b.number; });
+        return true;
+    }
+
+    const std::string& error() const { return error_; }
+
+private:
+    bool fail(const toml::node& at, const std::string& message) {
+        error_ = source_ + ":" + std::to_string(at.source().begin.line) + ": " + message;
+        return false;
+    }
+
+    bool onlyKeys(const toml::table& t, const std::vector<std::string>& allowed, const std::string& where) {
+        for (auto&& [key, node] : t) {
+            std::string k(key.str());
+            if (std::find(allowed.begin(), allowed.end(), k) == allowed.end())
+                return fail(node, unknownName("key", k, allowed, "in " + where));
+        }
+        return true;
+    }
+
+    bool text(const toml::node& n, const std::string& what, std::string& out) {
+        if (auto s = n.value_exact<std::string>()) return out = *s, true;
+        return fail(n, what + " must be a string");
+    }
+
+    bool integer(const toml::node& n, const std::string& what, long low, long high, long& out) {
+        auto v = n.value_exact<int64_t>();
+        if (!v && n.is_boolean()) v = *n.value_exact<bool>() ? 1 : 0;
+        if (!v || *v < low || *v > high)
+            return fail(n, what + " must be a whole number from " + std::to_string(low) + " to " + std::to_string(high));
+        out = static_cast<long>(*v);
+        return true;
+    }
+
+    bool real(const toml::node& n, const std::string& what, double& out) {
+        if (auto v = n.value<double>(); v && (n.is_integer() || n.is_floating_point())) return out = *v, true;
+        return fail(n, what + " must be a number");
+    }
+
+    // 3, "3", "3-" or "2-4".
+    bool runRange(const toml::node& n, RunRange& range) {
+        const char* form = "runs must be a run number or a string like \"3\", \"3-\" or \"2-4\"";
+        range.given = true;
+        if (auto v = n.value_exact<int64_t>()) {
+            if (*v < 1 || *v > 999) return fail(n, form);
+            range.first = range.last = static_cast<unsigned>(*v);
+            return true;
+        }
+        auto s = n.value_exact<std::string>();
+        if (!s) return fail(n, form);
+        const char* p = s->c_str();
+        char* end = nullptr;
+        long first = std::strtol(p, &end, 10), last = first;
+        if (end == p || first < 1) return fail(n, form);
+        if (*end == '-') {
+            const char* rest = end + 1;
+            if (*rest) {
+                last = std::strtol(rest, &end, 10);
+                if (end == rest || last < first) return fail(n, form);
+            } else {
+                last = 0, end = const_cast<char*>(rest);
+            }
+        }
+        if (*end || first > 999 || last > 999) return fail(n, form);
+        range.first = static_cast<unsigned>(first);
+        range.last = static_cast<unsigned>(last);
+        return true;
+    }
+
+    // { param = "pattern", ... }: parameters of `op`, patterns as strings or numbers.
+    bool patterns(const toml::node& n, const coreops::Operation& op, Patterns& out, bool ansi) {
+        const toml::table* t = n.as_table();
+        if (!t) return fail(n, "match must be a table of parameter = pattern");
+        std::vector<std::string> params = parametersOf(op);
+        for (auto&& [key, value] : *t) {
+            std::string k(key.str());
+            if (std::find(params.begin(), params.end(), k) == params.end())
+                return fail(value, unknownName("parameter", k, params, std::string("of ") + op.name));
+            std::string pattern;
+            if (auto s = value.value_exact<std::string>()) pattern = ansi ? toAnsi(*s) : *s;
+            else if (auto i = value.value_exact<int64_t>()) pattern = std::to_string(*i);
+            else if (auto d = value.value_exact<double>()) pattern = std::to_string(*d);
+            else return fail(value, "the pattern for " + k + " must be a string or a number");
+            out.emplace_back(k, pattern);
+        }
+        return true;
+    }
+
+    bool fields(const toml::table& t, const coreops::Operation& op, ScenarioAnswer& a) {
+        std::string why;
+        for (const char* field : {"result", "text", "abort"}) {
+            const toml::node* n = t.get(field);
+            if (!n) continue;
+            if (!checkField(op, field, why)) return fail(*n, why);
+            long v = 0;
+            std::string s;
+            if (field[0] == 'r') {
+                if (!integer(*n, "result", LONG_MIN, LONG_MAX, v)) return false;
+                a.result = v;
+            } else if (field[0] == 't') {
+                if (!text(*n, "text", s)) return false;
+                a.text = toAnsi(s);
+            } else {
+                if (!integer(*n, "abort", INT_MIN, INT_MAX, v)) return false;
+                a.abort = static_cast<int>(v);
+            }
+        }
+        return true;
+    }
+
+    bool answers(const toml::table& all) {
+        for (auto&& [key, node] : all) {
+            std::string name(key.str());
+            const coreops::Operation* op = findOperation(name);
+            if (!op) return fail(node, unknownOperation(name));
+            const toml::table* t = node.as_table();
+            if (!t) return fail(node, "answers." + name + " must be a table");
+            if (!onlyKeys(*t, kAnswerKeys, "answers." + name)) return false;
+            ScenarioAnswer plain;
+            plain.op = name;
+            if (!fields(*t, *op, plain)) return false;
+            if (plain.result || plain.text || plain.abort) scenario_.answers.push_back(plain);
+            const toml::node* when = t->get("when");
+            if (!when) continue;
+            const toml::array* list = when->as_array();
+            if (!list) return fail(*when, "when must be a list of tables ([[answers." + name + ".when]])");
+            for (const toml::node& item : *list) {
+                const toml::table* w = item.as_table();
+                if (!w) return fail(item, "each when must be a table");
+                if (!onlyKeys(*w, kWhenKeys, "answers." + name + ".when")) return false;
+                ScenarioAnswer a;
+                a.op = name;
+                if (const toml::node* r = w->get("runs"); r && !runRange(*r, a.runs)) return false;
+                if (const toml::node* m = w->get("match"); m && !patterns(*m, *op, a.match, true)) return false;
+                if (!fields(*w, *op, a)) return false;
+                if (!a.result && !a.text && !a.abort) return fail(item, "this when answers nothing (no result, text or abort)");
+                scenario_.answers.push_back(a);
+            }
+        }
+        return true;
+    }
+
+    bool objects(const toml::table& t) {
+        for (auto&& [key, node] : t) {
+            const toml::array* list = node.as_array();
+            if (!list) return fail(node, "objects." + std::string(key.str()) + " must be a list of strings");
+            std::vector<std::string> items;
+            for (const toml::node& item : *list) {
+                std::string s;
+                if (!text(item, "each item", s)) return false;
+                items.push_back(toAnsi(s));
+            }
+            scenario_.objects.emplace_back(toAnsi(std::string(key.str())), items);
+        }
+        return true;
+    }
+
+    bool dictionary(const toml::table& t) {
+        for (auto&& [key, node] : t) {
+            std::string s;
+            if (!text(node, "dictionary." + std::string(key.str()), s)) return false;
+            scenario_.dictionary.emplace_back(toAnsi(std::string(key.str())), toAnsi(s));
+        }
+        return true;
+    }
+
+    bool exports(const toml::table& t) {
+        for (auto&& [key, node] : t) {
+            ExportSeed e;
+            e.name = toAnsi(std::string(key.str()));
+            if (auto s = node.value_exact<std::string>()) e.kind = ExportSeed::Text, e.text = *s;
+            else if (auto b = node.value_exact<bool>()) e.kind = ExportSeed::Boolean, e.boolean = *b;
+            else if (auto i = node.value_exact<int64_t>(); i && *i >= LONG_MIN && *i <= LONG_MAX)
+                e.kind = ExportSeed::Integer, e.integer = static_cast<long>(*i);
+            else if (auto d = node.value_exact<double>()) e.kind = ExportSeed::Real, e.real = *d;
+            else return fail(node, "exports." + e.name + " must be a string, a whole number, a number or true/false");
+            scenario_.exports.push_back(e);
+        }
+        return true;
+    }
+
+    bool expectations(const toml::table& all) {
+        if (!onlyKeys(all, kExpectKinds, "expect")) return false;
+        for (auto&& [key, node] : all) {
+            std::string kind(key.str());
+            const toml::array* list = node.as_array();
+            if (!list) return fail(node, "expect." + kind + " must be a list of tables ([[expect." + kind + "]])");
+            for (const toml::node& item : *list) {
+                const toml::table* t = item.as_table();
+                if (!t) return fail(item, "each expect." + kind + " must be a table");
+                Expectation e;
+                e.kind = static_cast<Expectation::Kind>(std::find(kExpectKinds.begin(), kExpectKinds.end(), kind) - kExpectKinds.begin());
+                if (!expectation(*t, kind, e)) return false;
+                lines_.emplace_back(item.source().begin.line, scenario_.expectations.size());
+                scenario_.expectations.push_back(e);
+            }
+        }
+        return true;
+    }
+
+    bool expectation(const toml::table& t, const std::string& kind, Expectation& e) {
+        std::vector<std::string> allowed = kCountKeys, own = keysOf(e.kind);
+        allowed.insert(allowed.end(), own.begin(), own.end());
+        if (!onlyKeys(t, allowed, "expect." + kind)) return false;
+        long v = 0;
+        std::string s;
+        for (auto&& [key, node] : t) {
+            std::string k(key.str());
+            if (k == "job") { if (!text(node, k, e.job)) return false; }
+            else if (k == "runs") { if (!runRange(node, e.runs)) return false; }
+            else if (k == "count" || k == "at_least" || k == "at_most") {
+                if (!integer(node, k, 0, LONG_MAX, v)) return false;
+                (k == "count" ? e.count : k == "at_least" ? e.atLeast : e.atMost) = static_cast<unsigned>(v);
+            } else if (k == "severity") {
+                if (const toml::array* range = node.as_array()) {
+                    long low = 0, high = 0;
+                    if (range->size() != 2 || !integer(*range->get(0), "severity", LONG_MIN, LONG_MAX, low) ||
+                        !integer(*range->get(1), "severity", LONG_MIN, LONG_MAX, high))
+                        return error_.empty() ? fail(node, "severity must be a number or [lowest, highest]") : false;
+                    e.severityLow = low, e.severityHigh = high;
+                } else {
+                    if (!integer(node, "severity", LONG_MIN, LONG_MAX, v)) return false;
+                    e.severityLow = e.severityHigh = v;
+                }
+            } else if (k == "message" || k == "objects" || k == "stream" || k == "series") {
+                if (!text(node, k, s)) return false;
+                (k == "message" ? e.message : k == "objects" ? e.objects : k == "stream" ? e.stream : e.series) = s;
+            } else if (k == "min" || k == "max") {
+                double d = 0;
+                if (!real(node, k, d)) return false;
+                (k == "min" ? e.min : e.max) = d;
+            } else if (k == "op") {
+                if (!text(node, k, e.op)) return false;
+                if (!findOperation(e.op))
+                    return fail(node, unknownOperation(e.op));
+            }
+        }
+        if (e.kind == Expectation::Calls) {
+            const toml::node* op = t.get("op");
+            if (!op) return fail(t, "expect.calls needs op, the core operation to count");
+            if (const toml::node* m = t.get("match"); m && !patterns(*m, *findOperation(e.op), e.match, false)) return false;
+        }
+        if (e.count && (e.atLeast || e.atMost)) return fail(t, "count is exact: it goes without at_least and at_most");
+        return true;
+    }
+
+    std::string source_;
+    Scenario& scenario_;
+    std::string error_;
+    std::vector<std::pair<std::size_t, std::size_t>> lines_;   // line in the file, expectation
+};
+
+}  // namespace
+
+std::string RunRange::words() const {
+    if (!given) return "the session";
+    if (first == last) return "run " + std::to_string(first);
+    if (!last) return first == 1 ? "every run" : "each run from " + std::to_string(first) + " on";
+    return "each of runs " + std::to_string(first) + "-" + std::to_string(last);
+}
+
+bool parseScenario(const std::string& text, const std::string& source, Scenario& scenario, std::string& error) {
+    try {
+        toml::table root = toml::parse(text, source);
+        Reader reader(source, scenario);
+        if (reader.read(root)) return true;
+        error = reader.error();
+    } catch (const toml::parse_error& e) {
+        error = source + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+    } catch (const std::exception& e) {
+        error = source + ": " + e.what();
+    }
+    return false;
+}
+
+bool loadScenario(const std::wstring& path, Scenario& scenario, std::string& error) {
+    // Read as script files are: UTF-8, or UTF-16LE with its mark.
+    std::wstring text, why;
+    if (!readScript(path, text, why)) {
+        error = "cannot read the scenario " + utf8(path) + ": " + utf8(why);
+        return false;
+    }
+    return parseScenario(utf8(text), utf8(jobNameOf(path)), scenario, error);
+}
+
+void applyScenario(const Scenario& scenario) {
+    for (const auto& [name, items] : scenario.objects) {
+        std::vector<const char*> list;
+        for (const std::string& item : items) list.push_back(item.c_str());
+        standin_setObjectItems(name.c_str(), list.data(), static_cast<unsigned long>(list.size()));
+    }
+    for (const auto& [name, value] : scenario.dictionary) standin_seedDictionary(name.c_str(), value.c_str());
+    for (const ExportSeed& e : scenario.exports) {
+        Variant v;
+        switch (e.kind) {
+        case ExportSeed::Text: {
+            std::wstring wide(e.text.size(), L'\0');
+            int n = MultiByteToWideChar(CP_UTF8, 0, e.text.data(), static_cast<int>(e.text.size()), wide.data(),
+                                        static_cast<int>(wide.size()));
+            wide.resize(n > 0 ? n : 0);
+            V_VT(&v) = VT_BSTR;
+            V_BSTR(&v) = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+            break;
+        }
+        case ExportSeed::Integer: V_VT(&v) = VT_I4; V_I4(&v) = e.integer; break;
+        case ExportSeed::Real: V_VT(&v) = VT_R8; V_R8(&v) = e.real; break;
+        case ExportSeed::Boolean: V_VT(&v) = VT_BOOL; V_BOOL(&v) = e.boolean ? VARIANT_TRUE : VARIANT_FALSE; break;
+        }
+        standin_seedExport(e.name.c_str(), &v);
+    }
+    for (const ScenarioAnswer& a : scenario.answers) {
+        std::vector<const char*> params, values;
+        for (const auto& [param, pattern] : a.match) params.push_back(param.c_str()), values.push_back(pattern.c_str());
+        standin_answer given = {};
+        given.op = a.op.c_str();
+        given.firstRun = a.runs.first;
+        given.lastRun = a.runs.last;
+        given.matchCount = static_cast<unsigned long>(params.size());
+        given.matchParams = params.data();
+        given.matchValues = values.data();
+        given.hasResult = a.result.has_value();
+        given.result = a.result.value_or(0);
+        given.text = a.text ? a.text->c_str() : nullptr;
+        given.hasAbort = a.abort.has_value();
+        given.abort = a.abort.value_or(0);
+        standin_addAnswer(&given);
+    }
+}

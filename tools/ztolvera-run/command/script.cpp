@@ -1,0 +1,114 @@
+#include "script.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+namespace {
+
+// Script files are small; anything beyond this is not a script.
+constexpr DWORD kMaxScriptBytes = 16 * 1024 * 1024;
+
+std::wstring systemMessage(DWORD code) {
+    wchar_t* text = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = n && text ? std::wstring(text, n) : L"error " + std::to_wstring(code);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                                message.back() == L'.' || message.back() == L' '))
+        message.pop_back();
+    return message;
+}
+
+class Handle {
+public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    ~Handle() { if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return h_; }
+
+private:
+    HANDLE h_;
+};
+
+}  // namespace
+
+bool decodeScript(const std::string& bytes, std::wstring& text, std::wstring& error) {
+    text.clear();
+    if (bytes.size() >= 2 && bytes.compare(0, 2, "\xFE\xFF") == 0) {
+        error = L"UTF-16 big-endian text is not supported; save it as UTF-8 or UTF-16LE";
+        return false;
+    }
+    if (bytes.size() >= 2 && bytes.compare(0, 2, "\xFF\xFE") == 0) {
+        if (bytes.size() % 2) {
+            error = L"UTF-16LE text with an odd number of bytes";
+            return false;
+        }
+        text.resize((bytes.size() - 2) / 2);
+        std::memcpy(text.data(), bytes.data() + 2, text.size() * 2);
+    } else {
+        std::size_t skip = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+        int size = static_cast<int>(bytes.size() - skip);
+        if (size > 0) {
+            const char* start = bytes.data() + skip;
+            int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, start, size, nullptr, 0);
+            if (n <= 0) {
+                error = L"not UTF-8 text (nor UTF-16LE with a byte-order mark)";
+                return false;
+            }
+            text.resize(n);
+            MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, start, size, text.data(), n);
+        }
+    }
+    if (text.find(L'\0') != std::wstring::npos) {
+        error = L"contains NUL characters (UTF-16 without a byte-order mark?)";
+        text.clear();
+        return false;
+    }
+    return true;
+}
+
+bool readScript(const std::wstring& path, std::wstring& text, std::wstring& error) {
+    Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        error = systemMessage(GetLastError());
+        return false;
+    }
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.get(), &size)) {
+        error = systemMessage(GetLastError());
+        return false;
+    }
+    if (size.QuadPart > kMaxScriptBytes) {
+        error = L"larger than " + std::to_wstring(kMaxScriptBytes / (1024 * 1024)) + L" MB";
+        return false;
+    }
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!bytes.empty() && !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) {
+        error = systemMessage(GetLastError());
+        return false;
+    }
+    if (got != bytes.size()) {
+        error = L"could not be read to its end";
+        return false;
+    }
+    return decodeScript(bytes, text, error);
+}
+
+std::wstring jobNameOf(const std::wstring& path) {
+    std::size_t slash = path.find_last_of(L"\\/:");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::string utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? n : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
