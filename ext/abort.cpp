@@ -7,6 +7,7 @@
 #include "activation.h"
 #include "owners.h"
 #include "trace.h"
+#include "trace_formats.h"
 #include "wait_methods.h"
 
 namespace {
@@ -49,7 +50,7 @@ void traceRefusal(DISPID id, ITypeInfo* names) {
     char name[64];
     memberName(names, id, name);
     const Activation* code = innermostActivation();
-    trace("ScpExt-%s: call refused, run %lu is being ended\n", name, code ? code->pwdobj : 0ul);
+    trace(traceformat::kCallRefused, name, code ? code->pwdobj : 0ul);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "test_points.h"
 #include "text.h"
 #include "trace.h"
+#include "trace_formats.h"
 
 namespace {
 
@@ -249,7 +250,7 @@ STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
     try {
         name = toLocaleText(job->name().c_str());
     } catch (const std::bad_alloc&) {
-        trace("Tolvera-compile: script <%s,%x> failed, err=%x\n", "?", cookie, E_OUTOFMEMORY);
+        trace(traceformat::kCompileFailed, "?", cookie, E_OUTOFMEMORY);
         return S_FALSE;
     }
 
@@ -272,7 +273,7 @@ STDMETHODIMP CTolvera::compile(ULONG cookie, BSTR script) {
 
     HRESULT hr = compileText(*job, text);
     if (FAILED(hr)) {
-        trace("Tolvera-compile: script <%s,%x> failed, err=%x\n", name.c_str(), cookie, hr);
+        trace(traceformat::kCompileFailed, name.c_str(), cookie, hr);
         return S_FALSE;
     }
     trace("Tolvera-compile: script <%s,%x> compiled\n", name.c_str(), cookie);
@@ -338,11 +339,11 @@ STDMETHODIMP CTolvera::run(ULONG cookie, ULONG pwdobj, VARIANT_BOOL* ret) {
     } else if (code.ending) {
         // Ended by stop, unreg or the host's release, also where the script
         // handled the interruption and main returned.
-        trace("Tolvera-run: script %x failed to run with err %x\n", cookie, FAILED(hr) ? hr : E_ABORT);
+        trace(traceformat::kRunFailed, cookie, FAILED(hr) ? hr : E_ABORT);
     } else if (SUCCEEDED(hr)) {
         *ret = 1;
     } else {
-        trace("Tolvera-run: script %x failed to run with err %x\n", cookie, hr);
+        trace(traceformat::kRunFailed, cookie, hr);
     }
     return S_OK;
 }
