@@ -179,6 +179,22 @@ std::wstring fiftyLineScript(int calls) {
     return s + L"End Sub\n";
 }
 
+// Busy blocks of every heap of the process: what is held, without the free
+// room a heap keeps committed between them.
+SIZE_T heapBytesInUse() {
+    HANDLE heaps[64];
+    DWORD count = GetProcessHeaps(64, heaps);
+    SIZE_T total = 0;
+    for (DWORD h = 0; h < count && h < 64; ++h) {
+        if (!HeapLock(heaps[h])) continue;
+        PROCESS_HEAP_ENTRY entry = {};
+        while (HeapWalk(heaps[h], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) total += entry.cbData;
+        HeapUnlock(heaps[h]);
+    }
+    return total;
+}
+
 SIZE_T privateBytes() {
     SIZE_T total = 0;
     MEMORY_BASIC_INFORMATION info;

@@ -59,3 +59,4 @@ std::wstring fiftyLineScript(int calls = 0);
 // Committed private memory of the process, summed over its address space:
 // the platform's process counters do not report private bytes here.
 SIZE_T privateBytes();
+SIZE_T heapBytesInUse();

@@ -161,47 +161,62 @@ void benchConcurrency(BenchHost& host) {
 // the count would depend on what ran before.
 int serveFootprint(const std::wstring& side, int jobs) {
     std::wstring script = fiftyLineScript();
-    double held = 0;
+    double held = 0, inUse = 0;
     if (side == L"host") {
         BenchHost host;
         if (!host.ok()) return 1;
         std::vector<unsigned long> cookies;
         cookies.reserve(jobs + 1);
         cookies.push_back(host.reg(script, true));
-        SIZE_T before = privateBytes();
+        SIZE_T before = privateBytes(), heapBefore = heapBytesInUse();
         for (int i = 0; i < jobs; ++i) cookies.push_back(host.reg(script, true));
         held = double(privateBytes() - before);
+        inUse = double(heapBytesInUse() - heapBefore);
         for (unsigned long cookie : cookies) host.unreg(cookie);
     } else {
         std::vector<BareEngine> engines(jobs + 1);
         engines[0].prepare(script);
-        SIZE_T before = privateBytes();
+        SIZE_T before = privateBytes(), heapBefore = heapBytesInUse();
         for (int i = 1; i <= jobs; ++i) engines[i].prepare(script);
         held = double(privateBytes() - before);
+        inUse = double(heapBytesInUse() - heapBefore);
     }
-    std::printf("%.1f\n", held / jobs);
+    std::printf("%.1f %.1f\n", held / jobs, inUse / jobs);
     return 0;
 }
 
-double footprint(const wchar_t* side, int jobs) {
+// Private bytes and heap bytes in use per job.
+struct Footprint {
+    double held = 0, inUse = 0;
+};
+
+Footprint footprint(const wchar_t* side, int jobs) {
     ChildProcess child(std::wstring(L"--footprint ") + side + L" " + std::to_wstring(jobs));
     std::string line;
-    double perJob = 0;
-    if (child.receive(line)) std::sscanf(line.c_str(), "%lf", &perJob);
-    return perJob;
+    Footprint f;
+    if (child.receive(line)) std::sscanf(line.c_str(), "%lf %lf", &f.held, &f.inUse);
+    return f;
 }
 
 void benchMemory() {
     const int jobs = 1000;
-    double perJob = footprint(L"host", jobs), perEngine = footprint(L"bare", jobs);
+    const Footprint job = footprint(L"host", jobs), engine = footprint(L"bare", jobs);
     std::printf("MEM           private bytes per registered, compiled job %.0f, per bare engine with the same script "
-                "%.0f: zTolvera adds %.0f bytes per job\n", perJob, perEngine, perJob - perEngine);
+                "%.0f: zTolvera adds %.0f bytes per job\n", job.held, engine.held, job.held - engine.held);
+    std::printf("MEM           heap bytes in use per registered, compiled job %.0f, per bare engine %.0f: zTolvera "
+                "adds %.0f bytes per job\n", job.inUse, engine.inUse, job.inUse - engine.inUse);
     Figure f{"memory", "private bytes per job vs bare engine", "bytes"};
     f.ratioName = "added_per_job";
-    f.ours = perJob;
-    f.reference = perEngine;
-    f.ratio.median = perJob - perEngine;
+    f.ours = job.held;
+    f.reference = engine.held;
+    f.ratio.median = job.held - engine.held;
     figures.push_back(f);
+    Figure held{"memory_in_use", "heap bytes in use per job vs bare engine", "bytes"};
+    held.ratioName = "added_per_job";
+    held.ours = job.inUse;
+    held.reference = engine.inUse;
+    held.ratio.median = job.inUse - engine.inUse;
+    figures.push_back(held);
 }
 
 // P3: the same rounds in a process with `large` jobs registered and in one
