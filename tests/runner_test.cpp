@@ -58,6 +58,36 @@ TEST(RunnerOptions, ReadsEveryOption) {
     // Until interrupted, and each job on a worker of its own.
     EXPECT_EQ(every.runs, kMaxRuns);
     EXPECT_EQ(every.threads, 2u);
+
+    // An option's value after "=", and the usage for each way of asking.
+    Options joined;
+    ASSERT_TRUE(parse({L"--runs=3", L"--report=r 1.html", L"--set=MCSleep=0", L"a.vbs"}, joined, error)) << error.c_str();
+    EXPECT_TRUE(joined.runsGiven && joined.hasReport);
+    EXPECT_EQ(joined.runs, 3u);
+    EXPECT_EQ(joined.report, L"r 1.html");
+    ASSERT_EQ(joined.settings.size(), 1u);
+    EXPECT_EQ(joined.settings[0].op, "MCSleep");
+    for (const wchar_t* asking : {L"--help", L"-h", L"/?"}) {
+        Options help;
+        EXPECT_TRUE(parse({asking}, help, error) && help.help) << asking;
+    }
+}
+
+TEST(RunnerOptions, AnUnknownOptionIsAnsweredWithTheNearestOne) {
+    struct Case { std::vector<const wchar_t*> args; std::wstring error; };
+    const Case cases[] = {
+        {{L"--rnus", L"3", L"a.vbs"}, L"unknown option --rnus (did you mean --runs?)"},
+        {{L"--scenaro=s.toml", L"a.vbs"}, L"unknown option --scenaro (did you mean --scenario?)"},
+        {{L"--list-op", L"a.vbs"}, L"unknown option --list-op (did you mean --list-ops?)"},
+        {{L"--frobnicate", L"a.vbs"}, L"unknown option --frobnicate"},
+        {{L"--fast=1", L"a.vbs"}, L"--fast takes no value"},
+    };
+    for (const Case& c : cases) {
+        Options o;
+        std::wstring error;
+        EXPECT_FALSE(parse(c.args, o, error));
+        EXPECT_EQ(error, c.error);
+    }
 }
 
 TEST(RunnerOptions, RejectsBadCommandLines) {
@@ -93,23 +123,29 @@ TEST(RunnerOptions, RejectsBadCommandLines) {
 
 // ---- script text --------------------------------------------------------
 
-TEST(RunnerScripts, DecodesUtf8AndUtf16LeAndRejectsTheRest) {
-    struct Case { std::string bytes; bool ok; std::wstring text; };
+TEST(RunnerScripts, DecodesUtf8Utf16LeAndAnsiAndRejectsTheRest) {
+    struct Case { std::string bytes; bool ok; std::wstring text; bool ansi; };
     const Case cases[] = {
-        {"Sub main()", true, L"Sub main()"},
-        {"\xEF\xBB\xBF" "x = \"\xC3\xA9\"", true, L"x = \"\u00e9\""},
-        {std::string("\xFF\xFE" "a\0=\0" "1\0", 8), true, L"a=1"},
-        {"", true, L""},
-        {std::string("\xFE\xFF\0a", 4), false, L""},
-        {std::string("\xFF\xFE" "a", 3), false, L""},
-        {"x = \"\xE9\"", false, L""},
-        {std::string("a\0b\0", 4), false, L""},
+        {"Sub main()", true, L"Sub main()", false},
+        {"\xEF\xBB\xBF" "x = \"\xC3\xA9\"", true, L"x = \"\u00e9\"", false},
+        {std::string("\xFF\xFE" "a\0=\0" "1\0", 8), true, L"a=1", false},
+        {"", true, L"", false},
+        // Not UTF-8 and no mark: the code page of the prefix (1252).
+        {"x = \"\xE9\x80\"", true, L"x = \"\u00e9\u20ac\"", true},
+        {"\xEF\xBB\xBF" "x = \"\xE9\"", false, L"", false},
+        {std::string("\xFE\xFF\0a", 4), false, L"", false},
+        {std::string("\xFF\xFE" "a", 3), false, L"", false},
+        {std::string("a\0b\0", 4), false, L"", false},
     };
     for (const Case& c : cases) {
         std::wstring text, error;
-        EXPECT_EQ(decodeScript(c.bytes, text, error), c.ok) << "case " << (&c - cases);
+        bool ansi = !c.ansi;
+        EXPECT_EQ(decodeScript(c.bytes, text, error, &ansi), c.ok) << "case " << (&c - cases);
         EXPECT_EQ(text, c.text) << "case " << (&c - cases);
         EXPECT_EQ(error.empty(), c.ok) << "case " << (&c - cases);
+        if (c.ok) {
+            EXPECT_EQ(ansi, c.ansi) << "case " << (&c - cases);
+        }
     }
 }
 
@@ -387,6 +423,71 @@ TEST(RunnerProgram, UnreadableFileAndUsageErrorsGiveStatusTwo) {
     }
 }
 
+// Script files as Windows users have them, named as cmd.exe hands them
+// over: an ANSI and a UTF-16 file reach the core with the same text, a
+// pattern is expanded by the runner, and a folder or a pattern that matches
+// nothing is named while every other script still runs.
+TEST(RunnerProgram, ReadsScriptFilesAsWindowsUsersHaveThem) {
+    std::wstring folder = scratch() + L"files\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW((folder + L"many").c_str(), nullptr);
+    CreateDirectoryW((folder + L"folder.vbs").c_str(), nullptr);
+    auto trace = [](const std::string& text) { return "Sub main()\r\n  CVEXT.ZTrace \"" + text + "\"\r\nEnd Sub\r\n"; };
+    writeFile(L"files\\ansi.vbs", trace("caf\xE9"));
+    std::wstring wide = L"\uFEFFSub main()\r\n  CVEXT.ZTrace \"caf\u00e9\"\r\nEnd Sub\r\n";
+    writeFile(L"files\\utf16.vbs", std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2));
+    writeFile(L"files\\many\\b.vbs", trace("b"));
+    writeFile(L"files\\many\\a.vbs", trace("a"));
+    auto q = [](const std::wstring& path) { return L"\"" + path + L"\" "; };
+    Outcome o = runRunner(q(folder + L"ansi.vbs") + q(folder + L"folder.vbs") + q(folder + L"utf16.vbs") +
+                          q(folder + L"many\\*.vbs") + q(folder + L"none\\*.vbs"));
+    EXPECT_EQ(o.status, 2u) << o.err;
+    std::string at(folder.begin(), folder.end());
+    for (const std::string& said : {"ztolvera-run: no file matches " + at + "none\\*.vbs\n",
+                                    "ztolvera-run: cannot read " + at + "folder.vbs: is a folder, not a script file\n",
+                                    "ztolvera-run: note: " + at + "ansi.vbs is not UTF-8; read as ANSI (code page 1252)\n"})
+        EXPECT_NE(o.err.find(said), std::string::npos) << said << " in " << o.err;
+    EXPECT_EQ(o.err.find("utf16.vbs"), std::string::npos) << o.err;
+    std::vector<std::string> traced;
+    for (const std::string& line : o.journal)
+        if (line.find(R"("op":"ZTrace")") != std::string::npos) traced.push_back(line);
+    EXPECT_EQ(traced, (std::vector<std::string>{
+        R"({"job":1,"op":"ZTrace","ctx":[1,1001],"args":["caf\u00e9"]})",
+        R"({"job":2,"op":"ZTrace","ctx":[2,2001],"args":["caf\u00e9"]})",
+        R"({"job":3,"op":"ZTrace","ctx":[3,3001],"args":["a"]})",
+        R"({"job":4,"op":"ZTrace","ctx":[4,4001],"args":["b"]})",
+    })) << o.err;
+    EXPECT_NE(o.out.find("job 4 b.vbs: compiled, runs 1, succeeded 1"), std::string::npos) << o.out;
+}
+
+// A file the session cannot write is named with the platform's reason; the
+// report is written beside itself and moved into place, so that no partial
+// file is left and a report already there survives a refusal.
+TEST(RunnerProgram, WriteFailuresNameTheirReason) {
+    std::wstring fine = writeFile(L"fine.vbs", "Sub main()\r\n  CVEXT.ZTrace \"fine\"\r\nEnd Sub\r\n");
+    std::wstring folder = scratch();
+    // `says` up to the end of its line.
+    struct Case { std::wstring args; DWORD status; std::string says; };
+    const Case cases[] = {
+        {L"--report \"" + scratch() + L"no such folder\\r.html\" \"" + fine + L"\"", 2,
+         "cannot write the report " + std::string(folder.begin(), folder.end()) + "no such folder\\r.html: Path not found\n"},
+        // Wine's /dev/full: every write fails as a full disk does.
+        {L"--journal Z:\\dev\\full \"" + fine + L"\"", 1, "cannot write the journal Z:\\dev\\full: No space left on device\n"},
+    };
+    for (const Case& c : cases) {
+        Outcome o = runRunner(c.args);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_NE(o.err.find("ztolvera-run: " + c.says), std::string::npos) << o.err;
+    }
+
+    std::wstring report = writeFile(L"kept.html", "<html>earlier</html>");
+    Outcome o = runRunner(L"--report \"" + report + L"\" \"" + fine + L"\"");
+    EXPECT_EQ(o.status, 0u) << o.err;
+    std::string html = runner::readFile(report);
+    EXPECT_TRUE(runner::endsWith(html, "</html>\n") && html.find("fine.vbs") != std::string::npos) << html;
+    EXPECT_EQ(GetFileAttributesW((report + L".partial").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 }  // namespace
 
 // ---- what a script author reads --------------------------------------------
@@ -510,6 +611,28 @@ TEST(RunnerAuthors, CallsLogShowsEveryCallWithArgumentsAndResult) {
     std::vector<std::string> lines = author::linesOf(o.out);
     EXPECT_GE(std::stod(lines[3]) - std::stod(lines[2]), 0.299);
     EXPECT_EQ(lines.back(), "job 1 calls.vbs: compiled, runs 1, succeeded 0, script errors 1, core calls 4");
+}
+
+// --trace echoes the scripts' ZTrace lines and nothing else, as they come:
+// text as written, a CR that would overprint the line escaped.
+TEST(RunnerAuthors, TraceEchoesEachZTraceLineAsItHappens) {
+    std::wstring script = writeFile(L"echo.vbs",
+        "Sub main()\r\n"
+        "  CVEXT.ZTrace \"checking \"\"C:\\\"\" caf\xC3\xA9\"\r\n"
+        "  CVEXT.GetMachName\r\n"
+        "  CVEXT.ZTrace \"one\" & vbCr & \"two\"\r\n"
+        "End Sub\r\n");
+    Outcome o = runRunner(L"--trace --runs 2 \"" + script + L"\"");
+    EXPECT_EQ(o.status, 0u) << o.err;
+    std::vector<std::string> said;
+    for (const std::string& line : author::linesOf(o.out))
+        if (line.size() > 9 && line[8] == ' ') said.push_back(line.substr(9));
+    EXPECT_EQ(said, (std::vector<std::string>{
+        "job 1 run 1: checking \"C:\\\" caf\xC3\xA9", "job 1 run 1: one\\rtwo",
+        "job 1 run 2: checking \"C:\\\" caf\xC3\xA9", "job 1 run 2: one\\rtwo",
+    })) << o.out;
+    EXPECT_TRUE(author::endsWith(o.out, "job 1 echo.vbs: compiled, runs 2, succeeded 2, script errors 0, core calls 6\n"))
+        << o.out;
 }
 
 TEST(RunnerAuthors, ReportHoldsEveryPointAndEventEscapedAndSelfContained) {

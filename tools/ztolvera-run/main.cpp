@@ -34,6 +34,8 @@ enum Status { AllSucceeded = 0, SomeFailed = 1, UsageError = 2, Hung = 3, Crashe
 // none), and without a console at most this often.
 constexpr double kStatusAfterSeconds = 1;
 constexpr double kPlainStatusSeconds = 5;
+// The report file is rewritten as runs end, at most this often.
+constexpr double kReportEverySeconds = 1;
 
 void say(std::FILE* to, const std::wstring& text) {
     std::string bytes = utf8(text);
@@ -62,16 +64,40 @@ Status exitStatus(const Ending& ending, const std::vector<JobStory>& jobs, const
 }
 
 // Ctrl-C: the first lets the runs in progress end and the runner write its
-// journal and report; the second ends the runner at once (the default), and
-// the jobs' process with it.
+// journal and report; the second ends the runs in progress at once, and the
+// runner writes the summaries and the report of what finished and ends with
+// 130, as a shell reports an interrupted program. A closed console, a logoff
+// or a shutdown does the same with 143 (a terminated program), within the
+// seconds the platform grants before it ends the process itself.
+constexpr int kInterruptedStatus = 130;
+constexpr int kTerminatedStatus = 143;
+constexpr DWORD kCloseGraceMs = 4000;
+
 HANDLE gStop = nullptr;
+HANDLE gAbort = nullptr;
+HANDLE gFinished = nullptr;           // the report and the summaries are out
+volatile LONG gEndStatus = 0;         // the status an interruption asks for, 0 for none
 Console* gConsole = nullptr;
 
 BOOL WINAPI onControl(DWORD type) {
+    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+        InterlockedCompareExchange(&gEndStatus, kTerminatedStatus, 0);
+        SetEvent(gStop);
+        SetEvent(gAbort);
+        // Returning lets the platform end the process: not before the
+        // runner has written what it has.
+        WaitForSingleObject(gFinished, kCloseGraceMs);
+        return TRUE;
+    }
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-    if (WaitForSingleObject(gStop, 0) == WAIT_OBJECT_0) return FALSE;
-    SetEvent(gStop);
-    if (gConsole) gConsole->message("ztolvera-run: stopping after the runs in progress (Ctrl-C again ends at once)\n");
+    if (WaitForSingleObject(gStop, 0) != WAIT_OBJECT_0) {
+        SetEvent(gStop);
+        if (gConsole) gConsole->message("ztolvera-run: stopping after the runs in progress (Ctrl-C again ends them now)\n");
+        return TRUE;
+    }
+    if (InterlockedCompareExchange(&gEndStatus, kInterruptedStatus, 0) == 0 && gConsole)
+        gConsole->message("ztolvera-run: ending the runs in progress now\n");
+    SetEvent(gAbort);
     return TRUE;
 }
 
@@ -115,6 +141,25 @@ private:
     double lastPlain_ = 0;
 };
 
+// What the summaries, the report and the exit status read, from the
+// timeline as it stands (the report is refreshed while jobs still run).
+struct Findings {
+    std::vector<JobStory> jobs;
+    std::vector<Verdict> verdicts;
+};
+
+Findings findings(const Scenario& scenario, const Timeline& timeline, const std::vector<std::wstring>& texts,
+                  const Session& session) {
+    // Script errors that the scenario asks for are the script doing right.
+    bool errorsExpected = std::any_of(scenario.expectations.begin(), scenario.expectations.end(), [](const Expectation& e) {
+        return e.kind == Expectation::ScriptError && !(e.count && *e.count == 0) && !(e.atMost && *e.atMost == 0);
+    });
+    Findings f;
+    f.jobs = tellStories(timeline, texts, session, errorsExpected);
+    f.verdicts = checkExpectations(scenario.expectations, f.jobs, session.lines());
+    return f;
+}
+
 std::wstring commandLine(int argc, wchar_t** argv) {
     std::wstring line = L"ztolvera-run";
     for (int i = 1; i < argc; ++i) line += L" " + std::wstring(argv[i]);
@@ -139,6 +184,10 @@ int wmain(int argc, wchar_t** argv) {
         say(stdout, kUsage);
         return AllSucceeded;
     }
+    // cmd.exe hands "*.vbs" over as typed; the child sees the same files.
+    std::vector<std::wstring> unmatched = expandWildcards(options.scripts);
+    if (options.everySeconds > 0 && !options.threadsGiven)
+        options.threads = static_cast<unsigned>(std::clamp<std::size_t>(options.scripts.size(), 1, kMaxThreads));
     if (options.listOps) {
         std::string list = operationsList();
         std::fwrite(list.data(), 1, list.size(), stdout);
@@ -157,28 +206,38 @@ int wmain(int argc, wchar_t** argv) {
         return UsageError;
     }
 
+    // A file that cannot be read is named and left out: the others still
+    // run, and the session ends with the usage error's status at least.
+    bool unreadable = !unmatched.empty();
+    for (const std::wstring& pattern : unmatched) complain(L"no file matches " + pattern);
+    std::vector<std::wstring> paths, texts;
     std::vector<std::string> names;
-    std::vector<std::wstring> texts;
     for (const std::wstring& path : options.scripts) {
         std::wstring text;
-        if (!readScript(path, text, error)) {
+        bool ansi = false;
+        if (!readScript(path, text, error, &ansi)) {
             complain(L"cannot read " + path + L": " + error);
-            return UsageError;
+            unreadable = true;
+            continue;
         }
+        if (ansi) complain(L"note: " + path + L" is not UTF-8; read as ANSI (code page " + std::to_wstring(GetACP()) + L")");
+        paths.push_back(path);
         texts.push_back(std::move(text));
         names.push_back(utf8(jobNameOf(path)));
     }
+    if (texts.empty()) return UsageError;
     if (options.check) {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        return checkFiles(options.scripts, texts);
+        return std::max<int>(checkFiles(paths, texts), unreadable ? UsageError : AllSucceeded);
     }
     // Both files are opened now, so that an unwritable one is a usage error
     // before any job runs.
-    JournalTarget journal, report;
+    JournalTarget journal;
     if (options.hasJournal && !journal.open(options.journal, error)) {
         complain(L"cannot write the journal " + options.journal + L": " + error);
         return UsageError;
     }
+    ReportFile report;
     if (options.hasReport && !report.open(options.report, error)) {
         complain(L"cannot write the report " + options.report + L": " + error);
         return UsageError;
@@ -189,6 +248,8 @@ int wmain(int argc, wchar_t** argv) {
     // Inherited by the jobs' process, which starts nothing new once it is set.
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     gStop = CreateEventW(&inherit, TRUE, FALSE, nullptr);
+    gAbort = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    gFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(onControl, TRUE);
 
     Session session;
@@ -206,27 +267,48 @@ int wmain(int argc, wchar_t** argv) {
     supervision.journal = &journal;
     supervision.console = &console;
     supervision.stop = gStop;
-    if (options.calls)
-        supervision.eachLine = [&console](const Seen& seen) {
-            if (std::string line = callLine(seen); !line.empty()) console.summary(line);
+    supervision.abort = gAbort;
+    if (options.calls || options.trace)
+        supervision.eachLine = [&console, &options](const Seen& seen) {
+            std::string line = options.calls ? callLine(seen) : traceLine(seen);
+            if (!line.empty()) console.summary(line);
         };
-    if (!options.quiet) supervision.tick = [&status] { status.tick(); };
+    // The report on disk follows the runs, so that a session killed without
+    // warning leaves the report of the runs it finished.
+    unsigned reportedRuns = 0;
+    double reportedAt = 0;
+    std::wstring reportError;
+    bool reportFailed = false;
+    auto gather = [&] {
+        Findings f = findings(scenario, timeline, texts, session);
+        facts.jobs = std::move(f.jobs);
+        facts.verdicts = std::move(f.verdicts);
+        facts.seconds = session.now();
+    };
+    auto writeReport = [&] {
+        reportedRuns = timeline.runsDone();
+        reportedAt = session.now();
+        if (report.write(reportHtml(facts), reportError)) return;
+        if (!reportFailed) complain(L"cannot write the report " + options.report + L": " + reportError);
+        reportFailed = true;
+    };
+    supervision.tick = [&] {
+        if (!options.quiet) status.tick();
+        if (options.hasReport && timeline.runsDone() != reportedRuns && session.now() - reportedAt >= kReportEverySeconds) {
+            gather();
+            writeReport();
+        }
+    };
     // The type library is read in this process: the findings come before
     // the jobs' process starts, and the error lines' hints after it ended.
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (!options.quiet)
-        for (const std::string& line : findingsBeforeRun(options.scripts, texts)) console.message(line);
+        for (const std::string& line : findingsBeforeRun(paths, texts)) console.message(line);
     Ending ending = superviseJobs(supervision, timeline);
     console.clearStatus();
-    facts.seconds = session.now();
-    if (ending.journalFailed) complain(L"cannot write the journal " + options.journal);
+    if (ending.journalFailed) complain(L"cannot write the journal " + options.journal + L": " + journal.failure());
 
-    // Script errors that the scenario asks for are the script doing right.
-    bool errorsExpected = std::any_of(scenario.expectations.begin(), scenario.expectations.end(), [](const Expectation& e) {
-        return e.kind == Expectation::ScriptError && !(e.count && *e.count == 0) && !(e.atMost && *e.atMost == 0);
-    });
-    facts.jobs = tellStories(timeline, texts, session, errorsExpected);
-    facts.verdicts = checkExpectations(scenario.expectations, facts.jobs, session.lines());
+    gather();
     if (!options.quiet) {
         for (const JobStory& story : facts.jobs) {
             console.summary(summary(story));
@@ -238,7 +320,9 @@ int wmain(int argc, wchar_t** argv) {
             for (const std::string& line : failureLines(v)) console.message(line);
         }
     }
-    bool reportFailed = options.hasReport && !report.write(reportHtml(facts));
-    if (reportFailed) complain(L"cannot write the report " + options.report);
-    return exitStatus(ending, facts.jobs, facts.verdicts, reportFailed);
+    if (options.hasReport) writeReport();
+    SetEvent(gFinished);
+    if (LONG interrupted = gEndStatus) return interrupted;
+    Status result = exitStatus(ending, facts.jobs, facts.verdicts, reportFailed);
+    return unreadable && (result == AllSucceeded || result == SomeFailed) ? UsageError : result;
 }

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <iterator>
 
+#include "distance.h"
 #include "operations.h"
 
 const wchar_t kUsage[] =
-    L"usage: ztolvera-run [options] script.vbs...\n"
+    L"usage: ztolvera-run [options] script.vbs...   (options as --runs 3 or --runs=3)\n"
     L"       ztolvera-run --check script.vbs...\n"
     L"  --check             only check the scripts against the type library and the\n"
     L"                      engine's known gaps: file:line:column: error|warning: ...\n"
@@ -30,13 +32,17 @@ const wchar_t kUsage[] =
     L"  --list-ops          list the core's operations and what each answers\n"
     L"  --calls             log every core call as it happens: job, run, operation,\n"
     L"                      arguments, result\n"
+    L"  --trace             print each CVEXT.ZTrace line of the scripts as it happens\n"
+    L"                      (with --calls, the calls log has them already)\n"
     L"  --journal FILE      write the journal (JSON Lines) to FILE, - for standard output\n"
     L"  --report FILE.html  write a report with the runs, errors, events and a chart\n"
     L"                      of each data stream, one self-contained HTML file\n"
     L"  --quiet             no summary lines, no status line\n"
+    L"Script files may be UTF-8, UTF-16 with its mark or ANSI; names may hold * and ?.\n"
     L"Exit status: 0 all compiled and every run succeeded, 1 otherwise, 2 usage or\n"
-    L"unreadable file or scenario, 3 a run hung, 4 a job crashed the script engine,\n"
-    L"5 an expectation of the scenario failed.\n";
+    L"unreadable file or scenario (the other files still run), 3 a run hung, 4 a job\n"
+    L"crashed the script engine, 5 an expectation of the scenario failed, 130 ended by\n"
+    L"a second Ctrl-C, 143 by a closed console (after the summaries and the report).\n";
 
 namespace {
 
@@ -60,6 +66,20 @@ bool parseSeconds(const std::wstring& text, double low, double high, double& val
     if (*end || !(v >= low && v <= high)) return false;
     value = v;
     return true;
+}
+
+// Every option the runner takes, for the nearest one to a misspelling.
+const wchar_t* const kOptionNames[] = {
+    L"--check", L"--runs", L"--every", L"--fast", L"--threads", L"--timeout", L"--standalone", L"--scenario",
+    L"--set", L"--list-ops", L"--calls", L"--trace", L"--journal", L"--report", L"--quiet", L"--help",
+};
+
+std::wstring unknownOption(const std::wstring& arg) {
+    std::wstring nearest;
+    std::size_t best = 4;
+    for (const wchar_t* name : kOptionNames)
+        if (std::size_t d = editDistance(arg, std::wstring(name)); d < best) best = d, nearest = name;
+    return L"unknown option " + arg + (nearest.empty() ? L"" : L" (did you mean " + nearest + L"?)");
 }
 
 bool isOpName(const std::wstring& op) {
@@ -128,31 +148,47 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
     bool onlyFiles = false;
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
+        if (!onlyFiles && arg == L"/?") { options.help = true; return true; }
         if (onlyFiles || arg.empty() || arg[0] != L'-' || arg == L"-") {
             options.scripts.push_back(arg);
             continue;
         }
         if (arg == L"--") { onlyFiles = true; continue; }
+        // --runs=3 as well as --runs 3.
+        std::wstring given;
+        bool valueGiven = false;
+        if (std::size_t eq = arg.find(L'='); arg.rfind(L"--", 0) == 0 && eq != std::wstring::npos) {
+            given = arg.substr(eq + 1);
+            arg.resize(eq);
+            valueGiven = true;
+        }
+        bool takesValue = arg == L"--set" || arg == L"--journal" || arg == L"--report" || arg == L"--every" ||
+                          arg == L"--scenario" || arg == L"--child";
+        for (const Count& c : counts) takesValue |= arg == c.name;
+        if (valueGiven && !takesValue) {
+            error = std::find(std::begin(kOptionNames), std::end(kOptionNames), arg) != std::end(kOptionNames)
+                        ? arg + L" takes no value"
+                        : unknownOption(arg);
+            return false;
+        }
         if (arg == L"--help" || arg == L"-h") { options.help = true; return true; }
         if (arg == L"--standalone") { options.standalone = true; continue; }
         if (arg == L"--quiet") { options.quiet = true; continue; }
         if (arg == L"--fast") { options.fast = true; continue; }
         if (arg == L"--calls") { options.calls = true; continue; }
+        if (arg == L"--trace") { options.trace = true; continue; }
         if (arg == L"--check") { options.check = true; continue; }
         if (arg == L"--list-ops") { options.listOps = true; return true; }
 
-        bool takesValue = arg == L"--set" || arg == L"--journal" || arg == L"--report" || arg == L"--every" ||
-                          arg == L"--scenario" || arg == L"--child";
-        for (const Count& c : counts) takesValue |= arg == c.name;
         if (!takesValue) {
-            error = L"unknown option " + arg;
+            error = unknownOption(arg);
             return false;
         }
-        if (i + 1 >= argc) {
+        if (!valueGiven && i + 1 >= argc) {
             error = arg + L" needs a value";
             return false;
         }
-        std::wstring value = argv[++i];
+        std::wstring value = valueGiven ? given : argv[++i];
         if (arg == L"--child") {
             options.child = value;
         } else if (arg == L"--journal") {

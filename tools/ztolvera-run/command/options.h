@@ -26,6 +26,7 @@ struct Options {
     double everySeconds = 0;        // 0: each job's runs back to back
     bool fast = false;              // waits of the core cut short
     bool calls = false;             // the calls log
+    bool trace = false;             // the scripts' ZTrace lines as they happen
     bool standalone = false;
     bool quiet = false;
     bool help = false;

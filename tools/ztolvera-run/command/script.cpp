@@ -2,25 +2,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
 // Script files are small; anything beyond this is not a script.
 constexpr DWORD kMaxScriptBytes = 16 * 1024 * 1024;
-
-std::wstring systemMessage(DWORD code) {
-    wchar_t* text = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = n && text ? std::wstring(text, n) : L"error " + std::to_wstring(code);
-    LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                                message.back() == L'.' || message.back() == L' '))
-        message.pop_back();
-    return message;
-}
 
 class Handle {
 public:
@@ -36,8 +25,9 @@ private:
 
 }  // namespace
 
-bool decodeScript(const std::string& bytes, std::wstring& text, std::wstring& error) {
+bool decodeScript(const std::string& bytes, std::wstring& text, std::wstring& error, bool* ansi) {
     text.clear();
+    if (ansi) *ansi = false;
     if (bytes.size() >= 2 && bytes.compare(0, 2, "\xFE\xFF") == 0) {
         error = L"UTF-16 big-endian text is not supported; save it as UTF-8 or UTF-16LE";
         return false;
@@ -54,13 +44,23 @@ bool decodeScript(const std::string& bytes, std::wstring& text, std::wstring& er
         int size = static_cast<int>(bytes.size() - skip);
         if (size > 0) {
             const char* start = bytes.data() + skip;
-            int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, start, size, nullptr, 0);
+            UINT page = CP_UTF8;
+            DWORD flags = MB_ERR_INVALID_CHARS;
+            int n = MultiByteToWideChar(page, flags, start, size, nullptr, 0);
+            // A mark says UTF-8; without one, bytes that are not UTF-8 are
+            // the system's code page, every byte of which maps to a character.
+            if (n <= 0 && !skip) {
+                page = CP_ACP;
+                flags = 0;
+                n = MultiByteToWideChar(page, flags, start, size, nullptr, 0);
+                if (ansi) *ansi = true;
+            }
             if (n <= 0) {
-                error = L"not UTF-8 text (nor UTF-16LE with a byte-order mark)";
+                error = L"not UTF-8 text, though it starts with the UTF-8 byte-order mark";
                 return false;
             }
             text.resize(n);
-            MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, start, size, text.data(), n);
+            MultiByteToWideChar(page, flags, start, size, text.data(), n);
         }
     }
     if (text.find(L'\0') != std::wstring::npos) {
@@ -71,7 +71,12 @@ bool decodeScript(const std::string& bytes, std::wstring& text, std::wstring& er
     return true;
 }
 
-bool readScript(const std::wstring& path, std::wstring& text, std::wstring& error) {
+bool readScript(const std::wstring& path, std::wstring& text, std::wstring& error, bool* ansi) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = L"is a folder, not a script file";
+        return false;
+    }
     Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
@@ -97,7 +102,48 @@ bool readScript(const std::wstring& path, std::wstring& text, std::wstring& erro
         error = L"could not be read to its end";
         return false;
     }
-    return decodeScript(bytes, text, error);
+    return decodeScript(bytes, text, error, ansi);
+}
+
+std::vector<std::wstring> expandWildcards(std::vector<std::wstring>& paths) {
+    std::vector<std::wstring> expanded, unmatched;
+    for (const std::wstring& path : paths) {
+        if (path.find_first_of(L"*?") == std::wstring::npos) {
+            expanded.push_back(path);
+            continue;
+        }
+        std::size_t slash = path.find_last_of(L"\\/:");
+        std::wstring folder = slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
+        std::vector<std::wstring> matches;
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(path.c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) matches.push_back(folder + found.cFileName);
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        if (matches.empty()) unmatched.push_back(path);
+        std::sort(matches.begin(), matches.end(), [](const std::wstring& a, const std::wstring& b) {
+            return _wcsicmp(a.c_str(), b.c_str()) < 0;
+        });
+        expanded.insert(expanded.end(), matches.begin(), matches.end());
+    }
+    paths = std::move(expanded);
+    return unmatched;
+}
+
+std::wstring systemMessage(unsigned long code) {
+    wchar_t* text = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = n && text ? std::wstring(text, n) : L"error " + std::to_wstring(code);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                                message.back() == L'.' || message.back() == L' '))
+        message.pop_back();
+    return message;
 }
 
 std::wstring jobNameOf(const std::wstring& path) {

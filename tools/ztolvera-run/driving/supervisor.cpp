@@ -15,6 +15,9 @@ namespace {
 constexpr DWORD kPipeBytes = 1 << 20;
 // How long the runner waits for the child between looks at the pipe.
 constexpr DWORD kPollMs = 20;
+// The status of a child ended by a second Ctrl-C (never read: the runner
+// knows why it ended the child).
+constexpr UINT kAbortedChild = 130;
 
 // What a fault that ended the child means to a script author.
 struct FaultWords {
@@ -67,7 +70,7 @@ public:
             std::vector<unsigned long> left;
             for (const JobRecord& j : jobs_)
                 if (!j.started) left.push_back(j.jobno);
-            if (left.empty() || stopped()) break;
+            if (left.empty() || stopped() || ending_.interrupted) break;
             std::size_t startedBefore = startedCount();
             if (!follow(left)) break;
             // A child that started none of its jobs would not do better again.
@@ -158,9 +161,19 @@ private:
         return false;
     }
 
-    // Follows the child to its end; true when it was ended for a hang.
+    // Follows the child to its end; true when it was ended for a hang or
+    // by the user.
     bool watch(HANDLE process, HANDLE pipe) {
         for (;;) {
+            if (s_.abort && WaitForSingleObject(s_.abort, 0) == WAIT_OBJECT_0) {
+                // The jobs' process goes at once; what it told so far stays.
+                TerminateProcess(process, kAbortedChild);
+                WaitForSingleObject(process, INFINITE);
+                drain(pipe);
+                timeline_.cutShort("interrupted");
+                ending_.interrupted = true;
+                return true;
+            }
             bool gone = WaitForSingleObject(process, kPollMs) == WAIT_OBJECT_0;
             // Everything the child wrote is read before its end is judged.
             bool open = drain(pipe);

@@ -25,6 +25,7 @@ struct Supervision {
     JournalTarget* journal = nullptr;
     Console* console = nullptr;
     HANDLE stop = nullptr;                      // Ctrl-C: no further job or run starts
+    HANDLE abort = nullptr;                     // a second Ctrl-C: the runs in progress end now
     std::function<void(const Seen&)> eachLine;  // the calls log (may be empty)
     std::function<void()> tick;                 // ten times a second or more
 };
@@ -33,6 +34,7 @@ struct Ending {
     bool crashed = false;        // a child ended by a fault
     bool hung = false;           // a step outlived --timeout
     bool fatal = false;          // a child could not run its jobs at all
+    bool interrupted = false;    // the runs in progress were ended by `abort`
     bool journalFailed = false;
 };
 

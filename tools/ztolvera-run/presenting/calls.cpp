@@ -10,12 +10,13 @@
 
 namespace {
 
-void quote(std::string& out, const std::string& s) {
-    out += '"';
+// The text with its control characters escaped; in quotes, the quote and
+// the backslash too.
+void escape(std::string& out, const std::string& s, bool quoted) {
     for (unsigned char c : s) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
+        case '"': out += quoted ? "\\\"" : "\""; break;
+        case '\\': out += quoted ? "\\\\" : "\\"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
@@ -29,6 +30,11 @@ void quote(std::string& out, const std::string& s) {
             }
         }
     }
+}
+
+void quote(std::string& out, const std::string& s) {
+    out += '"';
+    escape(out, s, true);
     out += '"';
 }
 
@@ -109,5 +115,20 @@ std::string callLine(const Seen& seen) {
     out += ": " + name + "(" + in + ")";
     if (seen.hasResult) out += " = " + std::to_string(seen.result);
     if (!back.empty()) out += " -> " + back;
+    return out + "\n";
+}
+
+std::string traceLine(const Seen& seen) {
+    const jnl::Entry& e = seen.entry;
+    if (e.kind != jnl::Entry::Call || e.op != "ZTrace" || e.args.empty()) return {};
+    unsigned long jobno = e.job ? e.job : seen.doing.job;
+    std::string out = stamp(seen.at) + "job " + std::to_string(jobno);
+    if (unsigned run = e.run()) out += " run " + std::to_string(run);
+    out += ": ";
+    if (e.args[0].is_string()) {
+        escape(out, e.args[0].get_ref<const std::string&>(), false);
+    } else {
+        readable(out, e.args[0]);
+    }
     return out + "\n";
 }

@@ -15,3 +15,9 @@
 // "job 2 run 3: ZTrace refused (...)". Strings are quoted with \" \\ \n \r
 // \t and \xNN for other control characters, null pointers show as null.
 std::string callLine(const Seen& seen);
+
+// The trace log of --trace: "  1.234 job 2 run 3: TEXT\n" for a ZTrace call
+// of a script, "" for any other line; what a script author used to an echo
+// reads as the script runs. Control characters (a CR would overprint the
+// line) are written as in the calls log, the rest of the text as it is.
+std::string traceLine(const Seen& seen);

@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "expectations.h"
+#include "script.h"
 
 #include <algorithm>
 #include <cmath>
@@ -515,3 +516,59 @@ std::string escapeHtml(const std::string& text) {
 }
 
 std::string reportHtml(const ReportFacts& facts) { return Writer(facts).html(); }
+
+namespace {
+
+// The partial file's handle, closed before the file is moved.
+class PartialFile {
+public:
+    explicit PartialFile(const std::wstring& path)
+        : h_(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    ~PartialFile() { close(); }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+    bool opened() const { return h_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return h_; }
+    bool close() {
+        bool ok = h_ == INVALID_HANDLE_VALUE || CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE h_;
+};
+
+}  // namespace
+
+bool ReportFile::open(const std::wstring& path, std::wstring& error) {
+    path_ = path;
+    partial_ = path + L".partial";
+    PartialFile probe(partial_);
+    if (!probe.opened()) {
+        error = systemMessage(GetLastError());
+        return false;
+    }
+    probe.close();
+    DeleteFileW(partial_.c_str());
+    return true;
+}
+
+bool ReportFile::write(const std::string& html, std::wstring& error) {
+    DWORD failure = ERROR_SUCCESS;
+    {
+        PartialFile file(partial_);
+        DWORD written = 0;
+        if (!file.opened() ||
+            !WriteFile(file.get(), html.data(), static_cast<DWORD>(html.size()), &written, nullptr) ||
+            written != html.size() || !FlushFileBuffers(file.get()) || !file.close())
+            failure = GetLastError();
+    }
+    if (failure == ERROR_SUCCESS &&
+        !MoveFileExW(partial_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        failure = GetLastError();
+    if (failure == ERROR_SUCCESS) return true;
+    error = systemMessage(failure ? failure : ERROR_WRITE_FAULT);
+    DeleteFileW(partial_.c_str());
+    return false;
+}

@@ -23,5 +23,22 @@ struct ReportFacts {
 
 std::string reportHtml(const ReportFacts& facts);
 
+// The report's file. Each version is written whole to FILE.partial beside it
+// and then moved over it, so that a browser, or a session killed between two
+// versions, finds the last whole report and never part of one.
+class ReportFile {
+public:
+    // Proves now that the folder takes the file, so that an unwritable report
+    // is a usage error before any job runs; a report already there stays
+    // until the first version replaces it.
+    bool open(const std::wstring& path, std::wstring& error);
+    // False with the platform's reason ("There is not enough space on the
+    // disk") in `error`; the report in place, if any, is left as it was.
+    bool write(const std::string& html, std::wstring& error);
+
+private:
+    std::wstring path_, partial_;
+};
+
 // Text made safe for HTML and SVG, in element content and quoted attributes.
 std::string escapeHtml(const std::string& text);

@@ -8,6 +8,15 @@
 #include "standin.h"
 #include "trace_formats.h"
 
+namespace {
+
+std::wstring errnoWords() {
+    const char* reason = std::strerror(errno);
+    return std::wstring(reason, reason + std::strlen(reason));
+}
+
+}  // namespace
+
 void noteHost(unsigned long job, const char* op, HRESULT hr) {
     standin_note(jnl::hostNote(job, op, static_cast<long>(hr)).c_str());
 }
@@ -37,16 +46,18 @@ bool JournalTarget::open(const std::wstring& path, std::wstring& error) {
     }
     file_ = _wfopen(path.c_str(), L"wb");
     if (!file_) {
-        const char* reason = std::strerror(errno);
-        error = std::wstring(reason, reason + std::strlen(reason));
+        error = errnoWords();
         return false;
     }
     return true;
 }
 
 bool JournalTarget::write(const std::string& text) {
-    if (!file_) return true;
+    if (!file_ || failed_) return !failed_;
+    errno = 0;
     bool ok = std::fwrite(text.data(), 1, text.size(), file_) == text.size();
-    failed_ |= !(std::fflush(file_) == 0 && ok);
-    return !failed_;
+    if (std::fflush(file_) == 0 && ok) return true;
+    failed_ = true;
+    failure_ = errno ? errnoWords() : L"the write was cut short";
+    return false;
 }

@@ -29,10 +29,13 @@ public:
     bool toStandardOutput() const { return file_ == stdout; }
     // Writes and flushes; false once any write has failed.
     bool write(const std::string& text);
+    // Why the first failed write failed ("No space left on device").
+    const std::wstring& failure() const { return failure_; }
 
 private:
     std::FILE* file_ = nullptr;
     bool failed_ = false;
+    std::wstring failure_;
 };
 
 // A call of the script that the host refused without reaching the core,
