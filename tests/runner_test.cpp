@@ -581,6 +581,16 @@ TEST(RunnerAuthors, SummaryNamesEachErrorWithItsRunsLineAndReason) {
     EXPECT_EQ(err_[1], "job 2 runs 1-2: failed: the script has no Sub main (nothing named main to run)");
     EXPECT_TRUE(author::startsWith(err_[2], "job 3 compile: script error \"") &&
                 author::endsWith(err_[2], "\" at line 2: x = = 1")) << err_[2];
+
+    // Lines as the engine counts them (a CR alone ends none), quoted without
+    // a raw CR that would overprint the terminal's line.
+    std::wstring cr = writeFile(L"cr.vbs", "Sub main()\rDim x\rx = 1 / 0\rEnd Sub\r");
+    std::wstring mixed = writeFile(L"mixed.vbs", "Sub main()\r\nDim x\n\rx = 1 / 0\r\nEnd Sub\r\n");
+    o = runRunner(L"\"" + cr + L"\" \"" + mixed + L"\"");
+    EXPECT_EQ(o.status, 1u);
+    EXPECT_EQ(o.err.find('\r'), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("\" at line 1: Sub main()\\rDim x\\rx = 1 / 0\\rEnd Sub\n"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("\" at line 3: \\rx = 1 / 0\n"), std::string::npos) << o.err;
 }
 
 TEST(RunnerAuthors, CallsLogShowsEveryCallWithArgumentsAndResult) {

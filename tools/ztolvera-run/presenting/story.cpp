@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <tuple>
 
 #include "check.h"
@@ -18,13 +19,35 @@ namespace {
 constexpr long kNoMain = static_cast<long>(0x80020006);     // DISP_E_UNKNOWNNAME: no routine "main"
 constexpr double kNoWaterMark = -1.0;                       // what a left-out lowm or hiwm arrives as
 
+// A quoted script line is cut after this many characters.
+constexpr std::size_t kQuotedLineChars = 160;
+
+// The script's lines as the engine counts them, for quoting: only LF ends a
+// line (a CR alone does not, so a CR-only file is one line to the engine).
+// A CR or other control character inside a line would overprint the
+// terminal's line and is written as \r or \xNN.
 std::vector<std::string> scriptLines(const std::wstring& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find(L'\n', start);
-        std::wstring line = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-        if (!line.empty() && line.back() == L'\r') line.pop_back();
+        std::wstring raw = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start), line;
+        if (!raw.empty() && raw.back() == L'\r') raw.pop_back();
+        for (wchar_t c : raw) {
+            if (line.size() >= kQuotedLineChars) {
+                line += L"...";
+                break;
+            }
+            if (c == L'\r') {
+                line += L"\\r";
+            } else if (c < 0x20 && c != L'\t') {
+                wchar_t esc[8];
+                swprintf(esc, 8, L"\\x%02x", static_cast<unsigned>(c));
+                line += esc;
+            } else {
+                line += c;
+            }
+        }
         lines.push_back(utf8(line));
         if (end == std::wstring::npos) break;
         start = end + 1;
