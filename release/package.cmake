@@ -17,7 +17,7 @@ file(MAKE_DIRECTORY ${top}/workbench/examples)
 
 file(COPY ${DLL} DESTINATION ${top})
 file(COPY ${RUNNER} ${CORE} ${COMPANION} DESTINATION ${top}/workbench)
-file(GLOB examples ${SOURCE}/examples/*.vbs)
+file(GLOB examples ${SOURCE}/examples/*.vbs ${SOURCE}/examples/*.toml)
 file(COPY ${examples} DESTINATION ${top}/workbench/examples)
 
 # What Windows users open or run gets Windows line ends.

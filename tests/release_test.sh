@@ -49,6 +49,29 @@ out=$(wine cmd /c 'C:\run.cmd' 2>&1) || fail "workbench: $out"
 [[ $out == *"job 1 services.vbs: compiled, runs 1, succeeded 1, script errors 0"* ]] || fail "workbench said: $out"
 grep -q '"op":"MSActions"' "$base/ztolvera-$version/run journal.jsonl" || fail "no journal"
 
+# README.txt's examples, from cmd.exe in the workbench folder: each command
+# shown with "exit status N" under it must end with N and print every line
+# shown beneath that.
+examples=0
+mapfile -t readme < <(tr -d '\r' <"$base/ztolvera-$version/README.txt")
+for ((i = 0; i + 1 < ${#readme[@]}; i++)); do
+    [[ ${readme[i]} =~ ^\ \ (ztolvera-run\.exe\ .*)$ ]] || continue
+    command=${BASH_REMATCH[1]}
+    [[ ${readme[i + 1]} =~ ^\ {6}exit\ status\ ([0-9]+)\; ]] || continue
+    want=${BASH_REMATCH[1]}
+    examples=$((examples + 1))
+    printf '@echo off\r\ncd /d "%s\\workbench"\r\n%s\r\necho exit %%ERRORLEVEL%%\r\n' "$top" "$command" \
+        >"$prefix/drive_c/example.cmd"
+    # cmd /c ends with the example's status, which echo leaves as it was.
+    out=$(wine cmd /c 'C:\example.cmd' 2>&1 | tr -d '\r') || true
+    [[ $out == *"exit $want" ]] || fail "README example \"$command\" did not end with $want: $out"
+    for ((j = i + 2; j < ${#readme[@]}; j++)); do
+        [[ ${readme[j]} =~ ^\ {6}(.+)$ ]] || break
+        [[ $out == *"${BASH_REMATCH[1]}"* ]] || fail "README example \"$command\" did not print: ${BASH_REMATCH[1]}"
+    done
+done
+[ "$examples" -ge 4 ] || fail "README.txt shows only $examples examples with their exit status"
+
 out=$(wine cmd /c "$top\\uninstall.cmd" 2>&1) || fail "uninstall.cmd: $out"
 [[ $out == *"unregistered $top\\zTolvera.dll"* ]] || fail "uninstall.cmd said: $out"
 wine reg query "HKCR\\CLSID\\$clsid" >/dev/null 2>&1 && fail "class key left"
@@ -63,4 +86,4 @@ done
 # Wine rewrites its NetworkCards key at start-up.
 noise() { grep -v -e "NetworkCards" || true; }
 diff <(echo "$before_keys" | noise) <(keys | noise) || fail "registry keys differ after uninstall"
-echo "release_test: install, run, uninstall passed"
+echo "release_test: install, run, $examples README examples, uninstall passed"
