@@ -71,6 +71,10 @@ TEST(RunnerOptions, ReadsEveryOption) {
         Options help;
         EXPECT_TRUE(parse({asking}, help, error) && help.help) << asking;
     }
+    // A method's name after --help asks for its help; a file name does not.
+    Options method, file;
+    EXPECT_TRUE(parse({L"--help", L"ImportData"}, method, error) && method.helpMethod == L"ImportData" && !method.help);
+    EXPECT_TRUE(parse({L"--help", L"a.vbs"}, file, error) && file.help && file.helpMethod.empty());
 }
 
 TEST(RunnerOptions, AnUnknownOptionIsAnsweredWithTheNearestOne) {
@@ -408,7 +412,10 @@ TEST(RunnerProgram, HungRunIsReportedWithStatusThree) {
 }
 
 TEST(RunnerProgram, UnreadableFileAndUsageErrorsGiveStatusTwo) {
+    // Scratch folders are named by process id, which Wine reuses: another
+    // test's file of this name may be there.
     std::wstring missing = scratch() + L"missing.vbs";
+    DeleteFileW(missing.c_str());
     Outcome o = runRunner(L"\"" + missing + L"\"");
     EXPECT_EQ(o.status, 2u);
     EXPECT_NE(o.err.find("cannot read"), std::string::npos) << o.err;
@@ -1141,6 +1148,35 @@ TEST(RunnerScenarios, TheExamplesScenariosHold) {
         EXPECT_EQ(o.status, 0u) << o.out << o.err;
         EXPECT_EQ(o.out.find("FAILED"), std::string::npos) << o.out;
     }
+}
+
+// The methods a script calls, from the registered type library: all 75
+// listed, one method's parameters, default and result, the pitfall of a
+// flag result, and a misspelt name answered with the nearest one.
+TEST(RunnerScenarios, MethodHelpComesFromTheTypeLibrary) {
+    Outcome list = runRunner(L"--list-methods");
+    EXPECT_EQ(list.status, 0u) << list.err;
+    std::vector<std::string> lines = runner::linesOf(list.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "75 methods of CVEXT; --help METHOD says more of one");
+    EXPECT_EQ(lines.size(), 76u);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "CVSleep(intv, [noabort]) As Long"), lines.end()) << list.out;
+
+    struct Case { std::wstring args; DWORD status; std::vector<std::string> says; };
+    const Case cases[] = {
+        {L"--help ImportData", 0, {"CVEXT.ImportData(vname, val) As Boolean\n", "  val    Variant, written by the method: pass a variable\n",
+                                   "returns Boolean\n", "not True (-1)", "If CVEXT.ImportData(...) Then"}},
+        {L"--help=CVSleep", 0, {"  noabort  Boolean, may be left out (then False)\n", "returns Long\n"}},
+        {L"--help DictionaryInsertValue", 0, {"the core's 1 for success", "never with True"}},
+        {L"--help GetObjItmCnt", 2, {"CVEXT has no method GetObjItmCnt (did you mean GetObjItemCnt?)"}},
+    };
+    for (const Case& c : cases) {
+        Outcome o = runRunner(c.args);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        for (const std::string& said : c.says)
+            EXPECT_NE((o.out + o.err).find(said), std::string::npos) << said << " in " << o.out << o.err;
+    }
+    EXPECT_EQ(runRunner(L"--help=CVSleep").out.find("pitfall"), std::string::npos);
 }
 
 TEST(RunnerScenarios, ListOpsNamesEveryOperationWithItsAnswers) {

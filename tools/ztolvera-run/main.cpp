@@ -16,6 +16,8 @@
 #include "console.h"
 #include "expectations.h"
 #include "journal.h"
+#include "members.h"
+#include "methods.h"
 #include "operations.h"
 #include "options.h"
 #include "report.h"
@@ -188,6 +190,32 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<std::wstring> unmatched = expandWildcards(options.scripts);
     if (options.everySeconds > 0 && !options.threadsGiven)
         options.threads = static_cast<unsigned>(std::clamp<std::size_t>(options.scripts.size(), 1, kMaxThreads));
+    if (options.listMethods || !options.helpMethod.empty()) {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        std::wstring why;
+        const Members& members = registeredMembers(&why);
+        if (members.empty()) {
+            complain(why);
+            return SomeFailed;
+        }
+        if (options.listMethods) {
+            std::string list = methodsList(members);
+            std::fwrite(list.data(), 1, list.size(), stdout);
+            return AllSucceeded;
+        }
+        const Member* member = findMember(members, options.helpMethod);
+        if (!member) {
+            std::wstring nearest;
+            for (const std::wstring& name : nearestNames(members, options.helpMethod))
+                nearest += (nearest.empty() ? L" (did you mean " : L" or ") + name;
+            complain(L"CVEXT has no method " + options.helpMethod + (nearest.empty() ? L"" : nearest + L"?)") +
+                     L"; --list-methods lists them");
+            return UsageError;
+        }
+        std::string help = methodHelp(*member);
+        std::fwrite(help.data(), 1, help.size(), stdout);
+        return AllSucceeded;
+    }
     if (options.listOps) {
         std::string list = operationsList();
         std::fwrite(list.data(), 1, list.size(), stdout);

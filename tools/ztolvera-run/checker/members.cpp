@@ -59,6 +59,7 @@ bool readMember(ITypeInfo* info, UINT index, Member& member) {
             USHORT flags = e.paramdesc.wParamFlags;
             if (flags & PARAMFLAG_FRETVAL) {
                 member.returns = typeName(e.tdesc);
+                if (static_cast<UINT>(i) + 1 < count) member.returnName = names[i + 1];
                 continue;
             }
             if (flags & PARAMFLAG_FLCID) continue;
@@ -67,6 +68,12 @@ bool readMember(ITypeInfo* info, UINT index, Member& member) {
             p.type = typeName(e.tdesc);
             p.optional = (flags & PARAMFLAG_FOPT) || i >= f->cParams - f->cParamsOpt;
             p.byRef = e.tdesc.vt == VT_PTR;
+            if ((flags & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex) {
+                Variant text;
+                if (SUCCEEDED(VariantChangeType(&text, &e.paramdesc.pparamdescex->varDefaultValue, 0, VT_BSTR)))
+                    p.defaultValue = V_BSTR(&text) ? V_BSTR(&text) : L"";
+                if (p.defaultValue.empty()) p.defaultValue = L"\"\"";
+            }
             member.params.push_back(std::move(p));
         }
         if (f->invkind == INVOKE_PROPERTYGET && member.returns.empty()) member.returns = typeName(f->elemdescFunc.tdesc);

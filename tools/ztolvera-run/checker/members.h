@@ -14,12 +14,14 @@ struct MemberParam {
     std::wstring type;      // in VBScript's words: String, Long, Double, Boolean, Variant
     bool optional = false;
     bool byRef = false;     // the method writes into the script's variable
+    std::wstring defaultValue;   // what an optional parameter left out is, as text; empty for none
 };
 
 struct Member {
     std::wstring name;
     std::vector<MemberParam> params;   // without the return value
     std::wstring returns;              // type of the [retval], empty for none
+    std::wstring returnName;           // the [retval]'s name in the library ("ret", "retCode", "cnt")
 
     std::size_t required() const;
     // "ItemCount(list, delim) As Long", optional parameters in brackets.

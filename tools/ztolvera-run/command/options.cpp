@@ -30,6 +30,8 @@ const wchar_t kUsage[] =
     L"  --set OP.text=TEXT  text that OP writes or returns\n"
     L"  --set OP.abort=N    abort flag that the wait OP reports\n"
     L"  --list-ops          list the core's operations and what each answers\n"
+    L"  --list-methods      list the methods of CVEXT that a script calls\n"
+    L"  --help METHOD       a method's parameters, defaults and result, and its pitfalls\n"
     L"  --calls             log every core call as it happens: job, run, operation,\n"
     L"                      arguments, result\n"
     L"  --trace             print each CVEXT.ZTrace line of the scripts as it happens\n"
@@ -71,8 +73,16 @@ bool parseSeconds(const std::wstring& text, double low, double high, double& val
 // Every option the runner takes, for the nearest one to a misspelling.
 const wchar_t* const kOptionNames[] = {
     L"--check", L"--runs", L"--every", L"--fast", L"--threads", L"--timeout", L"--standalone", L"--scenario",
-    L"--set", L"--list-ops", L"--calls", L"--trace", L"--journal", L"--report", L"--quiet", L"--help",
+    L"--set", L"--list-ops", L"--list-methods", L"--calls", L"--trace", L"--journal", L"--report", L"--quiet", L"--help",
 };
+
+// A method's name as a script writes it after "CVEXT.", not a file name.
+bool isMethodName(const std::wstring& name) {
+    if (name.empty() || !iswalpha(name[0])) return false;
+    for (wchar_t c : name)
+        if (!(iswalnum(c) && c < 0x80) && c != L'_') return false;
+    return true;
+}
 
 std::wstring unknownOption(const std::wstring& arg) {
     std::wstring nearest;
@@ -165,13 +175,22 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
         bool takesValue = arg == L"--set" || arg == L"--journal" || arg == L"--report" || arg == L"--every" ||
                           arg == L"--scenario" || arg == L"--child";
         for (const Count& c : counts) takesValue |= arg == c.name;
-        if (valueGiven && !takesValue) {
+        if (valueGiven && !takesValue && arg != L"--help") {
             error = std::find(std::begin(kOptionNames), std::end(kOptionNames), arg) != std::end(kOptionNames)
                         ? arg + L" takes no value"
                         : unknownOption(arg);
             return false;
         }
+        if (arg == L"--help" && (valueGiven || (i + 1 < argc && isMethodName(argv[i + 1])))) {
+            options.helpMethod = valueGiven ? given : argv[i + 1];
+            if (!isMethodName(options.helpMethod)) {
+                error = L"--help takes a method name, not \"" + options.helpMethod + L"\"";
+                return false;
+            }
+            return true;
+        }
         if (arg == L"--help" || arg == L"-h") { options.help = true; return true; }
+        if (arg == L"--list-methods") { options.listMethods = true; return true; }
         if (arg == L"--standalone") { options.standalone = true; continue; }
         if (arg == L"--quiet") { options.quiet = true; continue; }
         if (arg == L"--fast") { options.fast = true; continue; }

@@ -32,6 +32,8 @@ struct Options {
     bool help = false;
     bool check = false;             // only the checker's findings, nothing run
     bool listOps = false;           // print the core's operations and what each answers
+    bool listMethods = false;       // print CVEXT's methods from the type library
+    std::wstring helpMethod;        // --help METHOD: that method's parameters and result
     bool hasScenario = false;
     std::wstring scenario;          // a scenario file (scenario.h)
     bool hasJournal = false;
