@@ -473,13 +473,16 @@ TEST(RunnerAuthors, SummaryNamesEachErrorWithItsRunsLineAndReason) {
                      "job 3 syntax.vbs: not compiled, runs 0, succeeded 0, script errors 1, core calls 0\n"
                      "job 4 fine.vbs: compiled, runs 2, succeeded 2, script errors 0, core calls 0\n");
     std::vector<std::string> err_ = author::linesOf(o.err);
-    ASSERT_EQ(err_.size(), 3u) << o.err;
-    EXPECT_TRUE(author::startsWith(err_[0], "job 1 runs 1-2: script error \"") &&
-                author::endsWith(err_[0], "\" at line 3: x = 1 / 0")) << err_[0];
-    EXPECT_EQ(err_[0].find("[Line:"), std::string::npos) << "one line number, as an editor counts: " << err_[0];
-    EXPECT_EQ(err_[1], "job 2 runs 1-2: failed: the script has no Sub main (nothing named main to run)");
-    EXPECT_TRUE(author::startsWith(err_[2], "job 3 compile: script error \"") &&
-                author::endsWith(err_[2], "\" at line 2: x = = 1")) << err_[2];
+    ASSERT_EQ(err_.size(), 5u) << o.err;
+    // The checker's findings come before the run.
+    EXPECT_EQ(err_[0], utf8(noMain) + ":1:1: warning: the script has no Sub main, which the agent calls on every run [no-main]");
+    EXPECT_EQ(err_[1], utf8(syntax) + ":2:7: error: the engine refuses the script: Syntax error");
+    EXPECT_TRUE(author::startsWith(err_[2], "job 1 runs 1-2: script error \"") &&
+                author::endsWith(err_[2], "\" at line 3: x = 1 / 0")) << err_[2];
+    EXPECT_EQ(err_[2].find("[Line:"), std::string::npos) << "one line number, as an editor counts: " << err_[2];
+    EXPECT_EQ(err_[3], "job 2 runs 1-2: failed: the script has no Sub main (nothing named main to run)");
+    EXPECT_TRUE(author::startsWith(err_[4], "job 3 compile: script error \"") &&
+                author::endsWith(err_[4], "\" at line 2: x = = 1")) << err_[4];
 }
 
 TEST(RunnerAuthors, CallsLogShowsEveryCallWithArgumentsAndResult) {
