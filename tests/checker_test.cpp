@@ -189,6 +189,12 @@ TEST(Checker, EachRuleFindsOnceAndItsMarkerSilencesIt) {
         {"refused-char", 2, main + L"  x = 1\x0B\r\nEnd Sub\r\n"},
         {"refused-char", 3, main + L"  x = 1\r\n' the end\x1A\r\nEnd Sub\r\n"},
         {"engine-gap", 2, main + L"  x = Join(Array(1), \",\")\r\nEnd Sub\r\n"},
+        {"undeclared", 2, L"Option Explicit\r\n  count = 1\r\n" + main + L"End Sub\r\nDim later\r\n"},
+        {"undeclared", 3, L"Option Explicit\r\n" + main + L"  For i = 1 To 2: Next\r\nEnd Sub\r\n"},
+        {"undeclared", 4, L"Option Explicit\r\n" + main + L"  Dim a\r\n  a = b\r\nEnd Sub\r\n"},
+        {"undeclared", 6, L"Option Explicit\r\nSub other(p)\r\n  Dim q\r\nEnd Sub\r\n" + main + L"  q = 1\r\nEnd Sub\r\n"},
+        {"undeclared", 4, L"Option Explicit\r\nClass C\r\n  Public Sub Go()\r\n    hidden = 1\r\n  End Sub\r\nEnd Class\r\n" +
+                              main + L"End Sub\r\n"},
     };
     auto ofRule = [](const Lines& lines, const std::string& rule) {
         Lines out;
@@ -216,6 +222,34 @@ TEST(Checker, EachRuleFindsOnceAndItsMarkerSilencesIt) {
         EXPECT_TRUE(ofRule(check(c.text + L"' ztolvera: ignore-file " + rule + L"\r\n"), c.rule).empty())
             << c.rule << " in the file";
     }
+    // Every kind of declaration, in every scope, declares: nothing is undeclared here.
+    EXPECT_EQ(ofRule(check(L"Option Explicit\r\n"
+                           L"Const LIMIT = 5\r\n"
+                           L"Dim total, list(3)\r\n"
+                           L"Class Counter\r\n"
+                           L"  Private count_\r\n"
+                           L"  Public Property Get Value()\r\n"
+                           L"    Value = count_ + LIMIT\r\n"
+                           L"  End Property\r\n"
+                           L"  Public Sub Add(ByVal n)\r\n"
+                           L"    count_ = count_ + n: Me.Bump\r\n"
+                           L"  End Sub\r\n"
+                           L"End Class\r\n"
+                           L"Function Twice(x)\r\n"
+                           L"  Const TWO = 2\r\n"
+                           L"  Twice = x * TWO & vbCrLf\r\n"
+                           L"End Function\r\n"
+                           L"Sub main()\r\n"
+                           L"  Dim c, i, item\r\n"
+                           L"  Set c = New Counter\r\n"
+                           L"  For i = 1 To LIMIT: c.Add Twice(i): Next\r\n"
+                           L"  For Each item In Split(\"a,b\", \",\"): total = total + Len(item): Next\r\n"
+                           L"  On Error Resume Next\r\n"
+                           L"  If Err.Number <> 0 Then CVEXT.ZTrace CStr(later)\r\n"
+                           L"End Sub\r\n"
+                           L"Dim later\r\n"),
+                     "undeclared"),
+              Lines{});
     // A marker in a string is text, not a marker.
     EXPECT_EQ(ofRule(check(main + L"  WScript.Echo \"' ztolvera: ignore host-object\"\r\nEnd Sub\r\n"), "host-object").size(), 1u);
 }

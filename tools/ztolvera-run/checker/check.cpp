@@ -9,6 +9,7 @@
 
 #include "engine_compile.h"
 #include "engine_gaps.h"
+#include "undeclared.h"
 #include "script.h"
 #include "vbtokens.h"
 
@@ -30,6 +31,7 @@ constexpr const char* kHostObject = "host-object";    // an object of another sc
 constexpr const char* kNoMain = "no-main";            // no Sub main for the agent to call
 constexpr const char* kRefusedChar = "refused-char";  // a character the engine refuses in code
 constexpr const char* kEngineGap = "engine-gap";      // what the platform's engine lacks
+constexpr const char* kUndeclared = "undeclared";     // a name no scope declares, under Option Explicit
 }  // namespace rule
 
 using Tokens = std::vector<VbToken>;
@@ -659,6 +661,9 @@ std::vector<Finding> checkScript(const std::wstring& text, const Members& member
     checkCalls(Scanner().scan(tokens), members, d, out);
     checkGaps(tokens, d, out);
     checkHostAndMain(tokens, d, out);
+    if (const EngineGap* gap = gapOf(EngineGap::Undeclared))
+        for (const VbToken* x : undeclaredNames(tokens))
+            out.push_back(Finding{x->line, x->column, false, utf8(x->text) + " is not declared: " + gap->effect, rule::kUndeclared});
     checkCharacters(text, out);
     Silenced silenced = silencedRules(text);
     out.erase(std::remove_if(out.begin(), out.end(), [&](const Finding& f) { return silenced.silences(f); }), out.end());

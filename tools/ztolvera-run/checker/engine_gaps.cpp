@@ -62,7 +62,7 @@ const std::vector<EngineGap> kGaps = {
      L"Sub main()\r\n  On Error Resume Next\r\n  Dim x\r\n  x = 1 / 0\r\n"
      L"  CVEXT.ZTrace CStr(Err.Number) & \"|\" & Err.Description\r\nEnd Sub\r\n",
      "ZTrace(\"-2147352558|\")"},
-    {EngineGap::RunTimeOnly, L"undeclared variable",
+    {EngineGap::Undeclared, L"undeclared variable",
      "under Option Explicit an undeclared variable fails with \"Call failed.\", not \"Variable is undefined\"",
      L"Option Explicit\r\nSub main()\r\n  undeclared = 1\r\nEnd Sub\r\n", "Call failed."},
     {EngineGap::RunTimeOnly, L"undefined procedure",

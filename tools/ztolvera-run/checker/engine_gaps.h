@@ -16,6 +16,7 @@ struct EngineGap {
         LongProcedure,     // a procedure of `limit` statements or more does not compile
         BareCrLines,       // lines that end in a CR alone are not counted
         DeepNesting,       // blocks that open with `name` nested more than `limit` levels deep do not compile
+        Undeclared,        // an undeclared name under Option Explicit
         RunTimeOnly,       // shows only while the script runs: no static check
     };
     Kind kind;
