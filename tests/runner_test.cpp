@@ -373,6 +373,8 @@ TEST(RunnerProgram, HungRunIsReportedWithStatusThree) {
 
 TEST(RunnerProgram, UnreadableFileAndUsageErrorsGiveStatusTwo) {
     std::wstring missing = scratch() + L"missing.vbs";
+    // Wine hands out process ids again, so another test's scratch folder may hold one.
+    DeleteFileW(missing.c_str());
     Outcome o = runRunner(L"\"" + missing + L"\"");
     EXPECT_EQ(o.status, 2u);
     EXPECT_NE(o.err.find("cannot read"), std::string::npos) << o.err;

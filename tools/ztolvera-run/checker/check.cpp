@@ -9,6 +9,7 @@
 
 #include "engine_compile.h"
 #include "engine_gaps.h"
+#include "markers.h"
 #include "undeclared.h"
 #include "script.h"
 #include "vbtokens.h"
@@ -592,62 +593,6 @@ void checkCharacters(const std::wstring& text, std::vector<Finding>& out) {
     }
 }
 
-// The rules that markers in comments silence, per line and for the file.
-struct Silenced {
-    std::map<unsigned, std::set<std::string>> lines;
-    std::set<std::string> file;
-
-    bool silences(const Finding& f) const {
-        if (!*f.rule) return false;
-        if (file.count(f.rule)) return true;
-        auto at = lines.find(f.line);
-        return at != lines.end() && at->second.count(f.rule);
-    }
-};
-
-Silenced silencedRules(const std::wstring& text) {
-    static const std::wstring kMarker = L"ztolvera:";
-    Silenced out;
-    unsigned line = 1;
-    std::size_t from = 0;
-    while (from <= text.size()) {
-        std::size_t to = text.find_first_of(L"\r\n", from);
-        if (to == std::wstring::npos) to = text.size();
-        std::wstring s = text.substr(from, to - from);
-        // The marker counts in a comment only: after a quote mark that no string holds.
-        bool inString = false;
-        std::size_t comment = std::wstring::npos;
-        for (std::size_t k = 0; k < s.size() && comment == std::wstring::npos; ++k) {
-            if (s[k] == L'"') inString = !inString;
-            else if (s[k] == L'\'' && !inString) comment = k;
-        }
-        std::size_t at = comment == std::wstring::npos ? comment : s.find(kMarker, comment);
-        if (at != std::wstring::npos) {
-            std::wstring rest = s.substr(at + kMarker.size());
-            std::size_t word = rest.find_first_not_of(L" \t");
-            std::size_t wordEnd = word == std::wstring::npos ? word : rest.find_first_of(L" \t", word);
-            std::wstring verb = word == std::wstring::npos ? L"" : rest.substr(word, wordEnd - word);
-            std::set<std::string>* into = verb == L"ignore" ? &out.lines[line] : verb == L"ignore-file" ? &out.file : nullptr;
-            if (into && wordEnd != std::wstring::npos) {
-                std::wstring names = rest.substr(wordEnd);
-                std::string name;
-                for (wchar_t c : names + L",") {
-                    if (c == L',' || c == L' ' || c == L'\t') {
-                        if (!name.empty()) into->insert(name);
-                        name.clear();
-                    } else {
-                        name += static_cast<char>(c < 0x80 ? c : '?');
-                    }
-                }
-            }
-        }
-        if (to == text.size()) break;
-        from = to + (text[to] == L'\r' && to + 1 < text.size() && text[to + 1] == L'\n' ? 2 : 1);
-        ++line;
-    }
-    return out;
-}
-
 }  // namespace
 
 std::vector<Finding> checkScript(const std::wstring& text, const Members& members) {
@@ -666,7 +611,8 @@ std::vector<Finding> checkScript(const std::wstring& text, const Members& member
             out.push_back(Finding{x->line, x->column, false, utf8(x->text) + " is not declared: " + gap->effect, rule::kUndeclared});
     checkCharacters(text, out);
     Silenced silenced = silencedRules(text);
-    out.erase(std::remove_if(out.begin(), out.end(), [&](const Finding& f) { return silenced.silences(f); }), out.end());
+    out.erase(std::remove_if(out.begin(), out.end(), [&](const Finding& f) { return silenced.silences(f.rule, f.line); }),
+              out.end());
     std::stable_sort(out.begin(), out.end(), [](const Finding& a, const Finding& b) {
         return a.line != b.line ? a.line < b.line : a.column < b.column;
     });
