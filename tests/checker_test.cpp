@@ -184,7 +184,7 @@ TEST(Checker, EachRuleFindsOnceAndItsMarkerSilencesIt) {
         {"flag-result", 2, main + L"  If CVEXT.ExportData(\"v\", 1) = True Then x = 1\r\nEnd Sub\r\n"},
         {"flag-result", 2, main + L"  ok = (True <> CVFLEXT.MCInCluster())\r\nEnd Sub\r\n"},
         {"host-object", 2, main + L"  WScript.Echo \"hi\"\r\nEnd Sub\r\n"},
-        {"no-main", 1, L"Sub other()\r\nEnd Sub\r\n"},
+        {"no-main", 1, L"Sub other()\r\nEnd Sub\r\nClass C\r\n  Sub main()\r\n  End Sub\r\nEnd Class\r\n"},
         {"refused-char", 2, main + L"  x =\u00A01\r\nEnd Sub\r\n"},
         {"refused-char", 2, main + L"  x = 1\x0B\r\nEnd Sub\r\n"},
         {"refused-char", 3, main + L"  x = 1\r\n' the end\x1A\r\nEnd Sub\r\n"},

@@ -519,11 +519,14 @@ const wchar_t* const kOtherHostsObjects[] = {L"WScript", L"WSH", L"Request", L"R
                                              L"Session", L"Window", L"Document"};
 
 void checkHostAndMain(const VbText& text, const Declarations& d, std::vector<Finding>& out) {
-    bool main = false;
+    bool main = false, inClass = false;   // a class's main is no main of the script
     for (const VbStatement& st : text.statements) {
         const Tokens& t = st.tokens;
         std::size_t i = afterModifiers(t);
-        if (i + 1 < t.size() && isName(t[i], L"Sub") && isName(t[i + 1], L"main")) main = true;
+        if (i < t.size() && isName(t[i], L"Class")) inClass = true;
+        else if (t.size() >= 2 && isName(t[0], L"End") && isName(t[1], L"Class")) inClass = false;
+        else if (!inClass && i + 1 < t.size() && (isName(t[i], L"Sub") || isName(t[i], L"Function")) && isName(t[i + 1], L"main"))
+            main = true;
         for (std::size_t k = 0; k + 1 < t.size(); ++k) {
             if (t[k].kind != VbToken::Name || !isSymbol(t[k + 1], L".") || (k > 0 && isSymbol(t[k - 1], L".")) ||
                 d.has(t[k].text))
