@@ -250,6 +250,8 @@ TEST(Checker, EachRuleFindsOnceAndItsMarkerSilencesIt) {
                            L"Dim later\r\n"),
                      "undeclared"),
               Lines{});
+    // Another host's object is that host's, not an undeclared name too.
+    EXPECT_EQ(check(L"Option Explicit\r\n" + main + L"  WScript.Echo 1\r\nEnd Sub\r\n").size(), 1u);
     // A marker in a string is text, not a marker.
     EXPECT_EQ(ofRule(check(main + L"  WScript.Echo \"' ztolvera: ignore host-object\"\r\nEnd Sub\r\n"), "host-object").size(), 1u);
 }

@@ -418,8 +418,8 @@ void checkFlagResult(const ExtCall& c, const Member& m, std::vector<Finding>& ou
             L"write " + who + L"(...) = 0", rule::kFlagResult);
     else if (comparison(c.end, c.end + 1) || (c.start >= 2 && comparison(c.start - 1, c.start - 2)))
         add(out, *c.member, false,
-            who + L" compared with True never holds: its flag result is 1 for yes, not True; write " + who +
-                L"(...) <> 0",
+            who + L" compared with True: its flag result is 1 for yes, not True, so = True never holds and "
+                  L"<> True always does; compare it with 0",
             rule::kFlagResult);
 }
 
@@ -518,6 +518,11 @@ void checkGaps(const VbText& text, const Declarations& d, std::vector<Finding>& 
 const wchar_t* const kOtherHostsObjects[] = {L"WScript", L"WSH", L"Request", L"Response", L"Server",
                                              L"Session", L"Window", L"Document"};
 
+bool otherHostsObject(const VbToken& t) {
+    return std::any_of(std::begin(kOtherHostsObjects), std::end(kOtherHostsObjects),
+                       [&](const wchar_t* name) { return isName(t, name); });
+}
+
 void checkHostAndMain(const VbText& text, const Declarations& d, std::vector<Finding>& out) {
     bool main = false, inClass = false;   // a class's main is no main of the script
     for (const VbStatement& st : text.statements) {
@@ -531,13 +536,12 @@ void checkHostAndMain(const VbText& text, const Declarations& d, std::vector<Fin
             if (t[k].kind != VbToken::Name || !isSymbol(t[k + 1], L".") || (k > 0 && isSymbol(t[k - 1], L".")) ||
                 d.has(t[k].text))
                 continue;
-            for (const wchar_t* name : kOtherHostsObjects)
-                if (isName(t[k], name))
-                    add(out, t[k], false,
-                        t[k].text + L" is an object of another script host, not of this one: using it fails with "
-                                    L"\"Call failed.\"" +
-                            (isName(t[k], L"WScript") ? L"; CVEXT.ZTrace writes a line to the trace" : L""),
-                        rule::kHostObject);
+            if (otherHostsObject(t[k]))
+                add(out, t[k], false,
+                    t[k].text + L" is an object of another script host, not of this one: using it fails with "
+                                L"\"Call failed.\"" +
+                        (isName(t[k], L"WScript") ? L"; CVEXT.ZTrace writes a line to the trace" : L""),
+                    rule::kHostObject);
         }
     }
     if (!main) {
@@ -562,7 +566,7 @@ const wchar_t* refusedCharacter(wchar_t c) {
     case 0xFEFF: return L"a byte order mark (U+FEFF)";
     default: break;
     }
-    if (c >= 0x2000 && c <= 0x200B) return L"a Unicode space";
+    if (c >= 0x2000 && c <= 0x200B) return L"a Unicode space (U+2000 to U+200B)";
     if (c < 0x20 && c != L'\t' && c != L'\r' && c != L'\n') return L"a control character";
     return nullptr;
 }
@@ -611,7 +615,9 @@ std::vector<Finding> checkScript(const std::wstring& text, const Members& member
     checkHostAndMain(tokens, d, out);
     if (const EngineGap* gap = gapOf(EngineGap::Undeclared))
         for (const VbToken* x : undeclaredNames(tokens))
-            out.push_back(Finding{x->line, x->column, false, utf8(x->text) + " is not declared: " + gap->effect, rule::kUndeclared});
+            if (!otherHostsObject(*x))   // the host-object rule says more of it
+                out.push_back(Finding{x->line, x->column, false, utf8(x->text) + " is not declared: " + gap->effect,
+                                      rule::kUndeclared});
     checkCharacters(text, out);
     Silenced silenced = silencedRules(text);
     out.erase(std::remove_if(out.begin(), out.end(), [&](const Finding& f) { return silenced.silences(f.rule, f.line); }),
