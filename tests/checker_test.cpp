@@ -291,6 +291,8 @@ std::vector<CorpusScript> corpus() {
         // The platform's engine takes a variable named as a class (c for C) for the class.
         {L"class-name", L"Class C\r\nEnd Class\r\n" + main + L"  Dim c\r\n  Set c = New C\r\n" + end, true},
         {L"global-error", L"x = 1 / 0\r\n" + main + end, false},
+        {L"byte-order-marks", L"\xFEFF\xFEFF" + main + end, false},
+        {L"inner-mark", main + L"  x = 1\xFEFF\r\n" + end, true},
         {L"deep-if", main + repeated(L"If x Then\r\n", 2000) + repeated(L"End If\r\n", 2000) + end, false},
         {L"no-end-if", main + L"  If x Then\r\n    y = 1\r\n" + end, true},
         {L"open-paren", main + L"  x = (1 + 2\r\n" + end, true},

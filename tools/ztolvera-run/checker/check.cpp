@@ -585,7 +585,8 @@ void checkCharacters(const std::wstring& text, std::vector<Finding>& out) {
         }
         if (!inComment && c == L'"') inString = !inString;
         else if (!inString && c == L'\'') inComment = true;
-        const wchar_t* what = i == 0 && c == 0xFEFF ? nullptr : refusedCharacter(c);
+        // Leading byte-order marks are the host's to step over.
+        const wchar_t* what = c == 0xFEFF && text.find_first_not_of(L'\xFEFF') > i ? nullptr : refusedCharacter(c);
         bool code = !inString && !inComment;
         if (what && (code || c == 0x1A)) {
             VbToken at;

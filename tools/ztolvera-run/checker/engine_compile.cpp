@@ -84,7 +84,11 @@ HRESULT compile(const std::wstring& text, CompileSite* site) {
     ComPtr<IActiveScriptParse> parse;
     if (SUCCEEDED(hr = engine.as(parse)) && SUCCEEDED(hr = parse->InitNew()) && SUCCEEDED(hr = engine->SetScriptSite(site))) {
         EXCEPINFO excep = {};
-        hr = parse->ParseScriptText(text.c_str(), nullptr, nullptr, nullptr, 0, 0,
+        // The host steps over leading byte-order marks, which the engine takes
+        // for the end of the text; the engine here sees what the host gives it.
+        const wchar_t* code = text.c_str();
+        while (*code == 0xFEFF) ++code;
+        hr = parse->ParseScriptText(code, nullptr, nullptr, nullptr, 0, 0,
                                     SCRIPTTEXT_ISVISIBLE | SCRIPTTEXT_ISPERSISTENT, nullptr, &excep);
         releaseExcepInfo(&excep);
     }
