@@ -85,7 +85,7 @@ TEST(RunnerOptions, RejectsBadCommandLines) {
         {L"--scenario", L"a.toml", L"--scenario", L"b.toml", L"a.vbs"},
         {L"--junit", L"t.xml", L"a.vbs"},
         {L"--test", L"--scenario", L"a.toml", L"a.vbs"},
-        {L"--test", L"--report", L"r.html", L"a.vbs"},
+        {L"--test", L"--journal", L"j.jsonl", L"a.vbs"},
     };
     for (const auto& args : bad) {
         Options o;
@@ -1184,7 +1184,8 @@ TEST(RunnerScenarios, TestModeRunsEveryPairAndWritesJUnit) {
     DeleteFileW(junit.c_str());
 
     ULONGLONG began = GetTickCount64();
-    Outcome o = runRunner(L"--test --junit \"" + junit + L"\" \"" + folder + L"\"", {}, false);
+    std::wstring report = scratch() + L"suite.html";
+    Outcome o = runRunner(L"--test --junit \"" + junit + L"\" --report \"" + report + L"\" \"" + folder + L"\"", {}, false);
     EXPECT_LT(GetTickCount64() - began, 40000u);
     EXPECT_EQ(o.status, 5u) << o.out << o.err;
     const char* lines[] = {
@@ -1233,6 +1234,16 @@ TEST(RunnerScenarios, TestModeRunsEveryPairAndWritesJUnit) {
     // What differed, unescaped back to the script's own text.
     EXPECT_NE(failed[1].find("there were MSActions(25, \"<load> & \"high\" \\x01\""), std::string::npos) << failed[1];
     EXPECT_NE(failed[2].find("the session: none matched"), std::string::npos) << failed[2];
+
+    // One report of every pair, each a job of its own with its verdicts.
+    std::string html = runner::readFile(report);
+    const char* sections[] = {"job 1 &#183; broken.vbs</h2>", "job 2 &#183; fail.vbs with fail.toml</h2>",
+                              "job 3 &#183; fail.vbs with fail.strict.toml</h2>", "job 4 &#183; pass.vbs with pass.toml</h2>",
+                              "job 5 &#183; plain.vbs</h2>"};
+    for (const char* section : sections) EXPECT_NE(html.find(section), std::string::npos) << section;
+    std::size_t verdicts = 0;
+    for (std::size_t at = 0; (at = html.find("<tr class=\"verdict\">", at)) != std::string::npos; ++at) ++verdicts;
+    EXPECT_EQ(verdicts, 6u);
 
     // A folder without scripts, and a name that is none, are usage errors.
     Outcome none = runRunner(L"--test \"" + scratch() + L"\\nothing-here\"", {}, false);

@@ -127,6 +127,8 @@ std::wstring commandLine(int argc, wchar_t** argv) {
 struct SessionOutcome {
     std::string trouble;                 // a usage error, or the jobs' failures in short
     std::vector<Verdict> verdicts;
+    std::vector<JobStory> jobs;
+    SYSTEMTIME began = {};
 };
 
 // The scenario's runs, fast and every, where the command line gave none.
@@ -299,6 +301,8 @@ int runSession(Options& options, const std::wstring& line, SessionOutcome& outco
     if (outcome.trouble.empty() && ended != AllSucceeded && ended != ExpectationFailed)
         outcome.trouble = ending.fatal ? "the jobs could not be run" : "the session failed";
     outcome.verdicts = std::move(facts.verdicts);
+    outcome.jobs = std::move(facts.jobs);
+    outcome.began = facts.began;
     return ended;
 }
 
@@ -327,11 +331,20 @@ int runTests(const Options& options, const std::wstring& line) {
         return UsageError;
     }
     // Opened first, so that an unwritable file is a usage error before any job runs.
-    JournalTarget junit;
+    JournalTarget junit, report;
     if (options.hasJunit && !junit.open(options.junit, error)) {
         complain(L"cannot write the JUnit file " + options.junit + L": " + error);
         return UsageError;
     }
+    if (options.hasReport && !report.open(options.report, error)) {
+        complain(L"cannot write the report " + options.report + L": " + error);
+        return UsageError;
+    }
+    // One report of every pair: each pair's job is a job of its own in it,
+    // numbered in the order the pairs ran and named as its line.
+    ReportFacts facts;
+    facts.commandLine = utf8(line);
+    ULONGLONG sessionBegan = GetTickCount64();
     std::vector<PairOutcome> outcomes;
     int worst = AllSucceeded;
     for (const TestPair& pair : pairs) {
@@ -342,6 +355,7 @@ int runTests(const Options& options, const std::wstring& line) {
         one.scripts = {pair.script};
         one.hasScenario = !pair.scenario.empty();
         one.scenario = pair.scenario;
+        one.hasReport = false;
         if (!options.runsGiven) one.runs = 1;
         if (!options.threadsGiven) one.threads = 1;
         SessionOutcome session;
@@ -353,6 +367,18 @@ int runTests(const Options& options, const std::wstring& line) {
         outcome.suite = utf8(pairSuite(pair));
         outcome.trouble = session.trouble;
         outcome.verdicts = std::move(session.verdicts);
+        if (outcomes.empty()) facts.began = session.began;
+        for (JobStory& story : session.jobs) {
+            unsigned long jobno = facts.jobs.size() + 1;
+            for (const Verdict& v : outcome.verdicts) {
+                if (v.jobno != story.jobno) continue;
+                facts.verdicts.push_back(v);
+                facts.verdicts.back().jobno = jobno;
+            }
+            story.jobno = jobno;
+            story.name = outcome.name;
+            facts.jobs.push_back(std::move(story));
+        }
         std::string text = pairLine(outcome);
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
@@ -364,6 +390,11 @@ int runTests(const Options& options, const std::wstring& line) {
                     (outcomes.size() < pairs.size() ? L", " + std::to_wstring(pairs.size() - outcomes.size()) + L" not run (stopped)" : L"") +
                     L"\n");
     if (outcomes.size() < pairs.size() && worst == AllSucceeded) worst = SomeFailed;
+    facts.seconds = (GetTickCount64() - sessionBegan) / 1000.0;
+    if (options.hasReport && !report.write(reportHtml(facts))) {
+        complain(L"cannot write the report " + options.report);
+        if (worst == AllSucceeded) worst = SomeFailed;
+    }
     if (options.hasJunit && !junit.write(junitXml(outcomes))) {
         complain(L"cannot write the JUnit file " + options.junit);
         if (worst == AllSucceeded) worst = SomeFailed;

@@ -16,7 +16,8 @@ const wchar_t kUsage[] =
     L"                      (exit 1 on errors); runs nothing\n"
     L"  --test              run each NAME.vbs under each of its scenarios (NAME.toml,\n"
     L"                      NAME.*.toml) and print PASS or FAIL per pair (default: the\n"
-    L"                      current folder); exit by the worst pair\n"
+    L"                      current folder); exit by the worst pair; --report writes\n"
+    L"                      one report of every pair\n"
     L"  --junit FILE.xml    with --test, one JUnit test case per expectation\n"
     L"  --runs N            run each job N times (0-999, default 1; with --every,\n"
     L"                      until Ctrl-C, at most 999)\n"
@@ -216,8 +217,8 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
         error = L"--test takes each script's scenarios from beside it, not --scenario";
         return false;
     }
-    if (options.test && (options.hasReport || options.hasJournal)) {
-        error = L"--test writes no report or journal: run a failing pair alone with --report or --journal";
+    if (options.test && options.hasJournal) {
+        error = L"--test writes no journal: run a failing pair alone with --journal";
         return false;
     }
     if (options.test && options.scripts.empty()) options.scripts.push_back(L".");
