@@ -1245,6 +1245,18 @@ TEST(RunnerScenarios, TestModeRunsEveryPairAndWritesJUnit) {
     for (std::size_t at = 0; (at = html.find("<tr class=\"verdict\">", at)) != std::string::npos; ++at) ++verdicts;
     EXPECT_EQ(verdicts, 6u);
 
+    // Scripts named one by one; a scenario that cannot be used fails its
+    // pair as a usage error, which is worse than a failed expectation.
+    CreateDirectoryW((scratch() + L"suite2").c_str(), nullptr);
+    writeFile(L"suite2\\bad.vbs", "Sub main()\r\nEnd Sub\r\n");
+    writeFile(L"suite2\\bad.toml", "[answers.Bogus]\nresult = 1\n");
+    Outcome worst = runRunner(L"--test \"" + folder + L"fail.vbs\" \"" + scratch() + L"suite2\\bad.vbs\"", {}, false);
+    EXPECT_EQ(worst.status, 2u) << worst.out << worst.err;
+    EXPECT_NE(worst.out.find("FAIL fail.vbs with fail.toml: "), std::string::npos) << worst.out;
+    EXPECT_NE(worst.out.find("FAIL bad.vbs with bad.toml: bad.toml:1: unknown operation \"Bogus\""), std::string::npos)
+        << worst.out;
+    EXPECT_NE(worst.out.find("0 of 3 pairs passed\n"), std::string::npos) << worst.out;
+
     // A folder without scripts, and a name that is none, are usage errors.
     Outcome none = runRunner(L"--test \"" + scratch() + L"\\nothing-here\"", {}, false);
     EXPECT_EQ(none.status, 2u) << none.err;
