@@ -55,7 +55,8 @@ std::string pairLine(const PairOutcome& pair) {
     if (const Verdict* v = firstFailed(pair)) {
         std::string what = "expect " + std::to_string(v->number) + " failed (" + v->what + ")" +
                            (v->failures.empty() ? "" : ": " + v->failures.front());
-        if (failed > 1) what += "; and " + std::to_string(failed - 1) + " more expectations failed";
+        if (failed > 1)
+            what += "; and " + std::to_string(failed - 1) + (failed == 2 ? " more expectation" : " more expectations") + " failed";
         reason = reason.empty() ? what : reason + "; " + what;
     }
     return "FAIL " + pair.name + ": " + (reason.empty() ? "exit status " + std::to_string(pair.status) : reason) + "\n";
