@@ -928,6 +928,9 @@ TEST(RunnerScenarios, AnswersByArgumentAndRunReachTheScript) {
         "[answers.GetContextEx]\ntext = \"none\"\n"
         "[[answers.GetContextEx.when]]\nmatch = { label = \"Disk\", labval = \"C:\" }\ntext = \"40\"\n"
         "[[answers.GetContextEx.when]]\nmatch = { label = \"Disk\", labval = \"C:\" }\nruns = \"3-\"\ntext = \"5\"\n"
+        // Letter case counts unless the answer says otherwise.
+        "[[answers.GetContextEx.when]]\nmatch = { label = \"disk\", labval = \"d:\" }\nignore_case = true\ntext = \"77\"\n"
+        "[[answers.GetContextEx.when]]\nmatch = { labval = \"d:\" }\ntext = \"never\"\n"
         "[[answers.MCSleep.when]]\nruns = \"2-3\"\nabort = 1\n"
         "[objects]\nVolumes = [\"C:\", \"D:\"]\n"
         "[dictionary]\nlimit = \"10\"\n"
@@ -954,7 +957,7 @@ TEST(RunnerScenarios, AnswersByArgumentAndRunReachTheScript) {
     std::vector<std::string> expected;
     for (int run = 1; run <= 4; ++run) {
         expected.push_back(std::to_string(run) + " C:=" + (run >= 3 ? "5" : "40"));
-        expected.push_back(std::to_string(run) + " D:=none");
+        expected.push_back(std::to_string(run) + " D:=77");
         // The waits report an abort only in runs 2 and 3.
         bool aborted = run == 2 || run == 3;
         expected.push_back(std::string("limit 10 owner ops abort ") + (aborted ? "-1" : "1"));

@@ -21,7 +21,7 @@ namespace {
 
 const std::vector<std::string> kTopKeys = {"runs", "fast", "every", "answers", "objects", "dictionary", "exports", "expect"};
 const std::vector<std::string> kAnswerKeys = {"result", "text", "abort", "when"};
-const std::vector<std::string> kWhenKeys = {"result", "text", "abort", "runs", "match"};
+const std::vector<std::string> kWhenKeys = {"result", "text", "abort", "runs", "match", "ignore_case"};
 const std::vector<std::string> kExpectKinds = {"event", "data", "abort", "script_error", "calls"};
 const std::vector<std::string> kCountKeys = {"job", "runs", "count", "at_least", "at_most", "ignore_case"};
 
@@ -103,6 +103,11 @@ private:
         return true;
     }
 
+    bool flag(const toml::node& n, const std::string& what, bool& out) {
+        if (auto b = n.value_exact<bool>()) return out = *b, true;
+        return fail(n, what + " must be true or false");
+    }
+
     bool real(const toml::node& n, const std::string& what, double& out) {
         if (auto v = n.value<double>(); v && (n.is_integer() || n.is_floating_point())) return out = *v, true;
         return fail(n, what + " must be a number");
@@ -115,11 +120,7 @@ private:
             if (!integer(*n, "runs", 1, kMaxRuns, v)) return false;
             scenario_.runs = static_cast<unsigned>(v);
         }
-        if (const toml::node* n = root.get("fast")) {
-            auto b = n->value_exact<bool>();
-            if (!b) return fail(*n, "fast must be true or false");
-            scenario_.fast = *b;
-        }
+        if (const toml::node* n = root.get("fast"); n && !flag(*n, "fast", scenario_.fast)) return false;
         if (const toml::node* n = root.get("every")) {
             double d = 0;
             if (!real(*n, "every", d)) return false;
@@ -246,6 +247,7 @@ private:
                 RunList runs;
                 if (const toml::node* r = w->get("runs"); r && !runList(*r, runs)) return false;
                 if (const toml::node* m = w->get("match"); m && !patterns(*m, *op, a.match, true)) return false;
+                if (const toml::node* c = w->get("ignore_case"); c && !flag(*c, "ignore_case", a.ignoreCase)) return false;
                 if (!fields(*w, *op, a)) return false;
                 if (!a.result && !a.text && !a.abort) return fail(item, "this when answers nothing (no result, text or abort)");
                 // The core takes one span per answer: a list is one answer each.
@@ -327,11 +329,7 @@ private:
             std::string k(key.str());
             if (k == "job") { if (!text(node, k, e.job)) return false; }
             else if (k == "runs") { if (!runList(node, e.runs)) return false; }
-            else if (k == "ignore_case") {
-                auto b = node.value_exact<bool>();
-                if (!b) return fail(node, "ignore_case must be true or false");
-                e.ignoreCase = *b;
-            }
+            else if (k == "ignore_case") { if (!flag(node, k, e.ignoreCase)) return false; }
             else if (k == "count" || k == "at_least" || k == "at_most") {
                 if (!integer(node, k, 0, LONG_MAX, v)) return false;
                 (k == "count" ? e.count : k == "at_least" ? e.atLeast : e.atMost) = static_cast<unsigned>(v);
@@ -486,6 +484,7 @@ void applyScenario(const Scenario& scenario) {
         given.text = a.text ? a.text->c_str() : nullptr;
         given.hasAbort = a.abort.has_value();
         given.abort = a.abort.value_or(0);
+        given.ignoreCase = a.ignoreCase;
         standin_addAnswer(&given);
     }
 }

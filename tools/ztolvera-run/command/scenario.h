@@ -36,6 +36,7 @@ struct ScenarioAnswer {
     std::optional<long> result;
     std::optional<std::string> text;
     std::optional<int> abort;
+    bool ignoreCase = false;     // its patterns match letters of either case
 };
 
 struct ExportSeed {

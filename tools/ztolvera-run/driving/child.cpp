@@ -139,6 +139,7 @@ std::string childWorkText(const ChildWork& work) {
         if (a.result) j["result"] = *a.result;
         if (a.text) j["text"] = bytes(*a.text);
         if (a.abort) j["abort"] = *a.abort;
+        if (a.ignoreCase) j["ignore_case"] = true;
         answers.push_back(j);
     }
     for (const auto& [name, value] : sc.dictionary) dictionary.push_back(Json::array({bytes(name), bytes(value)}));
@@ -177,6 +178,8 @@ bool readChildWork(const std::string& text, ChildWork& work) {
         if (const Json* r = member(j, "result")) a.result = integerOf(r);
         if (const Json* t = member(j, "text")) a.text = unbytes(t);
         if (const Json* b = member(j, "abort")) a.abort = static_cast<int>(integerOf(b));
+        const Json* c = member(j, "ignore_case");
+        a.ignoreCase = c && c->is_boolean() && c->get<bool>();
         sc.answers.push_back(a);
     });
     each("dictionary", [&](const Json& j) { sc.dictionary.emplace_back(unbytes(element(&j, 0)), unbytes(element(&j, 1))); });

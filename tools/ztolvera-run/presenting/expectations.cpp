@@ -9,6 +9,7 @@
 
 #include "operations.h"
 #include "report.h"
+#include "script.h"
 #include "standin.h"
 
 namespace {
@@ -44,9 +45,13 @@ std::string number(double v) {
 
 std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
-std::string lower(std::string s) {
-    CharLowerBuffA(s.data(), static_cast<DWORD>(s.size()));
-    return s;
+// UTF-8 folded to lower case letter by letter, not byte by byte.
+std::string lower(const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(n > 0 ? n : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    if (!w.empty()) LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, w.c_str(), n, w.data(), n);
+    return utf8(w);
 }
 
 // Patterns match letters as written, or of either case with ignore_case.
