@@ -56,6 +56,7 @@ typedef struct standin_answer {
     const char* text;                 // null: the answer sets no text
     int hasAbort;
     int abort;
+    int ignoreCase;                   // the patterns match letters of either case
 } standin_answer;
 RAVLIN_API int standin_addAnswer(const standin_answer* answer);
 

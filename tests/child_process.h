@@ -76,8 +76,9 @@ struct Outcome {
 };
 
 // Runs ztolvera-run (the built one, or `exe`) with `args` and a journal
-// file, standard output and error captured in files.
-inline Outcome runRunner(const std::wstring& args, std::wstring exe = {}) {
+// file (unless `journal` is false: --test takes none), standard output and
+// error captured in files.
+inline Outcome runRunner(const std::wstring& args, std::wstring exe = {}, bool journal = true) {
     std::wstring outPath = scratch() + L"stdout.txt", errPath = scratch() + L"stderr.txt";
     std::wstring journalPath = scratch() + L"journal.jsonl";
     DeleteFileW(journalPath.c_str());
@@ -90,7 +91,7 @@ inline Outcome runRunner(const std::wstring& args, std::wstring exe = {}) {
     si.hStdOutput = out;
     si.hStdError = err;
     if (exe.empty()) exe = binFolder() + L"ztolvera-run.exe";
-    std::wstring command = L"\"" + exe + L"\" --journal \"" + journalPath + L"\" " + args;
+    std::wstring command = L"\"" + exe + L"\" " + (journal ? L"--journal \"" + journalPath + L"\" " : L"") + args;
     PROCESS_INFORMATION pi = {};
     Outcome o;
     if (CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {

@@ -116,6 +116,10 @@ TEST(RunnerOptions, RejectsBadCommandLines) {
         {L"--every", L"1e3", L"a.vbs"},
         {L"--every", L"90000", L"a.vbs"},
         {L"--report", L"", L"a.vbs"},
+        {L"--scenario", L"a.toml", L"--scenario", L"b.toml", L"a.vbs"},
+        {L"--junit", L"t.xml", L"a.vbs"},
+        {L"--test", L"--scenario", L"a.toml", L"a.vbs"},
+        {L"--test", L"--journal", L"j.jsonl", L"a.vbs"},
     };
     for (const auto& args : bad) {
         Options o;
@@ -412,9 +416,8 @@ TEST(RunnerProgram, HungRunIsReportedWithStatusThree) {
 }
 
 TEST(RunnerProgram, UnreadableFileAndUsageErrorsGiveStatusTwo) {
-    // Scratch folders are named by process id, which Wine reuses: another
-    // test's file of this name may be there.
     std::wstring missing = scratch() + L"missing.vbs";
+    // Wine hands out process ids again, so another test's scratch folder may hold one.
     DeleteFileW(missing.c_str());
     Outcome o = runRunner(L"\"" + missing + L"\"");
     EXPECT_EQ(o.status, 2u);
@@ -581,13 +584,16 @@ TEST(RunnerAuthors, SummaryNamesEachErrorWithItsRunsLineAndReason) {
                      "job 3 syntax.vbs: not compiled, runs 0, succeeded 0, script errors 1, core calls 0\n"
                      "job 4 fine.vbs: compiled, runs 2, succeeded 2, script errors 0, core calls 0\n");
     std::vector<std::string> err_ = author::linesOf(o.err);
-    ASSERT_EQ(err_.size(), 3u) << o.err;
-    EXPECT_TRUE(author::startsWith(err_[0], "job 1 runs 1-2: script error \"") &&
-                author::endsWith(err_[0], "\" at line 3: x = 1 / 0")) << err_[0];
-    EXPECT_EQ(err_[0].find("[Line:"), std::string::npos) << "one line number, as an editor counts: " << err_[0];
-    EXPECT_EQ(err_[1], "job 2 runs 1-2: failed: the script has no Sub main (nothing named main to run)");
-    EXPECT_TRUE(author::startsWith(err_[2], "job 3 compile: script error \"") &&
-                author::endsWith(err_[2], "\" at line 2: x = = 1")) << err_[2];
+    ASSERT_EQ(err_.size(), 5u) << o.err;
+    // The checker's findings come before the run.
+    EXPECT_EQ(err_[0], utf8(noMain) + ":1:1: warning: the script has no Sub main, which the agent calls on every run [no-main]");
+    EXPECT_EQ(err_[1], utf8(syntax) + ":2:7: error: the engine refuses the script: Syntax error");
+    EXPECT_TRUE(author::startsWith(err_[2], "job 1 runs 1-2: script error \"") &&
+                author::endsWith(err_[2], "\" at line 3: x = 1 / 0")) << err_[2];
+    EXPECT_EQ(err_[2].find("[Line:"), std::string::npos) << "one line number, as an editor counts: " << err_[2];
+    EXPECT_EQ(err_[3], "job 2 runs 1-2: failed: the script has no Sub main (nothing named main to run)");
+    EXPECT_TRUE(author::startsWith(err_[4], "job 3 compile: script error \"") &&
+                author::endsWith(err_[4], "\" at line 2: x = = 1")) << err_[4];
 
     // Lines as the engine counts them (a CR alone ends none), quoted without
     // a raw CR that would overprint the terminal's line.
@@ -1000,7 +1006,16 @@ TEST(RunnerScenarios, MisspeltNamesAreRefusedNamingTheNearest) {
          "unknown parameter \"lable\" of GetContextEx; did you mean \"label\"?"},
         {"[[answers.MCSleep.when]]\nruns = \"4-2\"\nabort = 1\n", "s.toml:2: runs must be"},
         {"[[expect.evnt]]\n", "unknown key \"evnt\" in expect; did you mean \"event\"?"},
-        {"[[expect.calls]]\nop = \"CVSleep\"\n", "\"CVSleep\" is a script method"},
+        {"[[expect.calls]]\nop = \"cvsleep\"\n", "\"cvsleep\" is a script method"},
+        {"[[answers.getobjitemcnt]]\nresult = 1\n", "its operation is \"MCGetVirDataItemCnt\""},
+        {"runs = 0\n", "s.toml:1: runs must be a whole number from 1 to 999"},
+        {"fast = 1\n", "s.toml:1: fast must be true or false"},
+        {"[[expect.event]]\nruns = \"1,,3\"\n", "s.toml:2: runs must be"},
+        {"[[expect.event]]\nruns = \"3-1\"\n", "s.toml:2: runs must be"},
+        // Expectations that no session could meet.
+        {"[[expect.event]]\nat_least = 5\nat_most = 2\n", "s.toml:3: at_least = 5 and at_most = 2 can never both hold"},
+        {"[[expect.data]]\nstream = \"x\"\nmin = 5\nmax = 1\n", "s.toml:4: min = 5 and max = 1 can never both hold"},
+        {"[[expect.event]]\nseverity = [30, 10]\n", "s.toml:2: severity [30, 10] is empty"},
         {"[[expect.data]]\nstream = \"x\"\nmin = \"low\"\n", "s.toml:3: min must be a number"},
         {"answers = [\n", "s.toml:"},
     };
@@ -1019,6 +1034,34 @@ TEST(RunnerScenarios, MisspeltNamesAreRefusedNamingTheNearest) {
     EXPECT_TRUE(o.journal.empty());
 }
 
+// A scenario names operations by the script's methods too, lists runs, and
+// says how the session runs.
+TEST(RunnerScenarios, MethodNamesRunListsAndTheSessionsShapeAreRead) {
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(parseScenario("runs = 6\nfast = true\nevery = 0.5\n"
+                              "[[answers.GetObjItemCnt.when]]\nruns = \"1,3, 5-\"\nresult = 2\n"
+                              "[[expect.calls]]\nop = \"CVSleep\"\nruns = \"2-4,6\"\n"
+                              "[[expect.event]]\nmessage = \"disk*\"\nignore_case = true\nruns = \"3\"\n",
+                              "s.toml", s, error)) << error;
+    EXPECT_EQ(s.runs, 6u);
+    EXPECT_TRUE(s.fast);
+    EXPECT_EQ(s.everySeconds, 0.5);
+    ASSERT_EQ(s.answers.size(), 3u);
+    const unsigned spans[][2] = {{1, 1}, {3, 3}, {5, 0}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(s.answers[i].op, "MCGetVirDataItemCnt");
+        EXPECT_EQ(s.answers[i].runs.first, spans[i][0]);
+        EXPECT_EQ(s.answers[i].runs.last, spans[i][1]);
+    }
+    ASSERT_EQ(s.expectations.size(), 2u);
+    EXPECT_EQ(s.expectations[0].op, "MCSleep");
+    EXPECT_EQ(s.expectations[0].runs.words(), "each of runs 2-4, 6");
+    for (unsigned run = 1; run <= 7; ++run) EXPECT_EQ(s.expectations[0].runs.contains(run), run != 1 && run != 5 && run != 7);
+    EXPECT_EQ(s.expectations[1].runs.words(), "run 3");
+    EXPECT_TRUE(s.expectations[1].ignoreCase);
+}
+
 // What the script sees in each run, traced: per-argument answers for the
 // disk it asks about, per-run answers, the run count, and the stores'
 // starting content.
@@ -1027,6 +1070,9 @@ TEST(RunnerScenarios, AnswersByArgumentAndRunReachTheScript) {
         "[answers.GetContextEx]\ntext = \"none\"\n"
         "[[answers.GetContextEx.when]]\nmatch = { label = \"Disk\", labval = \"C:\" }\ntext = \"40\"\n"
         "[[answers.GetContextEx.when]]\nmatch = { label = \"Disk\", labval = \"C:\" }\nruns = \"3-\"\ntext = \"5\"\n"
+        // Letter case counts unless the answer says otherwise.
+        "[[answers.GetContextEx.when]]\nmatch = { label = \"disk\", labval = \"d:\" }\nignore_case = true\ntext = \"77\"\n"
+        "[[answers.GetContextEx.when]]\nmatch = { labval = \"d:\" }\ntext = \"never\"\n"
         "[[answers.MCSleep.when]]\nruns = \"2-3\"\nabort = 1\n"
         "[objects]\nVolumes = [\"C:\", \"D:\"]\n"
         "[dictionary]\nlimit = \"10\"\n"
@@ -1053,7 +1099,7 @@ TEST(RunnerScenarios, AnswersByArgumentAndRunReachTheScript) {
     std::vector<std::string> expected;
     for (int run = 1; run <= 4; ++run) {
         expected.push_back(std::to_string(run) + " C:=" + (run >= 3 ? "5" : "40"));
-        expected.push_back(std::to_string(run) + " D:=none");
+        expected.push_back(std::to_string(run) + " D:=77");
         // The waits report an abort only in runs 2 and 3.
         bool aborted = run == 2 || run == 3;
         expected.push_back(std::string("limit 10 owner ops abort ") + (aborted ? "-1" : "1"));
@@ -1138,15 +1184,37 @@ TEST(RunnerScenarios, AnExpectedScriptErrorPassesTheSession) {
     EXPECT_EQ(plain.status, 1u);
 }
 
+// The examples' scenarios hold with the runs and speed they state
+// themselves, and the scripts without one run cleanly.
 TEST(RunnerScenarios, TheExamplesScenariosHold) {
-    for (const wchar_t* pair : {L"services.stops.toml\" \"services.vbs", L"diskspace.fills.toml\" \"diskspace.vbs"}) {
-        std::wstring both = pair;
-        std::wstring folder = runner::binFolder() + L"examples\\";
-        std::size_t split = both.find(L"\" \"");
-        Outcome o = runRunner(L"--runs 4 --fast --scenario \"" + folder + both.substr(0, split) + L"\" \"" + folder +
-                              both.substr(split + 3) + L"\"");
-        EXPECT_EQ(o.status, 0u) << o.out << o.err;
-        EXPECT_EQ(o.out.find("FAILED"), std::string::npos) << o.out;
+    Outcome o = runRunner(L"--test \"" + runner::binFolder() + L"examples\"", {}, false);
+    EXPECT_EQ(o.status, 0u) << o.out << o.err;
+    for (const char* line : {"PASS diskspace.vbs with diskspace.fills.toml: ", "PASS services.vbs with services.stops.toml: ",
+                             "PASS inventory.vbs: every run succeeded\n"})
+        EXPECT_NE(o.out.find(line), std::string::npos) << line << o.out;
+    EXPECT_EQ(o.out.find("FAIL"), std::string::npos) << o.out;
+}
+
+// The interval methods answer the schedule of --every, unless the scenario
+// answers them; without --every the core's default.
+TEST(RunnerScenarios, EveryIsTheIntervalTheScriptReads) {
+    std::wstring script = write(L"interval.vbs", "Sub main()\r\n"
+                                                 "  CVEXT.ZTrace CStr(CVEXT.GetScriptInterval) & \" \" & CStr(CVEXT.GetKPInterval)\r\n"
+                                                 "End Sub\r\n");
+    struct Case { std::wstring args; const char* traced; };
+    const Case cases[] = {
+        {L"--runs 1 ", "\"300 300\""},
+        {L"--every 2 --runs 1 ", "\"2 2\""},
+        {L"--every 2 --runs 1 --scenario " + write(L"interval.toml", "[answers.GetScriptInterval]\nresult = 60\n") + L" ",
+         "\"60 60\""},
+    };
+    for (const Case& c : cases) {
+        Outcome o = runRunner(c.args + script);
+        EXPECT_EQ(o.status, 0u) << o.err;
+        bool seen = false;
+        for (const std::string& line : o.journal)
+            seen |= line.find(R"("op":"ZTrace")") != std::string::npos && line.find(c.traced) != std::string::npos;
+        EXPECT_TRUE(seen) << utf8(c.args) << " " << c.traced;
     }
 }
 
@@ -1177,6 +1245,195 @@ TEST(RunnerScenarios, MethodHelpComesFromTheTypeLibrary) {
             EXPECT_NE((o.out + o.err).find(said), std::string::npos) << said << " in " << o.out << o.err;
     }
     EXPECT_EQ(runRunner(L"--help=CVSleep").out.find("pitfall"), std::string::npos);
+}
+
+// An XML element as the test reads it back.
+struct Element {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> attributes;   // values unescaped
+    std::string text;                                               // its own text, unescaped
+    std::string attribute(const std::string& n) const {
+        for (const auto& [k, v] : attributes)
+            if (k == n) return v;
+        return "";
+    }
+};
+
+// A strict reader of the XML that --junit writes: one declaration, matched
+// tags, quoted attributes, only the five predefined entities, no control
+// characters; false with where it broke. Elements in document order.
+bool readXml(const std::string& xml, std::vector<Element>& elements, std::string& why) {
+    auto unescape = [&](const std::string& raw, std::string& out) {
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            unsigned char c = static_cast<unsigned char>(raw[i]);
+            if (c == '<') return false;
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+            if (c != '&') { out += raw[i]; continue; }
+            std::size_t end = raw.find(';', i);
+            if (end == std::string::npos) return false;
+            std::string name = raw.substr(i + 1, end - i - 1);
+            const char* entities[][2] = {{"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"}};
+            bool known = false;
+            for (auto& e : entities)
+                if (name == e[0]) out += e[1], known = true;
+            if (!known) return false;
+            i = end;
+        }
+        return true;
+    };
+    if (xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0) != 0) return why = "no declaration", false;
+    std::vector<std::size_t> open;
+    std::size_t at = xml.find("?>") + 2;
+    while (at < xml.size()) {
+        std::size_t lt = xml.find('<', at);
+        std::string text = xml.substr(at, (lt == std::string::npos ? xml.size() : lt) - at), plain;
+        if (!unescape(text, plain)) return why = "bad text at " + std::to_string(at), false;
+        if (!open.empty()) elements[open.back()].text += plain;
+        else if (plain.find_first_not_of(" \r\n\t") != std::string::npos) return why = "text outside the root", false;
+        if (lt == std::string::npos) break;
+        std::size_t gt = xml.find('>', lt);
+        if (gt == std::string::npos) return why = "unclosed tag", false;
+        std::string tag = xml.substr(lt + 1, gt - lt - 1);
+        at = gt + 1;
+        if (tag[0] == '/') {
+            if (open.empty() || elements[open.back()].name != tag.substr(1)) return why = "mismatched </" + tag + ">", false;
+            open.pop_back();
+            continue;
+        }
+        if (open.empty() && !elements.empty()) return why = "a second root", false;
+        bool empty = tag.back() == '/';
+        if (empty) tag.pop_back();
+        Element e;
+        std::size_t p = tag.find_first_of(" \n");
+        e.name = tag.substr(0, p);
+        while (p != std::string::npos && p < tag.size()) {
+            p = tag.find_first_not_of(" \n", p);
+            if (p == std::string::npos) break;
+            std::size_t eq = tag.find("=\"", p), close = eq == std::string::npos ? eq : tag.find('"', eq + 2);
+            if (close == std::string::npos) return why = "bad attribute in <" + tag + ">", false;
+            std::string value;
+            if (!unescape(tag.substr(eq + 2, close - eq - 2), value)) return why = "bad attribute value in <" + tag + ">", false;
+            std::string key = tag.substr(p, eq - p);
+            for (const auto& [k, v] : e.attributes)
+                if (k == key) return why = "attribute twice in <" + tag + ">", false;
+            e.attributes.emplace_back(key, value);
+            p = close + 1;
+        }
+        elements.push_back(e);
+        if (!empty) open.push_back(elements.size() - 1);
+    }
+    if (!open.empty()) return why = "unclosed <" + elements[open.back()].name + ">", false;
+    return !elements.empty() || (why = "no root", false);
+}
+
+// --test on a folder: every script with each of its scenarios (or alone),
+// one PASS or FAIL line per pair with the reason, the runs and speed from
+// the scenario, JUnit XML with a test case per expectation, and the status
+// of the worst pair.
+TEST(RunnerScenarios, TestModeRunsEveryPairAndWritesJUnit) {
+    std::wstring folder = scratch() + L"suite\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    auto put = [&](const wchar_t* name, const std::string& bytes) { writeFile(std::wstring(L"suite\\") + name, bytes); };
+    put(L"pass.vbs", "Sub main()\r\n"
+                     "  CVEXT.ZTrace \"items \" & CVEXT.GetObjItemCnt(\"\", \"Volumes\")\r\n"
+                     "  CVEXT.CreateEvent 15, \"Disk C: full\", \"NULL\", \"C:\", 0, \"x\", \"NULL\", 0, 0\r\n"
+                     "  CVEXT.CVSleep 20000\r\n"
+                     "End Sub\r\n");
+    // Its own run count and speed: without them run 3 would not take place
+    // and the waits would take a minute.
+    put(L"pass.toml", "runs = 3\nfast = true\n"
+                      "[[answers.GetObjItemCnt.when]]\nruns = \"1,3\"\nresult = 2\n"
+                      "[[expect.calls]]\nop = \"ZTrace\"\nmatch = { msg = \"items 2\" }\nruns = \"1,3\"\ncount = 1\n"
+                      "[[expect.calls]]\nop = \"GetObjItemCnt\"\nruns = \"1-\"\ncount = 1\n"
+                      "[[expect.event]]\nmessage = \"disk c:*\"\nignore_case = true\nruns = \"1-\"\ncount = 1\n");
+    put(L"fail.vbs", "Sub main()\r\n"
+                     "  CVEXT.CreateEvent 25, \"<load> & \"\"high\"\" \" & Chr(1), \"NULL\", \"cpu\", 0, \"x\", \"NULL\", 0, 0\r\n"
+                     "End Sub\r\n");
+    put(L"fail.toml", "[[expect.event]]\nseverity = 15\n[[expect.event]]\nmessage = \"<load>*\"\n");
+    put(L"fail.strict.toml", "[[expect.event]]\nmessage = \"<LOAD>*\"\n");
+    put(L"plain.vbs", "Sub main()\r\nEnd Sub\r\n");
+    put(L"broken.vbs", "Sub main()\r\n  CVEXT.ZTrace 1 / 0\r\nEnd Sub\r\n");
+    put(L"other.toml", "this is no scenario of any script here");
+    std::wstring junit = scratch() + L"suite.xml";
+    DeleteFileW(junit.c_str());
+
+    ULONGLONG began = GetTickCount64();
+    std::wstring report = scratch() + L"suite.html";
+    Outcome o = runRunner(L"--test --junit \"" + junit + L"\" --report \"" + report + L"\" \"" + folder + L"\"", {}, false);
+    EXPECT_LT(GetTickCount64() - began, 40000u);
+    EXPECT_EQ(o.status, 5u) << o.out << o.err;
+    const char* lines[] = {
+        "FAIL broken.vbs: job 1 run 1: script error \"Microsoft VBScript runtime error: Division by zero\" at line 2",
+        "FAIL fail.vbs with fail.toml: expect 1 failed (events of severity 15: at least 1 in the session): the session: "
+        "none matched; there were MSActions(25, \"<load> & \"high\" \x01\", objects \"cpu\")\n",
+        "FAIL fail.vbs with fail.strict.toml: expect 1 failed (events with message \"<LOAD>*\": at least 1 in the session)",
+        "PASS pass.vbs with pass.toml: 3 expectations hold\n",
+        "PASS plain.vbs: every run succeeded\n",
+        "2 of 5 pairs passed\n",
+    };
+    std::size_t from = 0;
+    for (const char* line : lines) {
+        std::size_t at = o.out.find(line, from);
+        EXPECT_NE(at, std::string::npos) << line << "\n" << o.out;
+        if (at != std::string::npos) from = at;
+    }
+    EXPECT_NE(o.out.find("Division by zero"), std::string::npos) << o.out;
+
+    std::vector<Element> xml;
+    std::string why, text = runner::readFile(junit);
+    ASSERT_TRUE(readXml(text, xml, why)) << why << "\n" << text;
+    EXPECT_EQ(xml[0].name, "testsuites");
+    EXPECT_EQ(xml[0].attribute("tests"), "11");
+    EXPECT_EQ(xml[0].attribute("failures"), "3");
+    struct Suite { std::string name; int tests, failures; };
+    std::vector<Suite> suites;
+    std::vector<std::string> failed;
+    for (const Element& e : xml) {
+        if (e.name == "testsuite") suites.push_back({e.attribute("name"), std::stoi(e.attribute("tests")), std::stoi(e.attribute("failures"))});
+        if (e.name == "failure") failed.push_back(e.attribute("message") + " | " + e.text);
+        if (e.name == "testcase") {
+            EXPECT_FALSE(e.attribute("classname").empty() || e.attribute("name").empty());
+        }
+    }
+    const Suite expected[] = {{"broken.vbs", 1, 1}, {"fail.vbs with fail.toml", 3, 1}, {"fail.vbs with fail.strict.toml", 2, 1},
+                              {"pass.vbs with pass.toml", 4, 0}, {"plain.vbs", 1, 0}};
+    ASSERT_EQ(suites.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(suites[i].name, expected[i].name);
+        EXPECT_EQ(suites[i].tests, expected[i].tests) << expected[i].name;
+        EXPECT_EQ(suites[i].failures, expected[i].failures) << expected[i].name;
+    }
+    ASSERT_EQ(failed.size(), 3u);
+    EXPECT_NE(failed[0].find("Division by zero"), std::string::npos) << failed[0];
+    // What differed, unescaped back to the script's own text.
+    EXPECT_NE(failed[1].find("there were MSActions(25, \"<load> & \"high\" \\x01\""), std::string::npos) << failed[1];
+    EXPECT_NE(failed[2].find("the session: none matched"), std::string::npos) << failed[2];
+
+    // One report of every pair, each a job of its own with its verdicts.
+    std::string html = runner::readFile(report);
+    const char* sections[] = {"job 1 &#183; broken.vbs</h2>", "job 2 &#183; fail.vbs with fail.toml</h2>",
+                              "job 3 &#183; fail.vbs with fail.strict.toml</h2>", "job 4 &#183; pass.vbs with pass.toml</h2>",
+                              "job 5 &#183; plain.vbs</h2>"};
+    for (const char* section : sections) EXPECT_NE(html.find(section), std::string::npos) << section;
+    std::size_t verdicts = 0;
+    for (std::size_t at = 0; (at = html.find("<tr class=\"verdict\">", at)) != std::string::npos; ++at) ++verdicts;
+    EXPECT_EQ(verdicts, 6u);
+
+    // Scripts named one by one; a scenario that cannot be used fails its
+    // pair as a usage error, which is worse than a failed expectation.
+    CreateDirectoryW((scratch() + L"suite2").c_str(), nullptr);
+    writeFile(L"suite2\\bad.vbs", "Sub main()\r\nEnd Sub\r\n");
+    writeFile(L"suite2\\bad.toml", "[answers.Bogus]\nresult = 1\n");
+    Outcome worst = runRunner(L"--test \"" + folder + L"fail.vbs\" \"" + scratch() + L"suite2\\bad.vbs\"", {}, false);
+    EXPECT_EQ(worst.status, 2u) << worst.out << worst.err;
+    EXPECT_NE(worst.out.find("FAIL fail.vbs with fail.toml: "), std::string::npos) << worst.out;
+    EXPECT_NE(worst.out.find("FAIL bad.vbs with bad.toml: bad.toml:1: unknown operation \"Bogus\""), std::string::npos)
+        << worst.out;
+    EXPECT_NE(worst.out.find("0 of 3 pairs passed\n"), std::string::npos) << worst.out;
+
+    // A folder without scripts, and a name that is none, are usage errors.
+    Outcome none = runRunner(L"--test \"" + scratch() + L"\\nothing-here\"", {}, false);
+    EXPECT_EQ(none.status, 2u) << none.err;
 }
 
 TEST(RunnerScenarios, ListOpsNamesEveryOperationWithItsAnswers) {

@@ -23,6 +23,7 @@ struct Answer {
     std::optional<long> result;
     std::optional<std::string> text;
     std::optional<int> abort;
+    bool ignoreCase = false;
 
     bool plain() const { return match.empty() && !firstRun && !lastRun; }
 };
@@ -40,7 +41,19 @@ Answers& answers() {
     return a;
 }
 
-bool argMatches(const standin::ArgValue& arg, const std::string& pattern) {
+// The core's 8-bit text in lower case, folded in its code page.
+std::string lower(const std::string& s) {
+    int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(n > 0 ? n : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    if (!w.empty()) LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, w.c_str(), n, w.data(), n);
+    int m = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(m > 0 ? m : 0, '\0');
+    if (m > 0) WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), out.data(), m, nullptr, nullptr);
+    return out;
+}
+
+bool argMatches(const standin::ArgValue& arg, const std::string& pattern, bool ignoreCase) {
     if (arg.isNull) return pattern == "null";
     if (!arg.isString) {
         // Numbers compare as numbers: 15 matches 15.0.
@@ -48,6 +61,7 @@ bool argMatches(const standin::ArgValue& arg, const std::string& pattern) {
         double want = std::strtod(pattern.c_str(), &end);
         if (end && *end == '\0' && !pattern.empty()) return std::strtod(arg.text.c_str(), nullptr) == want;
     }
+    if (ignoreCase) return standin::globMatch(lower(pattern).c_str(), lower(arg.text).c_str());
     return standin::globMatch(pattern.c_str(), arg.text.c_str());
 }
 
@@ -55,7 +69,7 @@ bool applies(const Answer& a, unsigned run, const std::vector<standin::ArgValue>
     if (a.firstRun && run < a.firstRun) return false;
     if (a.lastRun && run > a.lastRun) return false;
     for (const auto& [index, pattern] : a.match)
-        if (index >= static_cast<int>(args.size()) || !argMatches(args[index], pattern)) return false;
+        if (index >= static_cast<int>(args.size()) || !argMatches(args[index], pattern, a.ignoreCase)) return false;
     return true;
 }
 
@@ -142,6 +156,7 @@ int standin_addAnswer(const standin_answer* given) {
     if (given->hasResult) a.result = given->result;
     if (given->text) a.text = std::string(given->text);
     if (given->hasAbort) a.abort = given->abort;
+    a.ignoreCase = given->ignoreCase != 0;
     Answers& s = answers();
     std::lock_guard<std::mutex> g(s.lock);
     if (!a.match.empty()) s.looksAtArgs[op->name] = true;

@@ -16,10 +16,12 @@
 #include "console.h"
 #include "expectations.h"
 #include "journal.h"
+#include "junit.h"
 #include "members.h"
 #include "methods.h"
 #include "operations.h"
 #include "options.h"
+#include "pairs.h"
 #include "report.h"
 #include "scenario.h"
 #include "script.h"
@@ -168,6 +170,44 @@ std::wstring commandLine(int argc, wchar_t** argv) {
     return line;
 }
 
+// What a session leaves for --test besides its status.
+struct SessionOutcome {
+    std::string trouble;                 // a usage error, or the jobs' failures in short
+    std::vector<Verdict> verdicts;
+    std::vector<JobStory> jobs;
+    SYSTEMTIME began = {};
+};
+
+// The scenario's runs, fast and every, where the command line gave none.
+void takeShape(Options& options, const Scenario& scenario) {
+    if (scenario.runs && !options.runsGiven) options.runs = *scenario.runs, options.runsGiven = true;
+    options.fast = options.fast || scenario.fast;
+    if (scenario.everySeconds && options.everySeconds == 0) {
+        options.everySeconds = *scenario.everySeconds;
+        if (!options.runsGiven) options.runs = kMaxRuns;
+        if (!options.threadsGiven)
+            options.threads = static_cast<unsigned>(std::min<std::size_t>(options.scripts.size(), kMaxThreads));
+    }
+}
+
+// Why the jobs failed the session, in one line: the first failed job's
+// state and its first problem.
+std::string troubleOf(const std::vector<JobStory>& jobs) {
+    for (const JobStory& story : jobs) {
+        if (!story.failed) continue;
+        // A problem line names its job and runs already.
+        std::vector<std::string> problems = problemLines(story);
+        if (problems.empty()) return "job " + std::to_string(story.jobno) + " " + story.name + " " + story.state;
+        std::string first = problems.front();
+        while (!first.empty() && (first.back() == '\n' || first.back() == '\r')) first.pop_back();
+        return first;
+    }
+    return "";
+}
+
+int runSession(Options& options, const std::wstring& line, SessionOutcome& outcome);
+int runTests(const Options& options, const std::wstring& line);
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -190,6 +230,7 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<std::wstring> unmatched = expandWildcards(options.scripts);
     if (options.everySeconds > 0 && !options.threadsGiven)
         options.threads = static_cast<unsigned>(std::clamp<std::size_t>(options.scripts.size(), 1, kMaxThreads));
+    options.unmatched = std::move(unmatched);
     if (options.listMethods || !options.helpMethod.empty()) {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         std::wstring why;
@@ -226,18 +267,29 @@ int wmain(int argc, wchar_t** argv) {
         ChildSpec spec;
         return parseChildSpec(options.child, spec) ? runChild(options, spec) : UsageError;
     }
+    if (options.test) return runTests(options, commandLine(argc, argv));
+    SessionOutcome outcome;
+    return runSession(options, commandLine(argc, argv), outcome);
+}
+
+namespace {
+
+int runSession(Options& options, const std::wstring& line, SessionOutcome& outcome) {
+    std::wstring error;
     // Read before any job runs, so that a faulty scenario is a usage error.
     Scenario scenario;
     if (std::string why; options.hasScenario && !loadScenario(options.scenario, scenario, why)) {
         say(stderr, L"ztolvera-run: ");
         std::fwrite((why + "\n").data(), 1, why.size() + 1, stderr);
+        outcome.trouble = why;
         return UsageError;
     }
+    takeShape(options, scenario);
 
     // A file that cannot be read is named and left out: the others still
     // run, and the session ends with the usage error's status at least.
-    bool unreadable = !unmatched.empty();
-    for (const std::wstring& pattern : unmatched) complain(L"no file matches " + pattern);
+    bool unreadable = !options.unmatched.empty();
+    for (const std::wstring& pattern : options.unmatched) complain(L"no file matches " + pattern);
     std::vector<std::wstring> paths, texts;
     std::vector<std::string> names;
     for (const std::wstring& path : options.scripts) {
@@ -245,6 +297,7 @@ int wmain(int argc, wchar_t** argv) {
         bool ansi = false;
         if (!readScript(path, text, error, &ansi)) {
             complain(L"cannot read " + path + L": " + error);
+            outcome.trouble = utf8(L"cannot read " + path + L": " + error);
             unreadable = true;
             continue;
         }
@@ -273,16 +326,19 @@ int wmain(int argc, wchar_t** argv) {
     // With the journal on standard output, the summaries step aside.
     Console console(journal.toStandardOutput());
     gConsole = &console;
-    // Inherited by the jobs' process, which starts nothing new once it is set.
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    gStop = CreateEventW(&inherit, TRUE, FALSE, nullptr);
-    gAbort = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    gFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    SetConsoleCtrlHandler(onControl, TRUE);
+    // Inherited by the jobs' process, which starts nothing new once it is
+    // set; one for all the sessions of --test, so that Ctrl-C ends them all.
+    if (!gStop) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        gStop = CreateEventW(&inherit, TRUE, FALSE, nullptr);
+        gAbort = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        gFinished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        SetConsoleCtrlHandler(onControl, TRUE);
+    }
 
     Session session;
     ReportFacts facts;
-    facts.commandLine = utf8(commandLine(argc, argv));
+    facts.commandLine = utf8(line);
     facts.began = session.began();
     Timeline timeline(names);
     StatusLine status(console, session, timeline, options.runs, options.everySeconds > 0 && !options.runsGiven);
@@ -349,8 +405,114 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     if (options.hasReport) writeReport();
+    gConsole = nullptr;
     SetEvent(gFinished);
+    Status ended = exitStatus(ending, facts.jobs, facts.verdicts, reportFailed);
+    if (unreadable && (ended == AllSucceeded || ended == SomeFailed)) ended = UsageError;
+    outcome.trouble = troubleOf(facts.jobs);
+    if (outcome.trouble.empty() && ended != AllSucceeded && ended != ExpectationFailed)
+        outcome.trouble = ending.fatal ? "the jobs could not be run" : "the session failed";
+    outcome.verdicts = std::move(facts.verdicts);
+    outcome.jobs = std::move(facts.jobs);
+    outcome.began = facts.began;
     if (LONG interrupted = gEndStatus) return interrupted;
-    Status result = exitStatus(ending, facts.jobs, facts.verdicts, reportFailed);
-    return unreadable && (result == AllSucceeded || result == SomeFailed) ? UsageError : result;
+    return ended;
 }
+
+// How bad a pair's status is, for the status of --test: a crash, a hang, a
+// file that could not be used, a failed expectation, a failed job.
+int badness(int status) {
+    switch (status) {
+    case AllSucceeded: return 0;
+    case SomeFailed: return 1;
+    case ExpectationFailed: return 2;
+    case UsageError: return 3;
+    case Hung: return 4;
+    case Crashed: return 5;
+    }
+    return 5;
+}
+
+// Each pair is a session of its own, quiet but for its PASS or FAIL line,
+// with the runs and speed its scenario asks for unless the command line
+// says otherwise (a scenario that asks for no runs gets one).
+int runTests(const Options& options, const std::wstring& line) {
+    std::vector<TestPair> pairs;
+    std::wstring error;
+    if (!findPairs(options.scripts, pairs, error)) {
+        complain(error);
+        return UsageError;
+    }
+    // Opened first, so that an unwritable file is a usage error before any job runs.
+    JournalTarget junit, report;
+    if (options.hasJunit && !junit.open(options.junit, error)) {
+        complain(L"cannot write the JUnit file " + options.junit + L": " + error);
+        return UsageError;
+    }
+    if (options.hasReport && !report.open(options.report, error)) {
+        complain(L"cannot write the report " + options.report + L": " + error);
+        return UsageError;
+    }
+    // One report of every pair: each pair's job is a job of its own in it,
+    // numbered in the order the pairs ran and named as its line.
+    ReportFacts facts;
+    facts.commandLine = utf8(line);
+    ULONGLONG sessionBegan = GetTickCount64();
+    std::vector<PairOutcome> outcomes;
+    int worst = AllSucceeded;
+    for (const TestPair& pair : pairs) {
+        if (gStop && WaitForSingleObject(gStop, 0) == WAIT_OBJECT_0) break;
+        Options one = options;
+        one.test = false;
+        one.quiet = true;
+        one.scripts = {pair.script};
+        one.hasScenario = !pair.scenario.empty();
+        one.scenario = pair.scenario;
+        one.hasReport = false;
+        if (!options.runsGiven) one.runs = 1;
+        if (!options.threadsGiven) one.threads = 1;
+        SessionOutcome session;
+        ULONGLONG began = GetTickCount64();
+        PairOutcome outcome;
+        outcome.status = runSession(one, line + L" [" + pairName(pair) + L"]", session);
+        outcome.seconds = (GetTickCount64() - began) / 1000.0;
+        outcome.name = utf8(pairName(pair));
+        outcome.suite = utf8(pairSuite(pair));
+        outcome.trouble = session.trouble;
+        outcome.verdicts = std::move(session.verdicts);
+        if (outcomes.empty()) facts.began = session.began;
+        for (JobStory& story : session.jobs) {
+            unsigned long jobno = facts.jobs.size() + 1;
+            for (const Verdict& v : outcome.verdicts) {
+                if (v.jobno != story.jobno) continue;
+                facts.verdicts.push_back(v);
+                facts.verdicts.back().jobno = jobno;
+            }
+            story.jobno = jobno;
+            story.name = outcome.name;
+            facts.jobs.push_back(std::move(story));
+        }
+        std::string text = pairLine(outcome);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+        if (badness(outcome.status) > badness(worst)) worst = outcome.status;
+        outcomes.push_back(std::move(outcome));
+    }
+    std::size_t passed = std::count_if(outcomes.begin(), outcomes.end(), [](const PairOutcome& o) { return o.status == 0; });
+    say(stdout, std::to_wstring(passed) + L" of " + std::to_wstring(pairs.size()) + L" pairs passed" +
+                    (outcomes.size() < pairs.size() ? L", " + std::to_wstring(pairs.size() - outcomes.size()) + L" not run (stopped)" : L"") +
+                    L"\n");
+    if (outcomes.size() < pairs.size() && worst == AllSucceeded) worst = SomeFailed;
+    facts.seconds = (GetTickCount64() - sessionBegan) / 1000.0;
+    if (options.hasReport && !report.write(reportHtml(facts))) {
+        complain(L"cannot write the report " + options.report);
+        if (worst == AllSucceeded) worst = SomeFailed;
+    }
+    if (options.hasJunit && !junit.write(junitXml(outcomes))) {
+        complain(L"cannot write the JUnit file " + options.junit);
+        if (worst == AllSucceeded) worst = SomeFailed;
+    }
+    return worst;
+}
+
+}  // namespace

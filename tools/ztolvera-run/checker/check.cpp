@@ -7,7 +7,10 @@
 #include <map>
 #include <set>
 
+#include "engine_compile.h"
 #include "engine_gaps.h"
+#include "markers.h"
+#include "undeclared.h"
 #include "script.h"
 #include "vbtokens.h"
 
@@ -18,6 +21,19 @@ std::wstring upper(std::wstring s) {
         if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
     return s;
 }
+
+// The rules of the checker's warnings, as a marker in a script names them.
+namespace rule {
+constexpr const char* kNoValue = "no-value";          // a method without a result used as a value
+constexpr const char* kContract = "contract";         // a method that by contract does nothing
+constexpr const char* kStreamId = "stream-id";        // a stream id the data-stream methods refuse
+constexpr const char* kFlagResult = "flag-result";    // a flag result compared with True or negated with Not
+constexpr const char* kHostObject = "host-object";    // an object of another script host
+constexpr const char* kNoMain = "no-main";            // no Sub main for the agent to call
+constexpr const char* kRefusedChar = "refused-char";  // a character the engine refuses in code
+constexpr const char* kEngineGap = "engine-gap";      // what the platform's engine lacks
+constexpr const char* kUndeclared = "undeclared";     // a name no scope declares, under Option Explicit
+}  // namespace rule
 
 using Tokens = std::vector<VbToken>;
 struct Range {
@@ -104,6 +120,7 @@ struct ExtCall {
     enum Form { Statement, Called, Value, SetValue, Assigned };
     const VbStatement* statement = nullptr;
     const VbToken* member = nullptr;
+    std::size_t start = 0, end = 0;   // the call's tokens in its statement: [object or '.', past its arguments)
     std::wstring object;          // CVEXT, CVFLEXT or the alias, as written
     Form form = Statement;
     std::vector<Range> args;
@@ -173,6 +190,8 @@ private:
         c.object = object;
         std::size_t j = member + 1, n = t.size();
         bool paren = j < n && isSymbol(t[j], L"(");
+        c.start = start;
+        c.end = paren ? std::min(closingParen(t, j, n) + 1, n) : j;
         auto inParens = [&] { return split(t, j + 1, closingParen(t, j, n)); };
         if (start == 1 && isName(t[0], L"Call")) {
             c.form = ExtCall::Called;
@@ -342,10 +361,35 @@ std::wstring streamIdProblem(const Tokens& t, Range r, const Declarations& d, co
         else if (isSymbol(t[k], L")")) --level;
         else if (level == 0 && isSymbol(t[k], L"/")) return refuse(L"a Double (/ always divides into a Double)");
     }
+    // ^ always gives a Double, and + - * do when one operand is a Double.
+    auto arithmetic = [&](const VbToken& x) {
+        return isSymbol(x, L"+") || isSymbol(x, L"-") || isSymbol(x, L"*") || isSymbol(x, L"^");
+    };
+    std::vector<Range> operands;
+    level = 0;
+    std::size_t operand = r.from;
+    for (std::size_t k = r.from; k < r.to; ++k) {
+        if (isSymbol(t[k], L"(")) ++level;
+        else if (isSymbol(t[k], L")")) --level;
+        else if (level == 0 && k > r.from && arithmetic(t[k])) {
+            if (isSymbol(t[k], L"^")) return refuse(L"a Double (^ always gives a Double)");
+            if (operand < k) operands.push_back({operand, k});
+            operand = k + 1;
+        }
+    }
+    if (!operands.empty()) {
+        operands.push_back({operand, r.to});
+        for (const Range& o : operands)
+            if (streamIdProblem(t, o, d, method, depth).find(L"is a Double") != std::wstring::npos)
+                return refuse(L"a Double (arithmetic with a Double gives a Double)");
+    }
     struct Conversion { const wchar_t* name; const wchar_t* kind; };
     static const Conversion kConversions[] = {
         {L"CDbl", L"a Double"}, {L"CSng", L"a Single"}, {L"Rnd", L"a Single"}, {L"Sqr", L"a Double"},
         {L"CBool", L"a Boolean"}, {L"CByte", L"a Byte"}, {L"CCur", L"a Currency"}, {L"CDate", L"a Date"},
+        {L"Int", L"a Double (Int, Fix and Round keep the Double they are given)"},
+        {L"Fix", L"a Double (Int, Fix and Round keep the Double they are given)"},
+        {L"Round", L"a Double (Int, Fix and Round keep the Double they are given)"},
     };
     const VbToken& first = t[r.from];
     if (first.kind == VbToken::Name && r.from + 1 < r.to && isSymbol(t[r.from + 1], L"(") &&
@@ -355,8 +399,28 @@ std::wstring streamIdProblem(const Tokens& t, Range r, const Declarations& d, co
     return {};
 }
 
-void add(std::vector<Finding>& out, const VbToken& at, bool error, const std::wstring& message) {
-    out.push_back(Finding{at.line, at.column, error, utf8(message)});
+void add(std::vector<Finding>& out, const VbToken& at, bool error, const std::wstring& message, const char* rule = "") {
+    out.push_back(Finding{at.line, at.column, error, utf8(message), error ? "" : rule});
+}
+
+// A flag result carries the core's integer unchanged: 1 for yes, which is
+// not True (-1), so `= True` never holds and `Not` of it is -2, still true.
+void checkFlagResult(const ExtCall& c, const Member& m, std::vector<Finding>& out) {
+    if (m.returns != L"Boolean" || c.form != ExtCall::Value) return;
+    const Tokens& t = c.statement->tokens;
+    std::wstring who = c.object + L"." + m.name;
+    auto comparison = [&](std::size_t op, std::size_t value) {
+        return op < t.size() && value < t.size() && (isSymbol(t[op], L"=") || isSymbol(t[op], L"<>")) && isName(t[value], L"True");
+    };
+    if (c.start > 0 && isName(t[c.start - 1], L"Not"))
+        add(out, t[c.start - 1], false,
+            L"Not " + who + L"(...) is always true: its flag result is 1 for yes, not True, and Not 1 is -2; "
+            L"write " + who + L"(...) = 0", rule::kFlagResult);
+    else if (comparison(c.end, c.end + 1) || (c.start >= 2 && comparison(c.start - 1, c.start - 2)))
+        add(out, *c.member, false,
+            who + L" compared with True: its flag result is 1 for yes, not True, so = True never holds and "
+                  L"<> True always does; compare it with 0",
+            rule::kFlagResult);
 }
 
 void checkCalls(const std::vector<ExtCall>& calls, const Members& members, const Declarations& d,
@@ -364,16 +428,18 @@ void checkCalls(const std::vector<ExtCall>& calls, const Members& members, const
     for (const ExtCall& c : calls) {
         bool error = false;
         std::wstring problem = callProblem(c, members, error);
-        if (!problem.empty()) add(out, *c.member, error, problem);
+        if (!problem.empty()) add(out, *c.member, error, problem, rule::kNoValue);
         const Member* m = findMember(members, c.member->text);
         if (!m || error) continue;
         for (const ContractNote& note : kNotes)
-            if (sameName(m->name, note.member)) add(out, *c.member, false, c.object + L"." + m->name + L" " + note.note);
+            if (sameName(m->name, note.member))
+                add(out, *c.member, false, c.object + L"." + m->name + L" " + note.note, rule::kContract);
+        checkFlagResult(c, *m, out);
         const Tokens& t = c.statement->tokens;
         for (std::size_t p = 0; p < m->params.size() && p < c.args.size(); ++p) {
             if (!sameName(m->params[p].name, L"stream_id")) continue;
             std::wstring problem = streamIdProblem(t, c.args[p], d, c.object + L"." + m->name);
-            if (!problem.empty()) add(out, t[c.args[p].from], false, problem);
+            if (!problem.empty()) add(out, t[c.args[p].from], false, problem, rule::kStreamId);
         }
     }
 }
@@ -386,15 +452,30 @@ const EngineGap* gapOf(EngineGap::Kind kind) {
 
 void checkGaps(const VbText& text, const Declarations& d, std::vector<Finding>& out) {
     auto warn = [&](const VbToken& at, const std::wstring& what, const EngineGap& gap) {
-        out.push_back(Finding{at.line, at.column, false, utf8(what) + ": " + gap.effect});
+        out.push_back(Finding{at.line, at.column, false, utf8(what) + ": " + gap.effect, rule::kEngineGap});
     };
     const EngineGap* emptyDim = gapOf(EngineGap::ReDimOfEmptyDim);
     const EngineGap* undeclared = gapOf(EngineGap::ReDimUndeclared);
     const EngineGap* longProcedure = gapOf(EngineGap::LongProcedure);
     const VbToken* procedure = nullptr;
     std::set<unsigned> procedureLines;
+    struct Nesting {
+        const EngineGap* gap;
+        unsigned depth = 0;
+    };
+    std::vector<Nesting> nestings;
+    for (const EngineGap& g : engineGaps())
+        if (g.kind == EngineGap::DeepNesting) nestings.push_back({&g});
     for (const VbStatement& st : text.statements) {
         const Tokens& t = st.tokens;
+        for (Nesting& n : nestings) {
+            bool opens = isName(t[0], n.gap->name) && (!isName(t[0], L"If") || isName(t.back(), L"Then"));
+            if (t.size() >= 2 && isName(t[0], L"End") && isName(t[1], n.gap->name) && n.depth > 0) --n.depth;
+            if (!opens) continue;
+            // Past the limit once per run of deep blocks; the procedure counts as a level.
+            if (++n.depth + (procedure ? 1 : 0) == n.gap->limit + 1)
+                warn(t[0], std::wstring(n.gap->name) + L" nested " + std::to_wstring(n.depth) + L" deep", *n.gap);
+        }
         for (std::size_t k = 0; k < t.size(); ++k) {
             if (t[k].kind != VbToken::Name || (k > 0 && isSymbol(t[k - 1], L".")) || d.has(t[k].text)) continue;
             for (const EngineGap& g : engineGaps())
@@ -432,42 +513,144 @@ void checkGaps(const VbText& text, const Declarations& d, std::vector<Finding>& 
     }
 }
 
+// Objects that other script hosts give their scripts and this one does not:
+// a script that uses one fails there with "Call failed.".
+const wchar_t* const kOtherHostsObjects[] = {L"WScript", L"WSH", L"Request", L"Response", L"Server",
+                                             L"Session", L"Window", L"Document"};
+
+bool otherHostsObject(const VbToken& t) {
+    return std::any_of(std::begin(kOtherHostsObjects), std::end(kOtherHostsObjects),
+                       [&](const wchar_t* name) { return isName(t, name); });
+}
+
+void checkHostAndMain(const VbText& text, const Declarations& d, std::vector<Finding>& out) {
+    bool main = false, inClass = false;   // a class's main is no main of the script
+    for (const VbStatement& st : text.statements) {
+        const Tokens& t = st.tokens;
+        std::size_t i = afterModifiers(t);
+        if (i < t.size() && isName(t[i], L"Class")) inClass = true;
+        else if (t.size() >= 2 && isName(t[0], L"End") && isName(t[1], L"Class")) inClass = false;
+        else if (!inClass && i + 1 < t.size() && (isName(t[i], L"Sub") || isName(t[i], L"Function")) && isName(t[i + 1], L"main"))
+            main = true;
+        for (std::size_t k = 0; k + 1 < t.size(); ++k) {
+            if (t[k].kind != VbToken::Name || !isSymbol(t[k + 1], L".") || (k > 0 && isSymbol(t[k - 1], L".")) ||
+                d.has(t[k].text))
+                continue;
+            if (otherHostsObject(t[k]))
+                add(out, t[k], false,
+                    t[k].text + L" is an object of another script host, not of this one: using it fails with "
+                                L"\"Call failed.\"" +
+                        (isName(t[k], L"WScript") ? L"; CVEXT.ZTrace writes a line to the trace" : L""),
+                    rule::kHostObject);
+        }
+    }
+    if (!main) {
+        VbToken at;
+        at.line = at.column = 1;
+        add(out, at, false, L"the script has no Sub main, which the agent calls on every run", rule::kNoMain);
+    }
+}
+
+// Characters that the tokenizer reads as blanks but the engine refuses
+// outside strings (a no-break space, other Unicode spaces), and control
+// characters, after which the engine compiles nothing (Ctrl-Z ends the text
+// even in a string or a comment).
+const wchar_t* refusedCharacter(wchar_t c) {
+    switch (c) {
+    case 0x00A0: return L"a no-break space (U+00A0)";
+    case 0x1A: return L"a Ctrl-Z (U+001A)";
+    case 0x0B: return L"a vertical tab (U+000B)";
+    case 0x0C: return L"a form feed (U+000C)";
+    case 0x00: return L"a NUL (U+0000)";
+    case 0x3000: return L"an ideographic space (U+3000)";
+    case 0xFEFF: return L"a byte order mark (U+FEFF)";
+    default: break;
+    }
+    if (c >= 0x2000 && c <= 0x200B) return L"a Unicode space (U+2000 to U+200B)";
+    if (c < 0x20 && c != L'\t' && c != L'\r' && c != L'\n') return L"a control character";
+    return nullptr;
+}
+
+void checkCharacters(const std::wstring& text, std::vector<Finding>& out) {
+    unsigned line = 1, column = 1;
+    bool inString = false, inComment = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        wchar_t c = text[i];
+        if (c == L'\r' || c == L'\n') {
+            if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+            ++line;
+            column = 1;
+            inString = inComment = false;
+            continue;
+        }
+        if (!inComment && c == L'"') inString = !inString;
+        else if (!inString && c == L'\'') inComment = true;
+        // Leading byte-order marks are the host's to step over.
+        const wchar_t* what = c == 0xFEFF && text.find_first_not_of(L'\xFEFF') > i ? nullptr : refusedCharacter(c);
+        bool code = !inString && !inComment;
+        if (what && (code || c == 0x1A)) {
+            VbToken at;
+            at.line = line;
+            at.column = column;
+            add(out, at, false,
+                std::wstring(what) + L" in the script's " + (code ? L"code" : L"text") +
+                    L": the engine refuses it (\"Invalid character\") or compiles nothing after it",
+                rule::kRefusedChar);
+        }
+        ++column;
+    }
+}
+
 }  // namespace
 
 std::vector<Finding> checkScript(const std::wstring& text, const Members& members) {
     VbText tokens = tokenize(text);
     Declarations d = declarations(tokens);
     std::vector<Finding> out;
+    EngineVerdict engine = compileInEngine(text);
     if (tokens.openStringLine)
         out.push_back(Finding{tokens.openStringLine, tokens.openStringColumn, true,
                               "the string is not closed on its line; the engine refuses the script"});
     checkCalls(Scanner().scan(tokens), members, d, out);
     checkGaps(tokens, d, out);
+    checkHostAndMain(tokens, d, out);
+    if (const EngineGap* gap = gapOf(EngineGap::Undeclared))
+        for (const VbToken* x : undeclaredNames(tokens))
+            if (!otherHostsObject(*x))   // the host-object rule says more of it
+                out.push_back(Finding{x->line, x->column, false, utf8(x->text) + " is not declared: " + gap->effect,
+                                      rule::kUndeclared});
+    checkCharacters(text, out);
+    Silenced silenced = silencedRules(text);
+    out.erase(std::remove_if(out.begin(), out.end(), [&](const Finding& f) { return silenced.silences(f.rule, f.line); }),
+              out.end());
     std::stable_sort(out.begin(), out.end(), [](const Finding& a, const Finding& b) {
         return a.line != b.line ? a.line < b.line : a.column < b.column;
     });
+    if (engine.refused)
+        out.insert(out.begin(), Finding{engine.line, engine.column, true,
+                                        "the engine refuses the script: " + utf8(engine.text)});
     return out;
 }
 
 std::string findingLine(const std::wstring& file, const Finding& f) {
     return utf8(file) + ":" + std::to_string(f.line) + ":" + std::to_string(f.column) + ": " +
-           (f.error ? "error: " : "warning: ") + f.message + "\n";
+           (f.error ? "error: " : "warning: ") + f.message + (*f.rule ? std::string(" [") + f.rule + "]" : std::string()) +
+           "\n";
 }
 
 std::string explainMemberError(const std::wstring& text, unsigned line, const Members& members) {
     VbText tokens = tokenize(text);
-    std::vector<std::wstring> problems, known;
+    // Only a call that the type library refuses can be the member the engine
+    // failed on: one that fits it was found, and the failure is elsewhere on
+    // the line (another object's member, an undeclared name).
+    std::wstring out;
     for (const ExtCall& c : Scanner().scan(tokens)) {
         const Tokens& t = c.statement->tokens;
         if (line < t.front().line || line > t.back().line) continue;
         bool error = false;
         std::wstring problem = callProblem(c, members, error);
-        if (error) problems.push_back(problem);
-        else if (const Member* m = findMember(members, c.member->text)) known.push_back(c.object + L"." + m->signature());
+        if (error) out += (out.empty() ? L"" : L"; ") + problem;
     }
-    const std::vector<std::wstring>& said = problems.empty() ? known : problems;
-    std::wstring out;
-    for (const std::wstring& s : said) out += (out.empty() ? L"" : L"; ") + s;
     return utf8(out);
 }
 

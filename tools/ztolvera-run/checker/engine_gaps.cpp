@@ -49,13 +49,20 @@ const std::vector<EngineGap> kGaps = {
     {EngineGap::BareCrLines, L"CR line ends",
      "the platform's engine does not count a line that ends in a CR alone, so the lines of its errors are off",
      L"Sub main()\r  Dim x\r  x = 1 / 0\rEnd Sub\r", "at line 1:"},
+    // A procedure is a level of its own: in global code one If more compiles.
+    {EngineGap::DeepNesting, L"If",
+     "the platform's engine refuses If blocks nested 2,497 deep in a procedure (2,498 in global code) with \"Syntax error\"",
+     L"Sub main()\r\n  Dim x\r\n@~End Sub\r\n", "Syntax error", L"If x Then\r\n", 2497, L"End If\r\n"},
+    {EngineGap::DeepNesting, L"With",
+     "the platform's engine refuses With blocks nested 3,330 deep in a procedure (3,331 in global code) with \"Syntax error\"",
+     L"Sub main()\r\n  Dim x\r\n@~End Sub\r\n", "Syntax error", L"With x\r\n", 3330, L"End With\r\n"},
     {EngineGap::RunTimeOnly, L"Err after a division by zero",
      "under On Error Resume Next a division by zero leaves Err.Number -2147352558 (DISP_E_DIVBYZERO) and no "
      "Err.Description, where 11 and \"Division by zero\" are documented",
      L"Sub main()\r\n  On Error Resume Next\r\n  Dim x\r\n  x = 1 / 0\r\n"
      L"  CVEXT.ZTrace CStr(Err.Number) & \"|\" & Err.Description\r\nEnd Sub\r\n",
      "ZTrace(\"-2147352558|\")"},
-    {EngineGap::RunTimeOnly, L"undeclared variable",
+    {EngineGap::Undeclared, L"undeclared variable",
      "under Option Explicit an undeclared variable fails with \"Call failed.\", not \"Variable is undefined\"",
      L"Option Explicit\r\nSub main()\r\n  undeclared = 1\r\nEnd Sub\r\n", "Call failed."},
     {EngineGap::RunTimeOnly, L"undefined procedure",
@@ -72,9 +79,14 @@ const std::vector<EngineGap>& engineGaps() { return kGaps; }
 
 std::wstring probeText(const EngineGap& gap) {
     std::wstring text = gap.probe;
-    std::size_t at = text.find(L'@');
-    if (at == std::wstring::npos || !gap.repeated) return text;
-    std::wstring body;
-    for (unsigned i = 0; i < gap.limit; ++i) body += gap.repeated;
-    return text.replace(at, 1, body);
+    auto expand = [&](wchar_t marker, const wchar_t* piece) {
+        std::size_t at = text.find(marker);
+        if (at == std::wstring::npos || !piece) return;
+        std::wstring body;
+        for (unsigned i = 0; i < gap.limit; ++i) body += piece;
+        text.replace(at, 1, body);
+    };
+    expand(L'@', gap.repeated);
+    expand(L'~', gap.closing);
+    return text;
 }

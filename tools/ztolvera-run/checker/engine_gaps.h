@@ -15,15 +15,18 @@ struct EngineGap {
         ReDimUndeclared,   // ReDim of a name that no Dim declared
         LongProcedure,     // a procedure of `limit` statements or more does not compile
         BareCrLines,       // lines that end in a CR alone are not counted
+        DeepNesting,       // blocks that open with `name` nested more than `limit` levels deep do not compile
+        Undeclared,        // an undeclared name under Option Explicit
         RunTimeOnly,       // shows only while the script runs: no static check
     };
     Kind kind;
     const wchar_t* name;     // the built-in, or a short name of the gap
     const char* effect;      // what the script author meets, in words
-    const wchar_t* probe;    // a script whose run shows the gap; "@" is `repeated` `limit` times
+    const wchar_t* probe;    // a script whose run shows the gap; "@" is `repeated` `limit` times, "~" `closing` as often
     const char* shows;       // what the runner prints for that probe's job (null: the jobs' process dies)
     const wchar_t* repeated = nullptr;
     unsigned limit = 0;
+    const wchar_t* closing = nullptr;
 };
 
 const std::vector<EngineGap>& engineGaps();

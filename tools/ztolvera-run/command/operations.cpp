@@ -38,6 +38,12 @@ std::string unknownOperation(const std::string& name) {
     return unknownName("operation", name, operationNames()) + " ('ztolvera-run --list-ops' lists them)";
 }
 
+std::string operationOfMethod(const std::string& name) {
+    for (const auto& m : kMethods)
+        if (name == m.method) return m.op;
+    return "";
+}
+
 const coreops::Operation* findOperation(const std::string& name) {
     const coreops::Operation* op = coreops::find(name);
     return op && op->answers() ? op : nullptr;

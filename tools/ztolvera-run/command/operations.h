@@ -26,6 +26,10 @@ std::vector<std::string> operationNames();
 // operation has another name (GetObjItemCnt is MCGetVirDataItemCnt).
 std::string unknownOperation(const std::string& name);
 
+// The core operation that the script method `name` (spelt exactly) calls
+// under another name, "" for any other name.
+std::string operationOfMethod(const std::string& name);
+
 // Whether `op` has an answer of the field ("result", "text", "abort"); where
 // not, `error` says so and which fields it has.
 bool checkField(const coreops::Operation& op, const std::string& field, std::string& error);

@@ -12,9 +12,15 @@
 const wchar_t kUsage[] =
     L"usage: ztolvera-run [options] script.vbs...   (options as --runs 3 or --runs=3)\n"
     L"       ztolvera-run --check script.vbs...\n"
+    L"       ztolvera-run --test [--junit FILE.xml] [folder|script.vbs...]\n"
     L"  --check             only check the scripts against the type library and the\n"
     L"                      engine's known gaps: file:line:column: error|warning: ...\n"
     L"                      (exit 1 on errors); runs nothing\n"
+    L"  --test              run each NAME.vbs under each of its scenarios (NAME.toml,\n"
+    L"                      NAME.*.toml) and print PASS or FAIL per pair (default: the\n"
+    L"                      current folder); exit by the worst pair; --report writes\n"
+    L"                      one report of every pair\n"
+    L"  --junit FILE.xml    with --test, one JUnit test case per expectation\n"
     L"  --runs N            run each job N times (0-999, default 1; with --every,\n"
     L"                      until Ctrl-C, at most 999)\n"
     L"  --every SECONDS     start a job's runs SECONDS apart, as the agent does with a\n"
@@ -73,7 +79,8 @@ bool parseSeconds(const std::wstring& text, double low, double high, double& val
 // Every option the runner takes, for the nearest one to a misspelling.
 const wchar_t* const kOptionNames[] = {
     L"--check", L"--runs", L"--every", L"--fast", L"--threads", L"--timeout", L"--standalone", L"--scenario",
-    L"--set", L"--list-ops", L"--list-methods", L"--calls", L"--trace", L"--journal", L"--report", L"--quiet", L"--help",
+    L"--set", L"--list-ops", L"--list-methods", L"--calls", L"--trace", L"--test", L"--junit", L"--journal",
+    L"--report", L"--quiet", L"--help",
 };
 
 // A method's name as a script writes it after "CVEXT.", not a file name.
@@ -173,7 +180,7 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
             valueGiven = true;
         }
         bool takesValue = arg == L"--set" || arg == L"--journal" || arg == L"--report" || arg == L"--every" ||
-                          arg == L"--scenario" || arg == L"--child";
+                          arg == L"--scenario" || arg == L"--child" || arg == L"--junit";
         for (const Count& c : counts) takesValue |= arg == c.name;
         if (valueGiven && !takesValue && arg != L"--help") {
             error = std::find(std::begin(kOptionNames), std::end(kOptionNames), arg) != std::end(kOptionNames)
@@ -197,6 +204,7 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
         if (arg == L"--calls") { options.calls = true; continue; }
         if (arg == L"--trace") { options.trace = true; continue; }
         if (arg == L"--check") { options.check = true; continue; }
+        if (arg == L"--test") { options.test = true; continue; }
         if (arg == L"--list-ops") { options.listOps = true; return true; }
 
         if (!takesValue) {
@@ -218,8 +226,19 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
             if (value.empty()) { error = L"--report needs a file name"; return false; }
             options.hasReport = true;
             options.report = value;
+        } else if (arg == L"--junit") {
+            if (value.empty()) { error = L"--junit needs a file name"; return false; }
+            options.hasJunit = true;
+            options.junit = value;
         } else if (arg == L"--scenario") {
             if (value.empty()) { error = L"--scenario needs a file name"; return false; }
+            // Two files' answers and expectations would have to be merged by
+            // rules nobody could guess from the command line.
+            if (options.hasScenario) {
+                error = L"--scenario is given twice (" + options.scenario + L", " + value +
+                        L"): one scenario per session; --test runs a script under each of its scenarios";
+                return false;
+            }
             options.hasScenario = true;
             options.scenario = value;
         } else if (arg == L"--every") {
@@ -246,6 +265,19 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
             }
         }
     }
+    if (options.hasJunit && !options.test) {
+        error = L"--junit goes with --test";
+        return false;
+    }
+    if (options.test && options.hasScenario) {
+        error = L"--test takes each script's scenarios from beside it, not --scenario";
+        return false;
+    }
+    if (options.test && options.hasJournal) {
+        error = L"--test writes no journal: run a failing pair alone with --journal";
+        return false;
+    }
+    if (options.test && options.scripts.empty()) options.scripts.push_back(L".");
     if (options.scripts.empty()) {
         error = L"no script file given";
         return false;

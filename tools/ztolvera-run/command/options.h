@@ -40,8 +40,12 @@ struct Options {
     std::wstring journal;           // L"-": standard output
     bool hasReport = false;
     std::wstring report;
+    bool test = false;              // --test: each script with its scenarios, PASS/FAIL per pair
+    bool hasJunit = false;
+    std::wstring junit;             // JUnit XML of --test
     std::vector<CoreSetting> settings;
     std::vector<std::wstring> scripts;
+    std::vector<std::wstring> unmatched;   // patterns among the scripts that matched no file (expandWildcards)
     std::wstring child;             // --child SPEC: this process runs the jobs for its runner
 };
 

@@ -5,23 +5,25 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 #define TOML_ENABLE_FORMATTERS 0
 #include <toml++/toml.h>
 
 #include "operations.h"
+#include "options.h"
 #include "owners.h"
 #include "script.h"
 #include "standin.h"
 
 namespace {
 
-const std::vector<std::string> kTopKeys = {"answers", "objects", "dictionary", "exports", "expect"};
+const std::vector<std::string> kTopKeys = {"runs", "fast", "every", "answers", "objects", "dictionary", "exports", "expect"};
 const std::vector<std::string> kAnswerKeys = {"result", "text", "abort", "when"};
-const std::vector<std::string> kWhenKeys = {"result", "text", "abort", "runs", "match"};
+const std::vector<std::string> kWhenKeys = {"result", "text", "abort", "runs", "match", "ignore_case"};
 const std::vector<std::string> kExpectKinds = {"event", "data", "abort", "script_error", "calls"};
-const std::vector<std::string> kCountKeys = {"job", "runs", "count", "at_least", "at_most"};
+const std::vector<std::string> kCountKeys = {"job", "runs", "count", "at_least", "at_most", "ignore_case"};
 
 // Which keys each kind of expectation takes besides kCountKeys.
 std::vector<std::string> keysOf(Expectation::Kind kind) {
@@ -53,6 +55,7 @@ public:
 
     bool read(const toml::table& root) {
         if (!onlyKeys(root, kTopKeys, "the scenario")) return false;
+        if (!session(root)) return false;
         if (auto* t = root["answers"].as_table(); t && !answers(*t)) return false;
         if (root.contains("answers") && !root["answers"].as_table()) return fail(*root.get("answers"), "answers must be a table");
         if (auto* t = root["objects"].as_table(); t && !objects(*t)) return false;
@@ -100,39 +103,82 @@ private:
         return true;
     }
 
+    bool flag(const toml::node& n, const std::string& what, bool& out) {
+        if (auto b = n.value_exact<bool>()) return out = *b, true;
+        return fail(n, what + " must be true or false");
+    }
+
     bool real(const toml::node& n, const std::string& what, double& out) {
         if (auto v = n.value<double>(); v && (n.is_integer() || n.is_floating_point())) return out = *v, true;
         return fail(n, what + " must be a number");
     }
 
-    // 3, "3", "3-" or "2-4".
-    bool runRange(const toml::node& n, RunRange& range) {
-        const char* form = "runs must be a run number or a string like \"3\", \"3-\" or \"2-4\"";
-        range.given = true;
+    // runs, fast and every: the session's shape, which the command line overrides.
+    bool session(const toml::table& root) {
+        long v = 0;
+        if (const toml::node* n = root.get("runs")) {
+            if (!integer(*n, "runs", 1, kMaxRuns, v)) return false;
+            scenario_.runs = static_cast<unsigned>(v);
+        }
+        if (const toml::node* n = root.get("fast"); n && !flag(*n, "fast", scenario_.fast)) return false;
+        if (const toml::node* n = root.get("every")) {
+            double d = 0;
+            if (!real(*n, "every", d)) return false;
+            if (!(d >= kMinEvery && d <= kMaxEvery)) return fail(*n, "every takes seconds from 0.01 to 86400");
+            scenario_.everySeconds = d;
+        }
+        return true;
+    }
+
+    // 3, or a string of spans separated by commas: "3", "3-", "2-4", "1,3,5-".
+    bool runList(const toml::node& n, RunList& list) {
+        const char* form = "runs must be a run number or a string like \"3\", \"1,3\", \"3-\" or \"2-4\"";
+        list.given = true;
         if (auto v = n.value_exact<int64_t>()) {
-            if (*v < 1 || *v > 999) return fail(n, form);
-            range.first = range.last = static_cast<unsigned>(*v);
+            if (*v < 1 || *v > kMaxRuns) return fail(n, form);
+            RunRange one;
+            one.given = true;
+            one.first = one.last = static_cast<unsigned>(*v);
+            list.spans.push_back(one);
             return true;
         }
         auto s = n.value_exact<std::string>();
         if (!s) return fail(n, form);
         const char* p = s->c_str();
-        char* end = nullptr;
-        long first = std::strtol(p, &end, 10), last = first;
-        if (end == p || first < 1) return fail(n, form);
-        if (*end == '-') {
-            const char* rest = end + 1;
-            if (*rest) {
-                last = std::strtol(rest, &end, 10);
-                if (end == rest || last < first) return fail(n, form);
-            } else {
-                last = 0, end = const_cast<char*>(rest);
+        for (;;) {
+            while (*p == ' ') ++p;
+            char* end = nullptr;
+            long first = std::strtol(p, &end, 10), last = first;
+            if (end == p || first < 1) return fail(n, form);
+            if (*end == '-') {
+                const char* rest = end + 1;
+                if (*rest >= '0' && *rest <= '9') {
+                    last = std::strtol(rest, &end, 10);
+                    if (last < first) return fail(n, form);
+                } else {
+                    last = 0, end = const_cast<char*>(rest);
+                }
             }
+            while (*end == ' ') ++end;
+            if (first > static_cast<long>(kMaxRuns) || last > static_cast<long>(kMaxRuns)) return fail(n, form);
+            RunRange span;
+            span.given = true;
+            span.first = static_cast<unsigned>(first);
+            span.last = static_cast<unsigned>(last);
+            list.spans.push_back(span);
+            if (!*end) return true;
+            if (*end != ',') return fail(n, form);
+            p = end + 1;
         }
-        if (*end || first > 999 || last > 999) return fail(n, form);
-        range.first = static_cast<unsigned>(first);
-        range.last = static_cast<unsigned>(last);
-        return true;
+    }
+
+    // An operation by the core's name or by the script method's that calls
+    // it (GetObjItemCnt for MCGetVirDataItemCnt), spelt exactly either way.
+    const coreops::Operation* operation(const toml::node& at, const std::string& name) {
+        const coreops::Operation* op = findOperation(name);
+        if (!op) op = findOperation(operationOfMethod(name));
+        if (!op) fail(at, unknownOperation(name));
+        return op;
     }
 
     // { param = "pattern", ... }: parameters of `op`, patterns as strings or numbers.
@@ -178,9 +224,9 @@ private:
 
     bool answers(const toml::table& all) {
         for (auto&& [key, node] : all) {
-            std::string name(key.str());
-            const coreops::Operation* op = findOperation(name);
-            if (!op) return fail(node, unknownOperation(name));
+            const coreops::Operation* op = operation(node, std::string(key.str()));
+            if (!op) return false;
+            std::string name = op->name;
             const toml::table* t = node.as_table();
             if (!t) return fail(node, "answers." + name + " must be a table");
             if (!onlyKeys(*t, kAnswerKeys, "answers." + name)) return false;
@@ -198,11 +244,18 @@ private:
                 if (!onlyKeys(*w, kWhenKeys, "answers." + name + ".when")) return false;
                 ScenarioAnswer a;
                 a.op = name;
-                if (const toml::node* r = w->get("runs"); r && !runRange(*r, a.runs)) return false;
+                RunList runs;
+                if (const toml::node* r = w->get("runs"); r && !runList(*r, runs)) return false;
                 if (const toml::node* m = w->get("match"); m && !patterns(*m, *op, a.match, true)) return false;
+                if (const toml::node* c = w->get("ignore_case"); c && !flag(*c, "ignore_case", a.ignoreCase)) return false;
                 if (!fields(*w, *op, a)) return false;
                 if (!a.result && !a.text && !a.abort) return fail(item, "this when answers nothing (no result, text or abort)");
-                scenario_.answers.push_back(a);
+                // The core takes one span per answer: a list is one answer each.
+                if (runs.spans.empty()) runs.spans.push_back(RunRange{});
+                for (const RunRange& span : runs.spans) {
+                    a.runs = span;
+                    scenario_.answers.push_back(a);
+                }
             }
         }
         return true;
@@ -275,7 +328,8 @@ private:
         for (auto&& [key, node] : t) {
             std::string k(key.str());
             if (k == "job") { if (!text(node, k, e.job)) return false; }
-            else if (k == "runs") { if (!runRange(node, e.runs)) return false; }
+            else if (k == "runs") { if (!runList(node, e.runs)) return false; }
+            else if (k == "ignore_case") { if (!flag(node, k, e.ignoreCase)) return false; }
             else if (k == "count" || k == "at_least" || k == "at_most") {
                 if (!integer(node, k, 0, LONG_MAX, v)) return false;
                 (k == "count" ? e.count : k == "at_least" ? e.atLeast : e.atMost) = static_cast<unsigned>(v);
@@ -299,8 +353,9 @@ private:
                 (k == "min" ? e.min : e.max) = d;
             } else if (k == "op") {
                 if (!text(node, k, e.op)) return false;
-                if (!findOperation(e.op))
-                    return fail(node, unknownOperation(e.op));
+                const coreops::Operation* op = operation(node, e.op);
+                if (!op) return false;
+                e.op = op->name;
             }
         }
         if (e.kind == Expectation::Calls) {
@@ -309,7 +364,28 @@ private:
             if (const toml::node* m = t.get("match"); m && !patterns(*m, *findOperation(e.op), e.match, false)) return false;
         }
         if (e.count && (e.atLeast || e.atMost)) return fail(t, "count is exact: it goes without at_least and at_most");
+        return contradictions(t, e);
+    }
+
+    // An expectation that no session could meet is a mistake of the file,
+    // not a verdict to hand down after the runs.
+    bool contradictions(const toml::table& t, const Expectation& e) {
+        auto at = [&](const char* key) -> const toml::node& { return t.get(key) ? *t.get(key) : static_cast<const toml::node&>(t); };
+        if (e.atLeast && e.atMost && *e.atLeast > *e.atMost)
+            return fail(at("at_most"), "at_least = " + std::to_string(*e.atLeast) + " and at_most = " +
+                                           std::to_string(*e.atMost) + " can never both hold");
+        if (e.min && e.max && *e.min > *e.max)
+            return fail(at("max"), "min = " + number(*e.min) + " and max = " + number(*e.max) + " can never both hold");
+        if (e.severityLow && e.severityHigh && *e.severityLow > *e.severityHigh)
+            return fail(at("severity"), "severity [" + std::to_string(*e.severityLow) + ", " +
+                                            std::to_string(*e.severityHigh) + "] is empty: the lowest is above the highest");
         return true;
+    }
+
+    static std::string number(double d) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", d);
+        return text;
     }
 
     std::string source_;
@@ -319,6 +395,23 @@ private:
 };
 
 }  // namespace
+
+bool RunList::contains(unsigned run) const {
+    return std::any_of(spans.begin(), spans.end(), [run](const RunRange& r) { return r.contains(run); });
+}
+
+std::string RunList::words() const {
+    if (!given) return "the session";
+    if (spans.size() == 1) return spans.front().words();
+    std::string text = "each of runs ";
+    for (const RunRange& r : spans) {
+        if (&r != &spans.front()) text += ", ";
+        text += std::to_string(r.first);
+        if (!r.last) text += " on";
+        else if (r.last != r.first) text += "-" + std::to_string(r.last);
+    }
+    return text;
+}
 
 std::string RunRange::words() const {
     if (!given) return "the session";
@@ -391,6 +484,7 @@ void applyScenario(const Scenario& scenario) {
         given.text = a.text ? a.text->c_str() : nullptr;
         given.hasAbort = a.abort.has_value();
         given.abort = a.abort.value_or(0);
+        given.ignoreCase = a.ignoreCase;
         standin_addAnswer(&given);
     }
 }

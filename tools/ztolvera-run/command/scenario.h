@@ -19,6 +19,14 @@ struct RunRange {
     std::string words() const;   // "run 3", "runs 3 and later", "runs 2-4"
 };
 
+// What a scenario's runs = ... says: 3, "1,3", "2-4", "5-" or a mix ("1,4-").
+struct RunList {
+    std::vector<RunRange> spans;
+    bool given = false;
+    bool contains(unsigned run) const;
+    std::string words() const;   // a single span in its own words, several as "each of runs 1, 3, 5 on"
+};
+
 using Patterns = std::vector<std::pair<std::string, std::string>>;   // parameter, pattern
 
 struct ScenarioAnswer {
@@ -28,6 +36,7 @@ struct ScenarioAnswer {
     std::optional<long> result;
     std::optional<std::string> text;
     std::optional<int> abort;
+    bool ignoreCase = false;     // its patterns match letters of either case
 };
 
 struct ExportSeed {
@@ -45,8 +54,9 @@ struct Expectation {
     Kind kind = Event;
     unsigned number = 0;          // 1, 2, ... in the file's order
     std::string job;              // job names it applies to (pattern), "" all
-    RunRange runs;                // given: checked in each of these runs; else over the session
+    RunList runs;                 // given: checked in each of these runs; else over the session
     std::optional<unsigned> count, atLeast, atMost;
+    bool ignoreCase = false;      // its patterns match letters of either case
     std::optional<long> severityLow, severityHigh;
     std::optional<std::string> message, objects;       // patterns, UTF-8
     std::optional<std::string> stream, series;
@@ -61,6 +71,10 @@ struct Scenario {
     std::vector<ExportSeed> exports;
     std::vector<std::pair<std::string, std::vector<std::string>>> objects;
     std::vector<Expectation> expectations;
+    // How the session runs, unless the command line says otherwise.
+    std::optional<unsigned> runs;
+    bool fast = false;
+    std::optional<double> everySeconds;
 };
 
 // False with "FILE:LINE: what is wrong" in `error`.

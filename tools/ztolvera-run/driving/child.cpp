@@ -2,6 +2,8 @@
 
 #include <ole2.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cwchar>
 #include <memory>
 
@@ -137,6 +139,7 @@ std::string childWorkText(const ChildWork& work) {
         if (a.result) j["result"] = *a.result;
         if (a.text) j["text"] = bytes(*a.text);
         if (a.abort) j["abort"] = *a.abort;
+        if (a.ignoreCase) j["ignore_case"] = true;
         answers.push_back(j);
     }
     for (const auto& [name, value] : sc.dictionary) dictionary.push_back(Json::array({bytes(name), bytes(value)}));
@@ -151,7 +154,8 @@ std::string childWorkText(const ChildWork& work) {
     for (const ChildWork::JobText& j : work.jobs)
         jobs.push_back(Json{{"job", j.jobno}, {"name", j.name}, {"text", utf8(j.text)}});
     return jsonLine(Json{{"answers", answers}, {"dictionary", dictionary}, {"exports", exports}, {"objects", objects},
-                         {"jobs", jobs}}) +
+                         {"jobs", jobs}, {"runs", work.runs}, {"threads", work.threads}, {"fast", work.fast},
+                         {"every", work.everySeconds}}) +
            "\n";
 }
 
@@ -174,6 +178,8 @@ bool readChildWork(const std::string& text, ChildWork& work) {
         if (const Json* r = member(j, "result")) a.result = integerOf(r);
         if (const Json* t = member(j, "text")) a.text = unbytes(t);
         if (const Json* b = member(j, "abort")) a.abort = static_cast<int>(integerOf(b));
+        const Json* c = member(j, "ignore_case");
+        a.ignoreCase = c && c->is_boolean() && c->get<bool>();
         sc.answers.push_back(a);
     });
     each("dictionary", [&](const Json& j) { sc.dictionary.emplace_back(unbytes(element(&j, 0)), unbytes(element(&j, 1))); });
@@ -194,6 +200,11 @@ bool readChildWork(const std::string& text, ChildWork& work) {
             for (const Json& item : *list) items.push_back(unbytes(&item));
         sc.objects.emplace_back(unbytes(element(&j, 0)), items);
     });
+    work.runs = static_cast<unsigned>(integerOf(member(all, "runs")));
+    work.threads = static_cast<unsigned>(integerOf(member(all, "threads")));
+    const Json* fast = member(all, "fast");
+    work.fast = fast && fast->is_boolean() && fast->get<bool>();
+    work.everySeconds = numberOf(member(all, "every"));
     each("jobs", [&](const Json& j) {
         work.jobs.push_back(ChildWork::JobText{static_cast<unsigned long>(integerOf(member(j, "job"))),
                                                textOf(member(j, "name")), wide(textOf(member(j, "text")))});
@@ -224,11 +235,26 @@ int runChild(const Options& options, const ChildSpec& spec) {
         jobs.push_back(std::move(job));
     }
 
+    Options plan = options;
+    plan.runs = work.runs;
+    plan.threads = work.threads ? work.threads : 1;
+    plan.fast = work.fast;
+    plan.everySeconds = work.everySeconds;
+
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     standin_reset();
+    // A job's interval is its schedule, as the agent's would be, unless the
+    // scenario answers otherwise.
+    if (plan.everySeconds > 0) {
+        standin_answer interval = {};
+        interval.op = "GetKPInterval";
+        interval.hasResult = 1;
+        interval.result = std::max(1L, std::lround(plan.everySeconds));
+        standin_addAnswer(&interval);
+    }
     applyScenario(work.scenario);
-    applySettings(options.settings);
-    standin_setWaitLimit(options.fast ? kFastWaitMs : -1);
+    applySettings(plan.settings);
+    standin_setWaitLimit(plan.fast ? kFastWaitMs : -1);
     Listening listening{&out, &session};
     standin_setListener(&onLine, &listening);
     for (std::size_t i = 0; i < jobs.size(); ++i) jobs[i].object = standin_newJob(jobs[i].jobno, work.jobs[i].text.c_str());
@@ -239,7 +265,7 @@ int runChild(const Options& options, const ChildSpec& spec) {
         out.fatal("no Tolvera host: " + utf8(error));
         return 1;
     }
-    if (options.standalone) host->config(1);
+    if (plan.standalone) host->config(1);
 
     Drive drive;
     drive.host = host.get();
@@ -250,7 +276,7 @@ int runChild(const Options& options, const ChildSpec& spec) {
         out.began(doing, session.now(), end);
     };
     LostWorker lost;
-    if (!driveJobs(drive, jobs, options, lost)) {
+    if (!driveJobs(drive, jobs, plan, lost)) {
         // The platform ended a worker inside the engine: what it held is gone.
         StreamOut::crash(spec.stream, lost.code, Doing{lost.jobno, lost.step, lost.run});
         TerminateProcess(GetCurrentProcess(), lost.code);

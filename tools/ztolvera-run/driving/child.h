@@ -35,6 +35,12 @@ struct ChildWork {
         std::wstring text;
     };
     std::vector<JobText> jobs;
+    // The session's plan as the runner settled it from its command line and
+    // the scenario, which the child's own command line cannot tell.
+    unsigned runs = 1;
+    unsigned threads = 1;
+    bool fast = false;
+    double everySeconds = 0;
 };
 std::string childWorkText(const ChildWork& work);
 bool readChildWork(const std::string& text, ChildWork& work);

@@ -148,6 +148,10 @@ private:
         ChildWork work;
         work.scenario = *s_.scenario;
         work.scenario.expectations.clear();
+        work.runs = s_.options->runs;
+        work.threads = s_.options->threads;
+        work.fast = s_.options->fast;
+        work.everySeconds = s_.options->everySeconds;
         for (unsigned long jobno : numbers)
             work.jobs.push_back(ChildWork::JobText{jobno, jobs_[jobno - 1].name, (*s_.texts)[jobno - 1]});
         std::string text = childWorkText(work);

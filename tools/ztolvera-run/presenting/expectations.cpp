@@ -1,5 +1,7 @@
 #include "expectations.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -7,6 +9,7 @@
 
 #include "operations.h"
 #include "report.h"
+#include "script.h"
 #include "standin.h"
 
 namespace {
@@ -42,8 +45,23 @@ std::string number(double v) {
 
 std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
-bool matches(const std::optional<std::string>& pattern, const std::string& text) {
-    return !pattern || standin_matches(pattern->c_str(), text.c_str());
+// UTF-8 folded to lower case letter by letter, not byte by byte.
+std::string lower(const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(n > 0 ? n : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    if (!w.empty()) LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, w.c_str(), n, w.data(), n);
+    return utf8(w);
+}
+
+// Patterns match letters as written, or of either case with ignore_case.
+bool globMatches(const Expectation& e, const std::string& pattern, const std::string& text) {
+    return e.ignoreCase ? standin_matches(lower(pattern).c_str(), lower(text).c_str())
+                        : standin_matches(pattern.c_str(), text.c_str());
+}
+
+bool matches(const Expectation& e, const std::optional<std::string>& pattern, const std::string& text) {
+    return !pattern || globMatches(e, *pattern, text);
 }
 
 // An argument as a pattern reads it: a string's text, a number as the
@@ -59,13 +77,13 @@ std::string argText(const Json& arg) {
     return arg.dump();
 }
 
-bool argMatches(const Json& arg, const std::string& pattern) {
+bool argMatches(const Expectation& e, const Json& arg, const std::string& pattern) {
     if (arg.is_number()) {
         char* end = nullptr;
         double want = std::strtod(pattern.c_str(), &end);
         if (!pattern.empty() && end && *end == '\0') return arg.get<double>() == want;
     }
-    return standin_matches(pattern.c_str(), argText(arg).c_str());
+    return globMatches(e, pattern, argText(arg));
 }
 
 std::string callWords(const CallSeen& c) {
@@ -140,8 +158,8 @@ std::vector<Item> itemsOf(const Expectation& e, const JobStory& story, const std
             items.push_back(Item{ev.run,
                                  ev.op + "(" + std::to_string(ev.severity) + ", " + quoted(ev.message) + ", objects " +
                                      quoted(ev.objects) + ")",
-                                 severityMatches(e, ev.severity) && matches(e.message, ev.message) &&
-                                     matches(e.objects, ev.objects)});
+                                 severityMatches(e, ev.severity) && matches(e, e.message, ev.message) &&
+                                     matches(e, e.objects, ev.objects)});
         break;
     case Expectation::Abort:
         for (const CallSeen& c : calls) {
@@ -149,7 +167,7 @@ std::vector<Item> itemsOf(const Expectation& e, const JobStory& story, const std
             const Json& sev = c.arg("sev");
             items.push_back(Item{c.run, callWords(c),
                                  severityMatches(e, sev.is_number() ? sev.get<long>() : 0) &&
-                                     matches(e.objects, argText(c.arg("objlist"))) && matches(e.message, argText(c.arg("msg")))});
+                                     matches(e, e.objects, argText(c.arg("objlist"))) && matches(e, e.message, argText(c.arg("msg")))});
         }
         break;
     case Expectation::ScriptError:
@@ -157,7 +175,7 @@ std::vector<Item> itemsOf(const Expectation& e, const JobStory& story, const std
             items.push_back(Item{err.step == Step::Run ? err.run : 0,
                                  "script error " + quoted(err.text) +
                                      (err.line ? " at line " + std::to_string(err.line) + ": " + err.source : ""),
-                                 matches(e.message, err.text)});
+                                 matches(e, e.message, err.text)});
         break;
     case Expectation::Data:
         for (const StreamStory& s : story.streams)
@@ -166,7 +184,7 @@ std::vector<Item> itemsOf(const Expectation& e, const JobStory& story, const std
                     Item item{p.run,
                               quoted(s.name) + (x.name.empty() ? "" : " series " + quoted(x.name)) + " value " +
                                   number(p.value) + (p.detail.empty() ? "" : " (" + quoted(p.detail) + ")"),
-                              matches(e.stream, s.name) && matches(e.series, x.name)};
+                              matches(e, e.stream, s.name) && matches(e, e.series, x.name)};
                     item.inRange = (!e.min || p.value >= *e.min) && (!e.max || p.value <= *e.max);
                     items.push_back(item);
                 }
@@ -177,7 +195,7 @@ std::vector<Item> itemsOf(const Expectation& e, const JobStory& story, const std
         for (const CallSeen& c : calls) {
             if (c.op() != e.op) continue;
             bool ok = true;
-            for (const auto& [param, pattern] : e.match) ok = ok && argMatches(c.arg(param.c_str()), pattern);
+            for (const auto& [param, pattern] : e.match) ok = ok && argMatches(e, c.arg(param.c_str()), pattern);
             items.push_back(Item{c.run, callWords(c), ok});
         }
         break;
@@ -227,17 +245,22 @@ std::vector<Verdict> checkExpectations(const std::vector<Expectation>& expectati
             v.jobno = story.jobno;
             v.job = story.name;
             v.number = e.number;
-            v.what = subject(e) + ": " + quantity(e) + " in " + e.runs.words();
+            v.what = subject(e) + (e.ignoreCase ? " (letter case ignored)" : "") + ": " + quantity(e) + " in " +
+                     e.runs.words();
             std::vector<Item> items = itemsOf(e, story, calls[story.jobno]);
             if (!e.runs.given) {
                 std::vector<const Item*> all;
                 for (const Item& i : items) all.push_back(&i);
                 v.failures = judge(e, "the session", all);
             } else {
-                std::set<unsigned> done;
+                std::set<unsigned> done, asked;
                 for (const RunStory& r : story.runs) done.insert(r.run);
-                unsigned last = e.runs.last ? e.runs.last : (done.empty() ? 0 : *done.rbegin());
-                for (unsigned run = e.runs.first; run <= last; ++run) {
+                for (const RunRange& span : e.runs.spans) {
+                    unsigned last = span.last ? span.last : (done.empty() ? 0 : *done.rbegin());
+                    // An open span asks for its first run at least.
+                    for (unsigned run = span.first; run <= std::max(last, span.first); ++run) asked.insert(run);
+                }
+                for (unsigned run : asked) {
                     std::string scope = "run " + std::to_string(run);
                     if (!done.count(run)) {
                         v.failures.push_back(scope + ": did not take place");
@@ -248,7 +271,6 @@ std::vector<Verdict> checkExpectations(const std::vector<Expectation>& expectati
                         if (i.run == run) inRun.push_back(&i);
                     for (std::string& f : judge(e, scope, inRun)) v.failures.push_back(std::move(f));
                 }
-                if (last < e.runs.first) v.failures.push_back("run " + std::to_string(e.runs.first) + ": did not take place");
             }
             v.holds = v.failures.empty();
             verdicts.push_back(std::move(v));
