@@ -8,7 +8,7 @@ WINE_RUN := $(BUILD)/wine-run.sh
 
 # Debian packages the build and the tests need.
 PACKAGES := wine wine32:i386 g++-mingw-w64-i686 mingw-w64-tools libwine-dev \
-            googletest libtomlplusplus-dev nlohmann-json3-dev cmake make zip unzip
+            googletest libtomlplusplus-dev nlohmann-json3-dev cmake make zip unzip procps
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 APT := DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get -y -q
