@@ -205,18 +205,16 @@ void benchMemory() {
                 "%.0f: zTolvera adds %.0f bytes per job\n", job.held, engine.held, job.held - engine.held);
     std::printf("MEM           heap bytes in use per registered, compiled job %.0f, per bare engine %.0f: zTolvera "
                 "adds %.0f bytes per job\n", job.inUse, engine.inUse, job.inUse - engine.inUse);
-    Figure f{"memory", "private bytes per job vs bare engine", "bytes"};
-    f.ratioName = "added_per_job";
-    f.ours = job.held;
-    f.reference = engine.held;
-    f.ratio.median = job.held - engine.held;
-    figures.push_back(f);
-    Figure held{"memory_in_use", "heap bytes in use per job vs bare engine", "bytes"};
-    held.ratioName = "added_per_job";
-    held.ours = job.inUse;
-    held.reference = engine.inUse;
-    held.ratio.median = job.inUse - engine.inUse;
-    figures.push_back(held);
+    auto added = [](const char* name, const char* what, double ours, double reference) {
+        Figure f{name, what, "bytes"};
+        f.ratioName = "added_per_job";
+        f.ours = ours;
+        f.reference = reference;
+        f.ratio.median = ours - reference;
+        figures.push_back(f);
+    };
+    added("memory", "private bytes per job vs bare engine", job.held, engine.held);
+    added("memory_in_use", "heap bytes in use per job vs bare engine", job.inUse, engine.inUse);
 }
 
 // P3: the same rounds in a process with `large` jobs registered and in one

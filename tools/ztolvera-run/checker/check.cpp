@@ -276,20 +276,6 @@ struct Declarations {
     bool has(const std::wstring& name) const { return names.count(upper(name)) != 0; }
 };
 
-std::size_t afterModifiers(const Tokens& t) {
-    std::size_t i = 0;
-    while (i < t.size() && (isName(t[i], L"Public") || isName(t[i], L"Private") || isName(t[i], L"Default"))) ++i;
-    return i;
-}
-
-bool procedureStart(const Tokens& t, std::size_t& nameAt) {
-    std::size_t i = afterModifiers(t);
-    if (i >= t.size()) return false;
-    if (isName(t[i], L"Sub") || isName(t[i], L"Function") || isName(t[i], L"Class")) nameAt = i + 1;
-    else if (isName(t[i], L"Property") && i + 1 < t.size()) nameAt = i + 2;
-    else return false;
-    return nameAt < t.size() && t[nameAt].kind == VbToken::Name;
-}
 
 bool procedureEnd(const Tokens& t) {
     return t.size() >= 2 && isName(t[0], L"End") &&
@@ -301,7 +287,7 @@ Declarations declarations(const VbText& text) {
     for (const VbStatement& st : text.statements) {
         const Tokens& t = st.tokens;
         std::size_t nameAt = 0;
-        if (procedureStart(t, nameAt)) {
+        if (procedureStart(t, nameAt, true)) {
             d.names.insert(upper(t[nameAt].text));
             for (std::size_t k = nameAt + 1; k < t.size(); ++k)
                 if (t[k].kind == VbToken::Name && !isName(t[k], L"ByVal") && !isName(t[k], L"ByRef") && !isName(t[k], L"Optional"))
@@ -492,7 +478,7 @@ void checkGaps(const VbText& text, const Declarations& d, std::vector<Finding>& 
             }
         }
         std::size_t nameAt = 0;
-        if (procedureStart(t, nameAt) && !isName(t[afterModifiers(t)], L"Class")) {
+        if (procedureStart(t, nameAt, true) && !isName(t[afterModifiers(t)], L"Class")) {
             procedure = &t[nameAt];
             procedureLines.clear();
         } else if (procedure && procedureEnd(t)) {

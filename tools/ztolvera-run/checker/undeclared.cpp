@@ -51,21 +51,6 @@ bool known(const VbToken& t) {
 using Names = std::set<std::wstring>;   // upper case
 using Tokens = std::vector<VbToken>;
 
-std::size_t afterModifiers(const Tokens& t) {
-    std::size_t i = 0;
-    while (i < t.size() && (isName(t[i], L"Public") || isName(t[i], L"Private") || isName(t[i], L"Default"))) ++i;
-    return i;
-}
-
-// Sub, Function, Property Get/Let/Set: where its name is.
-bool procedureStart(const Tokens& t, std::size_t& nameAt) {
-    std::size_t i = afterModifiers(t);
-    if (i >= t.size()) return false;
-    if (isName(t[i], L"Sub") || isName(t[i], L"Function")) nameAt = i + 1;
-    else if (isName(t[i], L"Property") && i + 1 < t.size()) nameAt = i + 2;
-    else return false;
-    return nameAt < t.size() && t[nameAt].kind == VbToken::Name;
-}
 
 bool endOf(const Tokens& t, const wchar_t* what) { return t.size() >= 2 && isName(t[0], L"End") && isName(t[1], what); }
 
@@ -127,7 +112,7 @@ std::vector<const VbToken*> undeclaredNames(const VbText& text) {
             klass = classes.size();
         } else if (procedure < 0 && endOf(t, L"Class")) {
             klass = 0;
-        } else if (procedure < 0 && procedureStart(t, nameAt)) {
+        } else if (procedure < 0 && procedureStart(t, nameAt, false)) {
             (klass ? classes[klass - 1] : globals).insert(upper(t[nameAt].text));
             Scope scope;
             scope.klass = klass;

@@ -208,3 +208,18 @@ bool sameName(const std::wstring& a, const std::wstring& b) {
 
 bool isName(const VbToken& t, const wchar_t* name) { return t.kind == VbToken::Name && sameName(t.text, name); }
 bool isSymbol(const VbToken& t, const wchar_t* symbol) { return t.kind == VbToken::Symbol && t.text == symbol; }
+
+std::size_t afterModifiers(const std::vector<VbToken>& t) {
+    std::size_t i = 0;
+    while (i < t.size() && (isName(t[i], L"Public") || isName(t[i], L"Private") || isName(t[i], L"Default"))) ++i;
+    return i;
+}
+
+bool procedureStart(const std::vector<VbToken>& t, std::size_t& nameAt, bool classes) {
+    std::size_t i = afterModifiers(t);
+    if (i >= t.size()) return false;
+    if (isName(t[i], L"Sub") || isName(t[i], L"Function") || (classes && isName(t[i], L"Class"))) nameAt = i + 1;
+    else if (isName(t[i], L"Property") && i + 1 < t.size()) nameAt = i + 2;
+    else return false;
+    return nameAt < t.size() && t[nameAt].kind == VbToken::Name;
+}

@@ -35,3 +35,8 @@ VbText tokenize(const std::wstring& text);
 bool sameName(const std::wstring& a, const std::wstring& b);
 bool isName(const VbToken& t, const wchar_t* name);
 bool isSymbol(const VbToken& t, const wchar_t* symbol);
+// Where a statement's words begin after Public, Private and Default.
+std::size_t afterModifiers(const std::vector<VbToken>& statement);
+// Whether the statement opens a Sub, Function or Property Get/Let/Set (and,
+// with `classes`, a Class), and where its name stands.
+bool procedureStart(const std::vector<VbToken>& statement, std::size_t& nameAt, bool classes);
