@@ -444,7 +444,8 @@ int runTests(const Options& options, const std::wstring& line) {
         return UsageError;
     }
     // Opened first, so that an unwritable file is a usage error before any job runs.
-    JournalTarget junit, report;
+    JournalTarget junit;
+    ReportFile report;
     if (options.hasJunit && !junit.open(options.junit, error)) {
         complain(L"cannot write the JUnit file " + options.junit + L": " + error);
         return UsageError;
@@ -504,8 +505,8 @@ int runTests(const Options& options, const std::wstring& line) {
                     L"\n");
     if (outcomes.size() < pairs.size() && worst == AllSucceeded) worst = SomeFailed;
     facts.seconds = (GetTickCount64() - sessionBegan) / 1000.0;
-    if (options.hasReport && !report.write(reportHtml(facts))) {
-        complain(L"cannot write the report " + options.report);
+    if (options.hasReport && !report.write(reportHtml(facts), error)) {
+        complain(L"cannot write the report " + options.report + L": " + error);
         if (worst == AllSucceeded) worst = SomeFailed;
     }
     if (options.hasJunit && !junit.write(junitXml(outcomes))) {
