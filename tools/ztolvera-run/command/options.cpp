@@ -8,6 +8,7 @@
 
 #include "distance.h"
 #include "operations.h"
+#include "script.h"
 
 const wchar_t kUsage[] =
     L"usage: ztolvera-run [options] script.vbs...   (options as --runs 3 or --runs=3)\n"
@@ -108,14 +109,6 @@ bool isOpName(const std::wstring& op) {
 
 std::wstring widened(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
-std::string toAnsi(const std::wstring& text) {
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 bool parseSetting(const std::wstring& spec, CoreSetting& setting, std::wstring& error) {
     std::size_t eq = spec.find(L'=');
     if (eq == std::wstring::npos) {
@@ -132,18 +125,18 @@ bool parseSetting(const std::wstring& spec, CoreSetting& setting, std::wstring& 
         error = L"--set " + key + L": \"" + op + L"\" is not an operation name";
         return false;
     }
-    setting.op = toAnsi(op);
+    setting.op = ansi(op);
     const coreops::Operation* known = findOperation(setting.op);
     std::string why;
     if (!known) why = unknownOperation(setting.op);
     else if (field == L"result") setting.kind = CoreSetting::Result;
-    else if (checkField(*known, toAnsi(field), why)) setting.kind = field == L"text" ? CoreSetting::Text : CoreSetting::Abort;
+    else if (checkField(*known, ansi(field), why)) setting.kind = field == L"text" ? CoreSetting::Text : CoreSetting::Abort;
     if (!why.empty()) {
         error = L"--set " + key + L": " + widened(why);
         return false;
     }
     if (setting.kind == CoreSetting::Text) {
-        setting.text = toAnsi(value);
+        setting.text = ansi(value);
         return true;
     }
     if (!parseNumber(value, LONG_MIN, LONG_MAX, setting.value)) {

@@ -38,16 +38,7 @@ std::vector<std::string> keysOf(Expectation::Kind kind) {
 }
 
 // UTF-8 of the file to the core's 8-bit strings.
-std::string toAnsi(const std::string& text) {
-    std::wstring wide;
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    wide.resize(n > 0 ? n : 0);
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    int m = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(m > 0 ? m : 0, '\0');
-    if (m > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), m, nullptr, nullptr);
-    return out;
-}
+std::string toAnsi(const std::string& text) { return ansi(fromUtf8(text)); }
 
 class Reader {
 public:
@@ -455,10 +446,7 @@ void applyScenario(const Scenario& scenario) {
         Variant v;
         switch (e.kind) {
         case ExportSeed::Text: {
-            std::wstring wide(e.text.size(), L'\0');
-            int n = MultiByteToWideChar(CP_UTF8, 0, e.text.data(), static_cast<int>(e.text.size()), wide.data(),
-                                        static_cast<int>(wide.size()));
-            wide.resize(n > 0 ? n : 0);
+            std::wstring wide = fromUtf8(e.text);
             V_VT(&v) = VT_BSTR;
             V_BSTR(&v) = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
             break;

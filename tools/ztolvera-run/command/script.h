@@ -30,3 +30,7 @@ std::wstring systemMessage(unsigned long code);
 
 // UTF-8 of a text, as the runner writes every output.
 std::string utf8(const std::wstring& text);
+// The text of UTF-8 bytes.
+std::wstring fromUtf8(const std::string& text);
+// A text in the ANSI code page, as the core's 8-bit strings are.
+std::string ansi(const std::wstring& text);

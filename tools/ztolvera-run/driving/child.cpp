@@ -101,13 +101,6 @@ bool parseChildSpec(const std::wstring& text, ChildSpec& spec) {
 
 namespace {
 
-std::wstring wide(const std::string& text) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring w(n > 0 ? n : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), w.data(), n);
-    return w;
-}
-
 // The core's strings are bytes of the ANSI code page: they travel as
 // lists of bytes, so that no conversion touches them.
 Json bytes(const std::string& s) { return Json(std::vector<unsigned char>(s.begin(), s.end())); }
@@ -207,7 +200,7 @@ bool readChildWork(const std::string& text, ChildWork& work) {
     work.everySeconds = numberOf(member(all, "every"));
     each("jobs", [&](const Json& j) {
         work.jobs.push_back(ChildWork::JobText{static_cast<unsigned long>(integerOf(member(j, "job"))),
-                                               textOf(member(j, "name")), wide(textOf(member(j, "text")))});
+                                               textOf(member(j, "name")), fromUtf8(textOf(member(j, "text")))});
     });
     return true;
 }
@@ -231,7 +224,7 @@ int runChild(const Options& options, const ChildSpec& spec) {
     for (const ChildWork::JobText& given : work.jobs) {
         Job job;
         job.jobno = given.jobno;
-        job.name = wide(given.name);
+        job.name = fromUtf8(given.name);
         jobs.push_back(std::move(job));
     }
 

@@ -47,10 +47,9 @@ std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
 // UTF-8 folded to lower case letter by letter, not byte by byte.
 std::string lower(const std::string& s) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(n > 0 ? n : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    if (!w.empty()) LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, w.c_str(), n, w.data(), n);
+    std::wstring w = fromUtf8(s);
+    const int n = static_cast<int>(w.size());
+    if (n) LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, w.c_str(), n, w.data(), n);
     return utf8(w);
 }
 
