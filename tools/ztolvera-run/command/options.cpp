@@ -209,20 +209,27 @@ bool parseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
             return false;
         }
         std::wstring value = valueGiven ? given : argv[++i];
-        if (arg == L"--child") {
+        // The options that name a file to write.
+        struct FileOption {
+            const wchar_t* name;
+            bool Options::*given;
+            std::wstring Options::*path;
+        };
+        static const FileOption kFiles[] = {{L"--journal", &Options::hasJournal, &Options::journal},
+                                            {L"--report", &Options::hasReport, &Options::report},
+                                            {L"--junit", &Options::hasJunit, &Options::junit}};
+        const FileOption* file = nullptr;
+        for (const FileOption& f : kFiles)
+            if (arg == f.name) file = &f;
+        if (file) {
+            if (value.empty()) {
+                error = arg + L" needs a file name";
+                return false;
+            }
+            options.*file->given = true;
+            options.*file->path = value;
+        } else if (arg == L"--child") {
             options.child = value;
-        } else if (arg == L"--journal") {
-            if (value.empty()) { error = L"--journal needs a file name"; return false; }
-            options.hasJournal = true;
-            options.journal = value;
-        } else if (arg == L"--report") {
-            if (value.empty()) { error = L"--report needs a file name"; return false; }
-            options.hasReport = true;
-            options.report = value;
-        } else if (arg == L"--junit") {
-            if (value.empty()) { error = L"--junit needs a file name"; return false; }
-            options.hasJunit = true;
-            options.junit = value;
         } else if (arg == L"--scenario") {
             if (value.empty()) { error = L"--scenario needs a file name"; return false; }
             // Two files' answers and expectations would have to be merged by
