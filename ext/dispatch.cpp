@@ -1,5 +1,5 @@
-// ScpExt's IDispatch: served from the IScpExt type information of the
-// registered type library, loaded once and kept until the module unloads.
+// ScpExt's IDispatch: served from the IScpExt type information of the DLL's
+// own type library, loaded once and kept until the module unloads.
 #include "scpext.h"
 
 #include <algorithm>
@@ -8,14 +8,13 @@
 #include <vector>
 
 #include "abort.h"
+#include "module.h"
 #include "owners.h"
 
 namespace {
 
 constexpr DISPID kFirstMethod = 1;
 constexpr DISPID kLastMethod = 75;
-// The library is registered under its own locale, U.S. English.
-constexpr LCID kLibraryLocale = 0x409;
 
 // The method names, sorted without regard to case. The engine asks for a
 // method's identifier at every call, and the type information's own lookup
@@ -68,7 +67,7 @@ HRESULT typeInfo(ITypeInfo** out) {
     Lock guard(c.lock);
     if (!c.info) {
         ComPtr<ITypeLib> lib;
-        HRESULT hr = LoadRegTypeLib(LIBID_ZTOLVERALib, 1, 0, kLibraryLocale, lib.put());
+        HRESULT hr = loadTypeLibrary(lib.put());
         if (FAILED(hr)) return hr;
         ComPtr<ITypeInfo> info;
         hr = lib->GetTypeInfoOfGuid(__uuidof(IScpExt), info.put());

@@ -30,19 +30,6 @@ constexpr NamedItem kNamedItems[] = {
     {L"CVWIN32EXT", Item::Companion},
 };
 
-constexpr LCID kTypeLibLocale = 0x409;
-
-// The library is read from zTolvera.dll itself; where the host's code is
-// linked into another program, the registered library stands in.
-HRESULT loadTolveraTypeLib(ITypeLib** lib) {
-    if (HMODULE self = moduleHandle()) {
-        wchar_t path[MAX_PATH];
-        DWORD n = GetModuleFileNameW(self, path, MAX_PATH);
-        if (n > 0 && n < MAX_PATH && SUCCEEDED(LoadTypeLibEx(path, REGKIND_NONE, lib))) return S_OK;
-    }
-    return LoadRegTypeLib(LIBID_ZTOLVERALib, 1, 0, kTypeLibLocale, lib);
-}
-
 }  // namespace
 
 void formatScriptError(char (&buffer)[kScriptErrorBufferSize], const wchar_t* source, long line,
@@ -53,7 +40,7 @@ void formatScriptError(char (&buffer)[kScriptErrorBufferSize], const wchar_t* so
 
 HRESULT tolveraTypeInfo(ITypeInfo** info) {
     ComPtr<ITypeLib> lib;
-    HRESULT hr = loadTolveraTypeLib(lib.put());
+    HRESULT hr = loadTypeLibrary(lib.put());
     if (FAILED(hr)) return hr;
     return lib->GetTypeInfoOfGuid(CLSID_Tolvera, info);
 }
