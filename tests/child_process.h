@@ -72,6 +72,7 @@ std::vector<std::string> journalWithoutTraces(const std::string& text);
 struct Outcome {
     DWORD status = 0xFFFFFFFF;
     std::string out, err;
+    std::string server;                 // the summaries' first line, the DLL the jobs ran on, taken out of `out`
     std::vector<std::string> journal;   // host lines and core calls, without seq
 };
 
@@ -104,6 +105,13 @@ inline Outcome runRunner(const std::wstring& args, std::wstring exe = {}, bool j
     CloseHandle(err);
     o.out = readFile(outPath);
     o.err = readFile(errPath);
+    std::size_t at = o.out.rfind("zTolvera ", 0) == 0 ? 0 : o.out.find("\nzTolvera ");
+    if (at != std::string::npos) {
+        if (at) ++at;
+        std::size_t end = o.out.find('\n', at);
+        o.server = o.out.substr(at, end - at);
+        o.out.erase(at, end == std::string::npos ? end : end - at + 1);
+    }
     o.journal = journalWithoutTraces(readFile(journalPath));
     return o;
 }

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The release zip as a Windows user meets it: unpacked into a fresh 32-bit
 # prefix under a path with spaces, installed, a script run with the unpacked
-# workbench from cmd.exe, uninstalled, and the registry as it was before.
+# workbench from cmd.exe, a second copy beside it running on its own DLL,
+# uninstalled, the workbench run again, and the registry as it was before.
 #   release_test.sh ZIP VERSION WORKDIR
 set -euo pipefail
 zip=$(realpath "$1") version=$2 work=$(mkdir -p "$3" && cd "$3" && pwd)
@@ -47,7 +48,22 @@ done
 
 out=$(wine cmd /c 'C:\run.cmd' 2>&1) || fail "workbench: $out"
 [[ $out == *"job 1 services.vbs: compiled, runs 1, succeeded 1, script errors 0"* ]] || fail "workbench said: $out"
+[[ $out == *"zTolvera $version ($top\zTolvera.dll)"* ]] || fail "workbench named no DLL of its own: $out"
 grep -q '"op":"MSActions"' "$base/ztolvera-$version/run journal.jsonl" || fail "no journal"
+
+# A second copy beside the installed one runs on its own DLL: with the
+# registered copy's file moved away, a workbench that went through the
+# registration could not create a host at all.
+second="$prefix/drive_c/second copy"
+mkdir -p "$second"; unzip -q "$zip" -d "$second"
+other="C:\second copy\ztolvera-$version"
+mv "$base/ztolvera-$version/zTolvera.dll" "$base/zTolvera.dll.away"
+printf '@echo off\r\ncd /d "%s\\workbench"\r\nztolvera-run.exe --fast examples\\services.vbs\r\n' "$other" \
+    >"$prefix/drive_c/second.cmd"
+out=$(wine cmd /c 'C:\second.cmd' 2>&1) || fail "second copy's workbench: $out"
+mv "$base/zTolvera.dll.away" "$base/ztolvera-$version/zTolvera.dll"
+[[ $out == *"zTolvera $version ($other\zTolvera.dll)"* && $out == *"succeeded 1, script errors 0"* ]] ||
+    fail "second copy's workbench said: $out"
 
 # README.txt's examples, from cmd.exe in the workbench folder: each command
 # shown with "exit status N" under it must end with N and print every line
@@ -75,6 +91,13 @@ done
 out=$(wine cmd /c "$top\\uninstall.cmd" 2>&1) || fail "uninstall.cmd: $out"
 [[ $out == *"unregistered $top\\zTolvera.dll"* ]] || fail "uninstall.cmd said: $out"
 wine reg query "HKCR\\CLSID\\$clsid" >/dev/null 2>&1 && fail "class key left"
+
+# Running the workbench once more puts nothing back.
+out=$(wine cmd /c 'C:\run.cmd' 2>&1) || fail "workbench after uninstall: $out"
+[[ $out == *"succeeded 1, script errors 0"* ]] || fail "workbench after uninstall said: $out"
+for k in "HKCR\\CLSID\\$clsid" 'HKCR\Dozurizar.Tolvera' 'HKCR\TypeLib\{9EC4C46B-C749-4118-8A3C-80A0DA974FDB}'; do
+    wine reg query "$k" >/dev/null 2>&1 && fail "the workbench left $k"
+done
 
 # Version resource fields, UTF-16 in the DLL.
 fields=$(strings -a -el "$base/ztolvera-$version/zTolvera.dll" | tr '\n' '|')

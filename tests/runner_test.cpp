@@ -17,6 +17,7 @@
 #include "options.h"
 #include "script.h"
 #include "child_process.h"
+#include "version.h"
 
 namespace {
 
@@ -338,6 +339,8 @@ TEST(RunnerProgram, ServiceExampleReachesTheCoreAsJournalled) {
                           example(L"services.vbs"));
     EXPECT_EQ(o.status, 0u) << o.err;
     EXPECT_EQ(o.out, "job 1 services.vbs: compiled, runs 1, succeeded 1, script errors 0, core calls 9\n");
+    // The summaries begin with the DLL the jobs ran on: the one beside the runner, by its version.
+    EXPECT_EQ(o.server, "zTolvera " ZTOLVERA_VERSION_TEXT " (" + utf8(runner::binFolder()) + "zTolvera.dll)");
     EXPECT_EQ(o.journal, (std::vector<std::string>{
         R"({"job":1,"host":"reg","hr":0})",
         R"({"job":1,"host":"compile","hr":0})",
@@ -675,6 +678,8 @@ TEST(RunnerAuthors, ReportHoldsEveryPointAndEventEscapedAndSelfContained) {
     EXPECT_EQ(o.status, 1u) << o.err;
     ASSERT_FALSE(html.empty());
     EXPECT_EQ(author::wellFormedProblem(html), "");
+    EXPECT_NE(html.find("<p class=\"meta\">" + o.server + "</p>"), std::string::npos) << o.server;
+    EXPECT_FALSE(o.server.empty());
 
     // Two runs of four points and three events each.
     EXPECT_EQ(author::countOf(html, "<tr class=\"point\">"), 8u);
@@ -1218,7 +1223,7 @@ TEST(RunnerScenarios, EveryIsTheIntervalTheScriptReads) {
     }
 }
 
-// The methods a script calls, from the registered type library: all 75
+// The methods a script calls, from the type library of the runner's zTolvera.dll: all 75
 // listed, one method's parameters, default and result, the pitfall of a
 // flag result, and a misspelt name answered with the nearest one.
 TEST(RunnerScenarios, MethodHelpComesFromTheTypeLibrary) {

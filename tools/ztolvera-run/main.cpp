@@ -29,6 +29,7 @@
 #include "story.h"
 #include "supervisor.h"
 #include "timeline.h"
+#include "tolvera.h"
 
 namespace {
 
@@ -234,7 +235,7 @@ int wmain(int argc, wchar_t** argv) {
     if (options.listMethods || !options.helpMethod.empty()) {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         std::wstring why;
-        const Members& members = registeredMembers(&why);
+        const Members& members = serverMembers(&why);
         if (members.empty()) {
             complain(why);
             return SomeFailed;
@@ -339,6 +340,7 @@ int runSession(Options& options, const std::wstring& line, SessionOutcome& outco
     Session session;
     ReportFacts facts;
     facts.commandLine = utf8(line);
+    facts.server = utf8(serverIdentity());
     facts.began = session.began();
     Timeline timeline(names);
     StatusLine status(console, session, timeline, options.runs, options.everySeconds > 0 && !options.runsGiven);
@@ -394,6 +396,7 @@ int runSession(Options& options, const std::wstring& line, SessionOutcome& outco
 
     gather();
     if (!options.quiet) {
+        if (!facts.server.empty()) console.summary(facts.server + "\n");
         for (const JobStory& story : facts.jobs) {
             console.summary(summary(story));
             for (const std::string& line : problemLines(story)) console.message(line);
@@ -458,6 +461,8 @@ int runTests(const Options& options, const std::wstring& line) {
     // numbered in the order the pairs ran and named as its line.
     ReportFacts facts;
     facts.commandLine = utf8(line);
+    facts.server = utf8(serverIdentity());
+    if (!facts.server.empty()) say(stdout, serverIdentity() + L"\n");
     ULONGLONG sessionBegan = GetTickCount64();
     std::vector<PairOutcome> outcomes;
     int worst = AllSucceeded;

@@ -642,7 +642,7 @@ std::string explainMemberError(const std::wstring& text, unsigned line, const Me
 
 int checkFiles(const std::vector<std::wstring>& paths, const std::vector<std::wstring>& texts) {
     std::wstring why;
-    const Members& members = registeredMembers(&why);
+    const Members& members = serverMembers(&why);
     if (members.empty()) {
         std::string line = "ztolvera-run: " + utf8(why) + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);
@@ -661,7 +661,7 @@ int checkFiles(const std::vector<std::wstring>& paths, const std::vector<std::ws
 
 std::vector<std::string> findingsBeforeRun(const std::vector<std::wstring>& paths, const std::vector<std::wstring>& texts) {
     std::vector<std::string> out;
-    const Members& members = registeredMembers();
+    const Members& members = serverMembers();
     if (members.empty()) return out;
     for (std::size_t i = 0; i < paths.size() && i < texts.size(); ++i)
         for (const Finding& f : checkScript(texts[i], members)) out.push_back(findingLine(paths[i], f));

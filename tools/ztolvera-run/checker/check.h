@@ -1,6 +1,6 @@
 // The checker: what can be seen in a script's text before it runs. Calls of
 // CVEXT and CVFLEXT (also inside With blocks and through Set aliases) are
-// held against the members of the registered type library; uses of what
+// held against the members of zTolvera.dll's type library; uses of what
 // the platform's engine lacks against the measured list of its gaps; and a
 // few contract notes. Every finding is on the line and column an editor
 // shows, also in branches that a run never takes.

@@ -110,8 +110,8 @@ std::wstring Member::signature() const {
 bool loadMembers(Members& members, std::wstring& error) {
     members.clear();
     ComPtr<ITypeLib> library;
-    HRESULT hr = LoadRegTypeLib(LIBID_ZTOLVERALib, 1, 0, LOCALE_NEUTRAL, library.put());
-    if (FAILED(hr)) hr = LoadTypeLibEx(serverPath().c_str(), REGKIND_REGISTER, library.put());
+    // The library of the DLL the jobs run on, never one registered elsewhere.
+    HRESULT hr = LoadTypeLibEx(serverPath().c_str(), REGKIND_NONE, library.put());
     ComPtr<ITypeInfo> info;
     if (SUCCEEDED(hr)) hr = interfaceInfo(library.get(), info);
     TYPEATTR* attr = nullptr;
@@ -132,7 +132,7 @@ bool loadMembers(Members& members, std::wstring& error) {
     return !members.empty();
 }
 
-const Members& registeredMembers(std::wstring* error) {
+const Members& serverMembers(std::wstring* error) {
     static std::wstring why;
     static const Members members = [] {
         Members m;

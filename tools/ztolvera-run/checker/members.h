@@ -1,6 +1,6 @@
-// The members that scripts reach on CVEXT and CVFLEXT, read from the
-// registered type library at run time (the same type information that the
-// extension object dispatches through), so that the checker and the error
+// The members that scripts reach on CVEXT and CVFLEXT, read at run time from
+// the type library of the zTolvera.dll the jobs run on (the same type
+// information that its extension object dispatches through), so that the checker and the error
 // lines never disagree with what the engine will find.
 #pragma once
 
@@ -30,14 +30,14 @@ struct Member {
 
 using Members = std::vector<Member>;
 
-// IScpExt's members from the type library registered for zTolvera; where
-// none is registered, the library in zTolvera.dll beside the runner is
-// registered first, as a run does. False with the reason in `error`.
+// IScpExt's members from the type library inside zTolvera.dll beside the
+// runner (serverPath()), read without registering it. False with the reason
+// in `error`.
 bool loadMembers(Members& members, std::wstring& error);
 
 // The members loaded once for the process; empty when no library could be
 // loaded (`error` then says why).
-const Members& registeredMembers(std::wstring* error = nullptr);
+const Members& serverMembers(std::wstring* error = nullptr);
 
 const Member* findMember(const Members& members, const std::wstring& name);
 

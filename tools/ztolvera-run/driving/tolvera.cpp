@@ -3,11 +3,12 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <vector>
+
 #include "companion.h"
 
 namespace {
 
-const wchar_t kProgId[] = L"Dozurizar.Tolvera";
 const wchar_t kServer[] = L"zTolvera.dll";
 const wchar_t kCompanionServer[] = L"ScpWin32Ext.dll";
 const wchar_t kCompanionKey[] = L"CLSID\\{F4EB82FF-C9C1-4968-A2B1-E0F3215997F2}\\InprocServer32";
@@ -18,7 +19,6 @@ const wchar_t kCompanionKey[] = L"CLSID\\{F4EB82FF-C9C1-4968-A2B1-E0F3215997F2}\
 const wchar_t* const kServerFolders[] = {L"", L"..\\"};
 
 using DllGetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-using DllRegisterServerFn = HRESULT(WINAPI*)();
 
 std::wstring hex(HRESULT hr) {
     wchar_t text[16];
@@ -47,13 +47,29 @@ std::wstring fullPath(const std::wstring& path) {
 }
 
 // The DLLs stay loaded for the life of the process: hosts, engines and
-// the extension object live in them until the runner exits.
+// the extension object live in them until the runner exits. Loaded by its
+// whole path, the DLL is this one even where a module of the same name is
+// already loaded or registered elsewhere.
 HMODULE loadServer() {
-    if (HMODULE module = GetModuleHandleW(kServer)) return module;
     std::wstring path = serverPath();
     if (!path.empty()) return LoadLibraryW(path.c_str());
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
+}
+
+// "1.0.0.1" from the file's version resource; empty where it has none.
+std::wstring fileVersion(const std::wstring& path) {
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (!size) return std::wstring();
+    std::vector<unsigned char> data(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || length < sizeof *fixed)
+        return std::wstring();
+    return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) +
+           L"." + std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionLS));
 }
 
 bool companionRegistered() {
@@ -78,20 +94,6 @@ void offerCompanion() {
     if (!getClassObject || FAILED(getClassObject(CLSID_ScpWin32Ext, IID_IClassFactory, factory.putVoid()))) return;
     DWORD cookie = 0;
     CoRegisterClassObject(CLSID_ScpWin32Ext, factory.get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
-}
-
-// What an installation provides and scripts depend on: the class with its
-// ProgID and the type library that ScpExt's dispatch reads (zTolvera's own
-// DllRegisterServer, or at least the type library from the DLL's resource).
-HRESULT registerInstallation(HMODULE module, std::wstring& error) {
-    CLSID clsid;
-    if (SUCCEEDED(CLSIDFromProgID(kProgId, &clsid))) return S_OK;
-    auto selfRegister = reinterpret_cast<DllRegisterServerFn>(GetProcAddress(module, "DllRegisterServer"));
-    if (selfRegister && SUCCEEDED(selfRegister())) return S_OK;
-    ComPtr<ITypeLib> library;
-    HRESULT hr = LoadTypeLibEx(moduleFile(module).c_str(), REGKIND_REGISTER, library.put());
-    if (FAILED(hr)) error = L"cannot register the type library of zTolvera.dll: " + hex(hr);
-    return hr;
 }
 
 HRESULT fromClassObject(HMODULE module, ComPtr<ITolvera>& host, std::wstring& error) {
@@ -121,6 +123,13 @@ std::wstring serverPath() {
     return std::wstring();
 }
 
+std::wstring serverIdentity() {
+    std::wstring path = serverPath();
+    if (path.empty()) return std::wstring();
+    std::wstring version = fileVersion(path);
+    return L"zTolvera " + (version.empty() ? L"(no version)" : version) + L" (" + path + L")";
+}
+
 HRESULT createTolvera(ComPtr<ITolvera>& host, std::wstring& error) {
     HMODULE module = loadServer();
     if (!module) {
@@ -129,11 +138,6 @@ HRESULT createTolvera(ComPtr<ITolvera>& host, std::wstring& error) {
                 std::to_wstring(code);
         return HRESULT_FROM_WIN32(code);
     }
-    if (HRESULT hr = registerInstallation(module, error); FAILED(hr)) return hr;
     offerCompanion();
-    CLSID clsid;
-    if (FAILED(CLSIDFromProgID(kProgId, &clsid))) return fromClassObject(module, host, error);
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ITolvera, host.putVoid());
-    if (FAILED(hr)) error = L"CoCreateInstance of Dozurizar.Tolvera failed: " + hex(hr);
-    return hr;
+    return fromClassObject(module, host, error);
 }

@@ -1,4 +1,5 @@
-// How the runner, like the agent, obtains a Tolvera host through COM.
+// How the runner obtains a Tolvera host: from the zTolvera.dll it ships
+// with, through that file.
 #pragma once
 
 #include <string>
@@ -6,15 +7,19 @@
 #include "owners.h"
 #include "ztolvera.h"
 
-// Creates one host. zTolvera.dll is loaded from beside the runner (or from
-// the folder above it, as the release lays it out) and, where the class is
-// not registered, its registration is done first; a missing companion object
-// is offered to this process alone. The host then comes from CoCreateInstance
-// of "Dozurizar.Tolvera", as the agent makes it; when the class is still not
-// registered, straight from the DLL's DllGetClassObject. On failure `error`
-// says which step failed.
+// Creates one host from the zTolvera.dll of serverPath(), loaded by its path
+// and asked through its own DllGetClassObject, so that another copy
+// registered on the machine is never the one that runs; nothing is
+// registered (the DLL reads its type library from its own file). A missing
+// companion object is offered to this process alone. On failure `error` says
+// which step failed.
 HRESULT createTolvera(ComPtr<ITolvera>& host, std::wstring& error);
 
-// zTolvera.dll where createTolvera looks for it, beside the runner or one
-// folder up; empty when it is in neither.
+// zTolvera.dll where createTolvera takes it, beside the runner or one folder
+// up; empty when it is in neither.
 std::wstring serverPath();
+
+// The DLL the jobs run on, as the summaries and the report name it:
+// "zTolvera 1.0.0.1 (C:\...\zTolvera.dll)"; empty when there is none
+// (creating the host then says why).
+std::wstring serverIdentity();

@@ -1,5 +1,5 @@
 // What --list-methods and --help METHOD print: the methods a script calls on
-// CVEXT, read from the registered type library (members.h), so that the
+// CVEXT, read from the type library of the runner's zTolvera.dll (members.h), so that the
 // help cannot differ from what the engine will find.
 #pragma once
 

@@ -297,6 +297,7 @@ private:
                 std::to_string(facts_.jobs.size()) + (facts_.jobs.size() == 1 ? " job" : " jobs") + " &#183; " +
                 std::to_string(runs) + " runs &#183; " + seconds(facts_.seconds) + "</p>\n";
         out_ += "<p class=\"cmd\"><code>" + escapeHtml(facts_.commandLine) + "</code></p>\n";
+        if (!facts_.server.empty()) out_ += "<p class=\"meta\">" + escapeHtml(facts_.server) + "</p>\n";
         out_ += "<section class=\"card\">\n<table>\n<tr><th>job</th><th>script</th><th>result</th>"
                 "<th class=\"num\">runs</th><th class=\"num\">succeeded</th><th class=\"num\">script errors</th>"
                 "<th class=\"num\">events</th><th class=\"num\">data points</th><th class=\"num\">core calls</th></tr>\n";

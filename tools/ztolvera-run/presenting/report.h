@@ -15,6 +15,7 @@ struct Verdict;
 
 struct ReportFacts {
     std::string commandLine;
+    std::string server;          // the zTolvera.dll the jobs ran on, with its version
     SYSTEMTIME began = {};       // local time the session began
     double seconds = 0;          // how long it lasted
     std::vector<JobStory> jobs;

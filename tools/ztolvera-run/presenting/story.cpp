@@ -144,7 +144,7 @@ public:
         if (e.line && memberError(text)) {
             // Every run of a job can fail on the same line: the text is read once per line.
             auto hint = hints_.find(e.line);
-            if (hint == hints_.end()) hint = hints_.emplace(e.line, explainMemberError(text_, e.line, registeredMembers())).first;
+            if (hint == hints_.end()) hint = hints_.emplace(e.line, explainMemberError(text_, e.line, serverMembers())).first;
             e.hint = hint->second;
         }
         story_.errors.push_back(e);
