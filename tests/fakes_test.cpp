@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fakes.h"
+#include "members.h"
 #include "script_probe.h"
 
 namespace {
@@ -166,7 +167,8 @@ TEST_F(FakesTest, ExecQueryWithWhereIsIteratedByForEachReadingProperties) {
 TEST_F(FakesTest, WmiObjectsSetsAndTheirErrors) {
     Lines seen = reportsWithErr(1,
         L"Set svc = CreateObject(\"WbemScripting.SWbemLocator\").ConnectServer(\".\", \"root\\cimv2\")\n"
-        L"CVEXT.ZTrace svc.Get(\"Win32_Service.Name='W32Time'\").State\n"
+        L"CVEXT.ZTrace svc.Get(\"Win32_Service.Name='W32Time'\").State & \" \" & svc.Get(\"Win32_Service.ProcessId=812\").Name & \" \" & "
+        L"GetObject(\"winmgmts:\\\\.\\root\\cimv2:Win32_Service.Name='spooler'\").State\n"
         L"Set o = svc.Get(\"Win32_Service.Name='Nope'\") : CVEXT.ZTrace E()\n"
         L"Set all = svc.ExecQuery(\"SELECT * FROM Win32_Service\")\n"
         L"CVEXT.ZTrace all.Count & \" \" & all.ItemIndex(2).Name\n"
@@ -181,7 +183,7 @@ TEST_F(FakesTest, WmiObjectsSetsAndTheirErrors) {
         L"Set r = CreateObject(\"WbemScripting.SWbemLocator\").ConnectServer(\"farhost\") : CVEXT.ZTrace E()\n"
         L"all.Delete_ : CVEXT.ZTrace E()");
     EXPECT_EQ(seen, (Lines{
-        "Running",
+        "Running RpcSs Stopped",
         "-2147217406 Not found (SWbemServicesEx)",
         "3 RpcSs",
         "Name=Spooler;State=Stopped;StartMode=Auto;ProcessId=0;4 Running",
@@ -211,6 +213,17 @@ TEST_F(FakesTest, AGrowingLogIsReadLineByLineAcrossRuns) {
     EXPECT_EQ(reportsWithErr(2, body), (Lines{"1:line 1|2:line 2|3:line 3|4", "62 Input past end of file (Microsoft VBScript runtime error)",
                                               "line/False/ 1/True", "[2\\r\\nline 3\\n]",
                                               "23 app.log c:\\\\LOGS\\\\app.log 12:00:00 AM"}));
+}
+
+TEST_F(FakesTest, AnOpenStreamKeepsTheContentItWasOpenedOn) {
+    // The script's ZTrace moves its thread on to run 2, as a next run would.
+    standin_setCallback("ZTrace", [] { tRun = 2; });
+    Lines seen = reportsOf(1, L"Set fso = CreateObject(\"Scripting.FileSystemObject\")\n"
+                              L"Set old = fso.OpenTextFile(\"C:\\logs\\app.log\") : old.SkipLine\n"
+                              L"CVEXT.ZTrace \"run 2 from here\"\n"
+                              L"CVEXT.ZTrace Len(old.ReadAll) & \" \" & Len(fso.OpenTextFile(\"C:\\logs\\app.log\").ReadAll)");
+    standin_setCallback("ZTrace", nullptr);
+    EXPECT_EQ(seen, (Lines{"run 2 from here", "8 23"}));
 }
 
 TEST_F(FakesTest, FilesFoldersAndDrivesExistAsTheRunSays) {
@@ -302,6 +315,54 @@ TEST_F(FakesTest, AMemberThatIsNotFakedFailsNamingIt) {
     std::vector<probe::ScriptError> errors = probe::scriptErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].text.find("FileSystemObject.DeleteFile is not faked"), std::string::npos) << errors[0].text;
+}
+
+// Each member the table lists is answered by its object, never as not faked
+// (GetObject is the display name's, not a member one calls).
+TEST_F(FakesTest, EveryMemberOfTheTableIsAnswered) {
+    struct Reach { const char* object; const wchar_t* expression; };
+    const Reach reaches[] = {
+        {"WMI", L"CreateObject(\"WbemScripting.SWbemLocator\")"},
+        {"SWbemServices", L"GetObject(\"winmgmts:\")"},
+        {"SWbemObjectSet", L"GetObject(\"winmgmts:\").InstancesOf(\"Win32_Service\")"},
+        {"SWbemObject", L"GetObject(\"winmgmts:\").InstancesOf(\"Win32_Service\").ItemIndex(0)"},
+        {"SWbemPropertySet", L"GetObject(\"winmgmts:\").InstancesOf(\"Win32_Service\").ItemIndex(0).Properties_"},
+        {"SWbemProperty", L"GetObject(\"winmgmts:\").InstancesOf(\"Win32_Service\").ItemIndex(0).Properties_.Item(\"Name\")"},
+        {"FileSystemObject", L"fso"},
+        {"File", L"fso.GetFile(\"C:\\logs\\app.log\")"},
+        {"Folder", L"fso.GetFolder(\"C:\\logs\")"},
+        {"Files", L"fso.GetFolder(\"C:\\logs\").Files"},
+        {"TextStream", L"fso.OpenTextFile(\"C:\\logs\\app.log\")"},
+        {"Drive", L"fso.GetDrive(\"C:\")"},
+        {"Drives", L"fso.Drives"},
+        {"WScript.Shell", L"CreateObject(\"WScript.Shell\")"},
+        {"Environment", L"CreateObject(\"WScript.Shell\").Environment"},
+    };
+    std::wstring body = L"Set fso = CreateObject(\"Scripting.FileSystemObject\")\n";
+    std::vector<std::string> members;
+    for (const fakes::Member& m : fakes::kMembers) {
+        const Reach* reach = nullptr;
+        for (const Reach& r : reaches)
+            if (std::string(r.object) == m.object) reach = &r;
+        ASSERT_TRUE(reach) << m.object;
+        std::string name = m.name;
+        if (name == "GetObject") continue;
+        std::wstring call = reach->expression;
+        call += name == "_NewEnum" ? L"" : L"." + std::wstring(name.begin(), name.end()) + (m.params[0] ? L"(\"1\")" : L"");
+        body += name == "_NewEnum" ? L"For Each v In " + call + L" : Exit For : Next\n" : L"v = " + call + L"\n";
+        members.push_back(std::string("\"fake\":\"") + m.object + "." + name + "\"");
+    }
+    reportsWithErr(1, body);
+    Lines lines = fakeLines();
+    for (const std::string& member : members) {
+        bool called = false;
+        for (const std::string& line : lines)
+            if (line.find(member) != std::string::npos) {
+                called = true;
+                EXPECT_EQ(line.find("is not faked"), std::string::npos) << line;
+            }
+        EXPECT_TRUE(called) << member;
+    }
 }
 
 TEST_F(FakesTest, EveryCallIsOneJournalLine) {
