@@ -117,8 +117,21 @@ std::string exportOf(const wchar_t* root, const std::wstring& file) {
     return text;
 }
 
+// The activation's manifests left in the temporary folder.
+int manifestsLeft() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW((std::wstring(temp) + L"zfk*.tmp").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    int n = 1;
+    while (FindNextFileW(h, &found)) ++n;
+    FindClose(h);
+    return n;
+}
+
 // Runs first, so that it sees the registry before activation: the fakes
-// reach the script without a single registry write.
+// reach the script without a single registry write, and the manifest is gone.
 TEST(FakesRegistry, ActivationAndCallsLeaveTheRegistryAsItWas) {
     if (activated || isRealChild()) GTEST_SKIP() << "the fakes are active already";
     setUpComForTests();
@@ -126,7 +139,9 @@ TEST(FakesRegistry, ActivationAndCallsLeaveTheRegistryAsItWas) {
     std::string classesBefore = exportOf(L"HKCR", dir + L"hkcr-before.reg");
     std::string userBefore = exportOf(L"HKCU", dir + L"hkcu-before.reg");
     ASSERT_GT(classesBefore.size(), 1000u);
+    int manifestsBefore = manifestsLeft();
     ASSERT_EQ(activateOnce(), "");
+    EXPECT_EQ(manifestsLeft(), manifestsBefore);
     standin_reset();
     Lines seen = reportsOf(1, L"Set fso = CreateObject(\"Scripting.FileSystemObject\")\n"
                               L"Set sh = CreateObject(\"WScript.Shell\")\n"

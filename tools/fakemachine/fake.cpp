@@ -51,6 +51,16 @@ bool takesNoArguments(const char* object, const std::string& member) {
     return false;
 }
 
+// The script sees the error as Err.Number, Err.Description and Err.Source.
+HRESULT raise(const ScriptError& e, EXCEPINFO* excep) {
+    if (!excep) return e.scode;
+    *excep = {};
+    excep->scode = e.scode;
+    excep->bstrDescription = SysAllocString(e.description.c_str());
+    excep->bstrSource = SysAllocString(e.source.c_str());
+    return DISP_E_EXCEPTION;
+}
+
 // The member a dispid stands for on `object`; empty for none.
 std::string memberFor(const char* object, DISPID id) {
     if (id == DISPID_VALUE) {
@@ -313,15 +323,7 @@ HRESULT Fake::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VA
 
         journalCall(object_, member, call.at, args.journal(), reply);
 
-        if (reply.failed()) {
-            const ScriptError& e = reply.error();
-            if (!excep) return e.scode;
-            *excep = {};
-            excep->scode = e.scode;
-            excep->bstrDescription = SysAllocString(e.description.c_str());
-            excep->bstrSource = SysAllocString(e.source.c_str());
-            return DISP_E_EXCEPTION;
-        }
+        if (reply.failed()) return raise(reply.error(), excep);
         VARIANT& given = reply.result();
         if (forwards) {
             if (V_VT(&given) != VT_DISPATCH) return DISP_E_BADPARAMCOUNT;
