@@ -3,8 +3,8 @@
 # entries are sorted, permissions are fixed and the zip holds no owner or
 # extra time fields.
 #   cmake -DVERSION=v -DTIME=t -DSOURCE=dir -DSTAGE=dir -DZIP=file
-#         -DDLL=f -DRUNNER=f -DCORE=f -DCOMPANION=f -P package.cmake
-foreach(var VERSION TIME SOURCE STAGE ZIP DLL RUNNER CORE COMPANION)
+#         -DDLL=f -DRUNNER=f -DCORE=f -DCOMPANION=f -DFAKES=f -P package.cmake
+foreach(var VERSION TIME SOURCE STAGE ZIP DLL RUNNER CORE COMPANION FAKES)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "package.cmake needs -D${var}=...")
   endif()
@@ -16,7 +16,7 @@ file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${top}/workbench/examples)
 
 file(COPY ${DLL} DESTINATION ${top})
-file(COPY ${RUNNER} ${CORE} ${COMPANION} DESTINATION ${top}/workbench)
+file(COPY ${RUNNER} ${CORE} ${COMPANION} ${FAKES} DESTINATION ${top}/workbench)
 file(GLOB examples ${SOURCE}/examples/*.vbs ${SOURCE}/examples/*.toml)
 file(COPY ${examples} DESTINATION ${top}/workbench/examples)
 

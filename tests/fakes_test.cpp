@@ -387,7 +387,7 @@ TEST_F(FakesTest, EveryCallIsOneJournalLine) {
                       L"For Each s In svcs : n = s.Name : Next\n"
                       L"n = CreateObject(\"WScript.Shell\").RegRead(\"HKLM\\X\")\n"
                       L"fso.MoveFile 1, True\n");
-    const std::string j = "{\"job\":3,";
+    const std::string j = "{\"job\":3,\"run\":2,";
     EXPECT_EQ(fakeLines(), (Lines{
         j + R"("fake":"FileSystemObject.FileExists","args":["C:\\logs\\app.log"],"answer":true})",
         j + R"("fake":"FileSystemObject.GetFile","args":["C:\\logs\\app.log"],"answer":"File"})",
@@ -464,7 +464,7 @@ TEST_F(FakesTest, RealClassesReachThePlatformObjects) {
                                L"CVEXT.ZTrace fso.FolderExists(fso.GetSpecialFolder(0)) & \" \" & fso.FileExists(\"C:\\logs\\app.log\")\n"
                                L"CVEXT.ZTrace CreateObject(\"WScript.Shell\").RegRead(\"HKCU\\Software\\Fake\")"),
                   (Lines{"True False", "yes"}));
-        EXPECT_EQ(fakeLines(), (Lines{R"({"job":3,"fake":"WScript.Shell.RegRead","args":["HKCU\\Software\\Fake"],"answer":"yes"})"}));
+        EXPECT_EQ(fakeLines(), (Lines{R"({"job":3,"run":1,"fake":"WScript.Shell.RegRead","args":["HKCU\\Software\\Fake"],"answer":"yes"})"}));
         return;
     }
     wchar_t exe[MAX_PATH];

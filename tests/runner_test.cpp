@@ -1023,6 +1023,16 @@ TEST(RunnerScenarios, MisspeltNamesAreRefusedNamingTheNearest) {
         {"[[expect.event]]\nseverity = [30, 10]\n", "s.toml:2: severity [30, 10] is empty"},
         {"[[expect.data]]\nstream = \"x\"\nmin = \"low\"\n", "s.toml:3: min must be a number"},
         {"answers = [\n", "s.toml:"},
+        // The machine's sections, and the fakes' members in expectations.
+        {"[[machine.file]]\npath = 'C:\\a'\n", "unknown key \"file\" in machine; did you mean \"files\"?"},
+        {"[[machine.files]]\npaht = 'C:\\a'\n", "s.toml:2: unknown key \"paht\" in machine.files; did you mean \"path\"?"},
+        {"[[machine.files]]\ntext = \"x\"\n", "s.toml:1: each machine.files needs path"},
+        {"[[machine.registry]]\nkey = 'HKLM\\a'\ntype = \"REG_DWROD\"\n", "did you mean \"REG_DWORD\"?"},
+        {"[machine]\nreal = [\"shell\"]\n", "unknown fake \"shell\" in machine.real"},
+        {"[[expect.calls]]\nop = \"TextStream.ReadLines\"\n", "did you mean \"TextStream.ReadLine\"?"},
+        {"[[expect.calls]]\nop = \"SWbemServices.ExecQuery\"\nmatch = { query = \"*\" }\n",
+         "s.toml:3: unknown parameter \"query\" of SWbemServices.ExecQuery"},
+        {"[[expect.calls]]\nop = \"GetContextEx\"\nanswer = \"1\"\n", "answer is what a fake answered"},
     };
     for (const File& f : files) {
         Scenario s;
@@ -1195,9 +1205,86 @@ TEST(RunnerScenarios, TheExamplesScenariosHold) {
     Outcome o = runRunner(L"--test \"" + runner::binFolder() + L"examples\"", {}, false);
     EXPECT_EQ(o.status, 0u) << o.out << o.err;
     for (const char* line : {"PASS diskspace.vbs with diskspace.fills.toml: ", "PASS services.vbs with services.stops.toml: ",
-                             "PASS inventory.vbs: every run succeeded\n"})
+                             "PASS inventory.vbs: every run succeeded\n", "PASS wmidisks.vbs with wmidisks.fills.toml: ",
+                             "PASS wmiservices.vbs with wmiservices.stops.toml: ", "PASS logtail.vbs with logtail.errors.toml: "})
         EXPECT_NE(o.out.find(line), std::string::npos) << line << o.out;
     EXPECT_EQ(o.out.find("FAIL"), std::string::npos) << o.out;
+}
+
+// The fake machine: the scripts' own WScript.Shell and FileSystemObject
+// answered per run by the scenario, each call a journal line (and a line
+// of --calls) of its job and run; a member the fakes lack is a script error
+// naming it.
+TEST(RunnerMachine, TheScenarioAnswersTheScriptsOwnObjectsPerRun) {
+    std::wstring scenario = write(L"shell.toml",
+        "[[machine.registry]]\nkey = 'HKLM\\SOFTWARE\\Acme\\Version'\nvalue = \"4.1\"\n"
+        "[[machine.registry]]\nkey = 'HKLM\\SOFTWARE\\Acme\\Version'\nruns = \"2-\"\nvalue = \"4.2\"\n"
+        "[[machine.environment]]\nname = \"TEMP\"\nvalue = 'C:\\Temp'\n"
+        "[[expect.calls]]\nop = \"wscript.shell.regread\"\nmatch = { Name = \"*Version\" }\nanswer = \"4.?\"\nruns = \"1-\"\ncount = 1\n");
+    std::wstring script = write(L"shell.vbs",
+        "Sub main()\r\n"
+        "  Dim sh : Set sh = CreateObject(\"WScript.Shell\")\r\n"
+        "  CVEXT.ZTrace sh.RegRead(\"HKLM\\SOFTWARE\\Acme\\Version\") & \" \" & sh.ExpandEnvironmentStrings(\"%TEMP%|%NONE%\")\r\n"
+        "End Sub\r\n");
+    Outcome o = runRunner(L"--runs 2 --calls --scenario " + scenario + L" " + script);
+    EXPECT_EQ(o.status, 0u) << o.out << o.err;
+    std::vector<std::string> fake, traced;
+    for (const std::string& line : o.journal) {
+        if (line.find("\"fake\":") != std::string::npos) fake.push_back(line);
+        if (line.find(R"("op":"ZTrace")") != std::string::npos) traced.push_back(line.substr(line.find("\"args\":[")));
+    }
+    EXPECT_EQ(fake, (std::vector<std::string>{
+        R"({"job":1,"run":1,"fake":"WScript.Shell.RegRead","args":["HKLM\\SOFTWARE\\Acme\\Version"],"answer":"4.1"})",
+        R"({"job":1,"run":1,"fake":"WScript.Shell.ExpandEnvironmentStrings","args":["%TEMP%|%NONE%"],"answer":"C:\\Temp|%NONE%"})",
+        R"({"job":1,"run":2,"fake":"WScript.Shell.RegRead","args":["HKLM\\SOFTWARE\\Acme\\Version"],"answer":"4.2"})",
+        R"({"job":1,"run":2,"fake":"WScript.Shell.ExpandEnvironmentStrings","args":["%TEMP%|%NONE%"],"answer":"C:\\Temp|%NONE%"})",
+    }));
+    EXPECT_EQ(traced.size(), 2u);
+    EXPECT_NE(traced.back().find("4.2 C:\\\\Temp|%NONE%"), std::string::npos) << traced.back();
+    std::vector<std::string> logged = author::callsLogged(o.out);
+    EXPECT_NE(std::find(logged.begin(), logged.end(),
+                        "job 1 run 2: WScript.Shell.RegRead(\"HKLM\\\\SOFTWARE\\\\Acme\\\\Version\") -> \"4.2\""),
+              logged.end()) << o.out;
+    EXPECT_NE(o.out.find("expect 1 holds: calls of WScript.Shell.RegRead with Name \"*Version\" answering \"4.?\""),
+              std::string::npos) << o.out;
+
+    // A member the fakes lack fails the run, in the words of the script error.
+    std::wstring copy = write(L"copy.vbs", "Sub main()\r\n"
+                                           "  CreateObject(\"Scripting.FileSystemObject\").CopyFile \"C:\\a\", \"C:\\b\"\r\n"
+                                           "End Sub\r\n");
+    Outcome c = runRunner(L"--scenario " + write(L"env.toml", "[[machine.environment]]\nname = \"TEMP\"\nvalue = 'C:\\Temp'\n") +
+                          L" " + copy);
+    EXPECT_EQ(c.status, 1u);
+    EXPECT_NE(c.err.find("FileSystemObject.CopyFile is not faked\" at line 2"), std::string::npos) << c.err;
+}
+
+// Only a scenario with a machine section fakes the machine, and then only
+// the parts it does not let through: without one, or with real = ["files"],
+// the script's FileSystemObject is the platform's own and sees a real file.
+TEST(RunnerMachine, WithoutAMachineSectionScriptsReachTheRealMachine) {
+    std::wstring real = writeFile(L"real.txt", "here\r\n");
+    std::wstring script = write(L"exists.vbs", "Sub main()\r\n"
+                                                "  CVEXT.ZTrace CStr(CreateObject(\"Scripting.FileSystemObject\").FileExists(\"" +
+                                                    utf8(real) + "\"))\r\n"
+                                                "End Sub\r\n");
+    struct Case { std::wstring scenario; const char* traced; bool faked; };
+    const Case cases[] = {
+        {L"", "True", false},
+        {L"--scenario " + write(L"wmi.toml", "[[machine.wmi]]\nclass = \"Win32_Service\"\n") + L" ", "False", true},
+        {L"--scenario " + write(L"realfiles.toml", "[machine]\nreal = [\"files\"]\n[[machine.wmi]]\nclass = \"X\"\n") + L" ",
+         "True", false},
+    };
+    for (const Case& c : cases) {
+        Outcome o = runRunner(c.scenario + script);
+        EXPECT_EQ(o.status, 0u) << o.err;
+        bool faked = false, traced = false;
+        for (const std::string& line : o.journal) {
+            faked |= line.find("\"fake\":\"FileSystemObject.FileExists\"") != std::string::npos;
+            traced |= line.find(std::string(R"("args":[")") + c.traced + "\"]") != std::string::npos;
+        }
+        EXPECT_EQ(faked, c.faked) << utf8(c.scenario);
+        EXPECT_TRUE(traced) << utf8(c.scenario) << o.err;
+    }
 }
 
 // The interval methods answer the schedule of --every, unless the scenario

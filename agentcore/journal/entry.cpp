@@ -9,7 +9,7 @@ const Json* Entry::arg(std::string_view name) const {
     return i < 0 ? nullptr : element(&args, static_cast<std::size_t>(i));
 }
 
-unsigned Entry::run() const { return hasContext ? runOf(job, pwdobj) : 0; }
+unsigned Entry::run() const { return kind == Fake ? fakeRun : hasContext ? runOf(job, pwdobj) : 0; }
 
 bool readEntry(const std::string& text, Entry& entry) {
     entry = Entry{};
@@ -28,6 +28,13 @@ bool readEntry(const std::string& text, Entry& entry) {
         const Json* ret = member(line, "ret");
         entry.hasRet = ret != nullptr;
         entry.ret = integerOf(ret);
+    } else if (const Json* fake = member(line, "fake"); isString(fake)) {
+        entry.kind = Entry::Fake;
+        entry.op = textOf(fake);
+        entry.fakeRun = static_cast<unsigned>(integerOf(member(line, "run")));
+        if (const Json* args = member(line, "args"); args && args->is_array()) entry.args = *args;
+        if (const Json* answer = member(line, "answer")) entry.hasGave = true, entry.gave = *answer;
+        entry.failed = textOf(member(line, "error"));
     } else if (const Json* op = member(line, "op"); isString(op)) {
         entry.op = textOf(op);
         entry.kind = entry.op == "sendScpException" ? Entry::ScriptError : Entry::Call;

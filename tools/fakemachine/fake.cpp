@@ -228,6 +228,7 @@ void Reply::object(IUnknown* object, const char* name) {
 void journalCall(const char* object, const std::string& member, const Where& at, const Json& args, const Reply& reply) {
     Json line = Json::object();
     line["job"] = at.job;
+    line["run"] = at.run;
     line["fake"] = std::string(object) + "." + member;
     line["args"] = args;
     if (reply.failed())

@@ -11,6 +11,8 @@
 #define TOML_ENABLE_FORMATTERS 0
 #include <toml++/toml.h>
 
+#include "fakeops.h"
+#include "json.h"
 #include "operations.h"
 #include "options.h"
 #include "owners.h"
@@ -19,11 +21,28 @@
 
 namespace {
 
-const std::vector<std::string> kTopKeys = {"runs", "fast", "every", "answers", "objects", "dictionary", "exports", "expect"};
+const std::vector<std::string> kTopKeys = {"runs", "fast", "every", "answers", "objects", "dictionary", "exports", "expect",
+                                           "machine"};
 const std::vector<std::string> kAnswerKeys = {"result", "text", "abort", "when"};
 const std::vector<std::string> kWhenKeys = {"result", "text", "abort", "runs", "match", "ignore_case"};
 const std::vector<std::string> kExpectKinds = {"event", "data", "abort", "script_error", "calls"};
 const std::vector<std::string> kCountKeys = {"job", "runs", "count", "at_least", "at_most", "ignore_case"};
+
+// The machine's sections: each a list of tables with these keys, the first
+// of which every entry needs; "real" names the fakes that stay real.
+struct MachineSection {
+    const char* name;
+    std::vector<std::string> keys;
+};
+const MachineSection kMachineSections[] = {
+    {"wmi", {"class", "namespace", "runs", "rows", "absent"}},
+    {"files", {"path", "runs", "text", "lines", "modified", "absent", "folder"}},
+    {"drives", {"letter", "runs", "free", "total", "absent"}},
+    {"registry", {"key", "runs", "value", "type", "absent"}},
+    {"environment", {"name", "runs", "value", "absent"}},
+};
+const std::vector<std::string> kRealFakes = {"wmi", "files", "registry"};
+const std::vector<std::string> kRegistryTypes = {"REG_SZ", "REG_EXPAND_SZ", "REG_DWORD"};
 
 // Which keys each kind of expectation takes besides kCountKeys.
 std::vector<std::string> keysOf(Expectation::Kind kind) {
@@ -32,7 +51,7 @@ std::vector<std::string> keysOf(Expectation::Kind kind) {
     case Expectation::Data: return {"stream", "series", "min", "max"};
     case Expectation::Abort: return {"severity", "message", "objects"};
     case Expectation::ScriptError: return {"message"};
-    case Expectation::Calls: return {"op", "match"};
+    case Expectation::Calls: return {"op", "match", "answer"};
     }
     return {};
 }
@@ -53,7 +72,8 @@ public:
         if (auto* t = root["dictionary"].as_table(); t && !dictionary(*t)) return false;
         if (auto* t = root["exports"].as_table(); t && !exports(*t)) return false;
         if (auto* t = root["expect"].as_table(); t && !expectations(*t)) return false;
-        for (const char* key : {"objects", "dictionary", "exports", "expect"})
+        if (auto* t = root["machine"].as_table(); t && !machine(*t)) return false;
+        for (const char* key : {"objects", "dictionary", "exports", "expect", "machine"})
             if (root.contains(key) && !root[key].as_table()) return fail(*root.get(key), std::string(key) + " must be a table");
         // Numbered in the order they stand in the file.
         std::stable_sort(lines_.begin(), lines_.end());
@@ -172,6 +192,15 @@ private:
         return op;
     }
 
+    // A pattern as a string, or a number written as the journal writes it.
+    bool patternOf(const toml::node& value, const std::string& param, std::string& pattern) {
+        if (auto s = value.value_exact<std::string>()) pattern = *s;
+        else if (auto i = value.value_exact<int64_t>()) pattern = std::to_string(*i);
+        else if (auto d = value.value_exact<double>()) pattern = std::to_string(*d);
+        else return fail(value, "the pattern for " + param + " must be a string or a number");
+        return true;
+    }
+
     // { param = "pattern", ... }: parameters of `op`, patterns as strings or numbers.
     bool patterns(const toml::node& n, const coreops::Operation& op, Patterns& out, bool ansi) {
         const toml::table* t = n.as_table();
@@ -182,11 +211,24 @@ private:
             if (std::find(params.begin(), params.end(), k) == params.end())
                 return fail(value, unknownName("parameter", k, params, std::string("of ") + op.name));
             std::string pattern;
-            if (auto s = value.value_exact<std::string>()) pattern = ansi ? toAnsi(*s) : *s;
-            else if (auto i = value.value_exact<int64_t>()) pattern = std::to_string(*i);
-            else if (auto d = value.value_exact<double>()) pattern = std::to_string(*d);
-            else return fail(value, "the pattern for " + k + " must be a string or a number");
-            out.emplace_back(k, pattern);
+            if (!patternOf(value, k, pattern)) return false;
+            out.emplace_back(k, ansi && value.is_string() ? toAnsi(pattern) : pattern);
+        }
+        return true;
+    }
+
+    // { param = "pattern", ... } of a fake's member, parameters named as its table names them.
+    bool fakePatterns(const toml::node& n, const fakes::Member& member, Patterns& out) {
+        const toml::table* t = n.as_table();
+        if (!t) return fail(n, "match must be a table of parameter = pattern");
+        std::vector<std::string> params = fakeParameters(member);
+        for (auto&& [key, value] : *t) {
+            std::string k(key.str());
+            int i = fakeParameterIndex(member, k);
+            if (i < 0) return fail(value, unknownName("parameter", k, params, "of " + fakeMemberName(member)));
+            std::string pattern;
+            if (!patternOf(value, k, pattern)) return false;
+            out.emplace_back(params[static_cast<std::size_t>(i)], pattern);
         }
         return true;
     }
@@ -291,6 +333,137 @@ private:
         return true;
     }
 
+    // [machine] and its sections, as the fake machine takes them: one JSON
+    // document, each entry with its runs as [first, last] spans.
+    bool machine(const toml::table& all) {
+        std::vector<std::string> names = {"real"};
+        for (const MachineSection& m : kMachineSections) names.push_back(m.name);
+        if (!onlyKeys(all, names, "machine")) return false;
+        Json doc = Json::object();
+        for (auto&& [key, node] : all) {
+            std::string name(key.str());
+            if (name == "real") {
+                const toml::array* list = node.as_array();
+                if (!list) return fail(node, "machine.real must be a list such as [\"registry\"]");
+                Json real = Json::array();
+                for (const toml::node& item : *list) {
+                    std::string fake;
+                    if (!text(item, "each of machine.real", fake)) return false;
+                    if (std::find(kRealFakes.begin(), kRealFakes.end(), fake) == kRealFakes.end())
+                        return fail(item, unknownName("fake", fake, kRealFakes, "in machine.real"));
+                    real.push_back(fake);
+                }
+                doc["real"] = real;
+                continue;
+            }
+            const MachineSection& section =
+                *std::find_if(std::begin(kMachineSections), std::end(kMachineSections),
+                              [&](const MachineSection& m) { return name == m.name; });
+            const toml::array* list = node.as_array();
+            if (!list) return fail(node, "machine." + name + " must be a list of tables ([[machine." + name + "]])");
+            Json entries = Json::array();
+            for (const toml::node& item : *list) {
+                const toml::table* t = item.as_table();
+                if (!t) return fail(item, "each machine." + name + " must be a table");
+                Json entry;
+                if (!machineEntry(*t, section, entry)) return false;
+                entries.push_back(entry);
+            }
+            doc[name] = entries;
+        }
+        scenario_.machine = jsonLine(doc);
+        return true;
+    }
+
+    bool machineEntry(const toml::table& t, const MachineSection& section, Json& entry) {
+        const std::string where = std::string("machine.") + section.name;
+        if (!onlyKeys(t, section.keys, where)) return false;
+        const std::string& first = section.keys.front();
+        if (!t.get(first)) return fail(t, "each " + where + " needs " + first);
+        entry = Json::object();
+        for (auto&& [key, node] : t) {
+            std::string k(key.str());
+            std::string s;
+            if (k == "runs") {
+                RunList runs;
+                if (!runList(node, runs)) return false;
+                Json spans = Json::array();
+                for (const RunRange& r : runs.spans) spans.push_back(Json::array({r.first, r.last}));
+                entry["runs"] = spans;
+            } else if (k == "absent" || k == "folder") {
+                bool b = false;
+                if (!flag(node, k, b)) return false;
+                entry[k] = b;
+            } else if (k == "rows") {
+                const toml::array* rows = node.as_array();
+                if (!rows) return fail(node, "rows must be a list of tables of property = value");
+                Json list = Json::array();
+                for (const toml::node& row : *rows) {
+                    const toml::table* r = row.as_table();
+                    if (!r) return fail(row, "each row must be a table of property = value");
+                    Json props = Json::object();
+                    for (auto&& [prop, value] : *r) {
+                        Json v;
+                        if (!machineValue(value, "property " + std::string(prop.str()), v)) return false;
+                        props[std::string(prop.str())] = v;
+                    }
+                    list.push_back(props);
+                }
+                entry["rows"] = list;
+            } else if (k == "lines") {
+                const toml::array* lines = node.as_array();
+                if (!lines) return fail(node, "lines must be a list of strings");
+                std::string all;
+                for (const toml::node& line : *lines) {
+                    if (!text(line, "each line", s)) return false;
+                    all += s + "\r\n";
+                }
+                entry["text"] = all;
+            } else if (k == "modified") {
+                if (auto d = node.value_exact<toml::date_time>()) {
+                    char when[32];
+                    std::snprintf(when, sizeof when, "%04d-%02u-%02u %02u:%02u:%02u", d->date.year, d->date.month,
+                                  d->date.day, d->time.hour, d->time.minute, d->time.second);
+                    entry[k] = when;
+                } else if (!text(node, k + " (a date and time)", s)) {
+                    return false;
+                } else {
+                    entry[k] = s;
+                }
+            } else if (k == "free" || k == "total") {
+                double d = 0;
+                if (!real(node, k, d)) return false;
+                if (d < 0) return fail(node, k + " cannot be negative");
+                entry[k] = d;
+            } else if (k == "value") {
+                Json v;
+                if (!machineValue(node, "value", v)) return false;
+                entry[k] = v;
+            } else if (k == "type") {
+                if (!text(node, k, s)) return false;
+                if (std::find(kRegistryTypes.begin(), kRegistryTypes.end(), s) == kRegistryTypes.end())
+                    return fail(node, unknownName("registry type", s, kRegistryTypes, "in " + where));
+                entry[k] = s;
+            } else {
+                if (!text(node, k, s)) return false;
+                entry[k] = s;
+            }
+        }
+        if (entry.contains("text") && t.get("text") && t.get("lines"))
+            return fail(t, "text and lines say the same: give one of them");
+        return true;
+    }
+
+    // A property's or value's content: a string, a number or true/false.
+    bool machineValue(const toml::node& n, const std::string& what, Json& out) {
+        if (auto s = n.value_exact<std::string>()) out = *s;
+        else if (auto b = n.value_exact<bool>()) out = *b;
+        else if (auto i = n.value_exact<int64_t>()) out = *i;
+        else if (auto d = n.value_exact<double>()) out = *d;
+        else return fail(n, what + " must be a string, a number or true/false");
+        return true;
+    }
+
     bool expectations(const toml::table& all) {
         if (!onlyKeys(all, kExpectKinds, "expect")) return false;
         for (auto&& [key, node] : all) {
@@ -344,15 +517,28 @@ private:
                 (k == "min" ? e.min : e.max) = d;
             } else if (k == "op") {
                 if (!text(node, k, e.op)) return false;
-                const coreops::Operation* op = operation(node, e.op);
-                if (!op) return false;
-                e.op = op->name;
+                if (e.op.find('.') != std::string::npos) {
+                    const fakes::Member* m = findFakeMember(e.op);
+                    if (!m) return fail(node, unknownName("member of the fake machine", e.op, fakeMemberNames(), ""));
+                    e.op = fakeMemberName(*m);
+                    e.fake = true;
+                } else {
+                    const coreops::Operation* op = operation(node, e.op);
+                    if (!op) return false;
+                    e.op = op->name;
+                }
+            } else if (k == "answer") {
+                if (!text(node, k, s)) return false;
+                e.answer = s;
             }
         }
         if (e.kind == Expectation::Calls) {
             const toml::node* op = t.get("op");
-            if (!op) return fail(t, "expect.calls needs op, the core operation to count");
-            if (const toml::node* m = t.get("match"); m && !patterns(*m, *findOperation(e.op), e.match, false)) return false;
+            if (!op) return fail(t, "expect.calls needs op, the core operation or fake member to count");
+            if (e.answer && !e.fake) return fail(*t.get("answer"), "answer is what a fake answered: op must name a fake's member");
+            const toml::node* m = t.get("match");
+            if (m && e.fake && !fakePatterns(*m, *findFakeMember(e.op), e.match)) return false;
+            if (m && !e.fake && !patterns(*m, *findOperation(e.op), e.match, false)) return false;
         }
         if (e.count && (e.atLeast || e.atMost)) return fail(t, "count is exact: it goes without at_least and at_most");
         return contradictions(t, e);

@@ -61,8 +61,10 @@ struct Expectation {
     std::optional<std::string> message, objects;       // patterns, UTF-8
     std::optional<std::string> stream, series;
     std::optional<double> min, max;
-    std::string op;
+    std::string op;               // a core operation, or a fake's member ("TextStream.ReadLine")
+    bool fake = false;            // op is a member of the fake machine
     Patterns match;               // UTF-8, as the journal reads back
+    std::optional<std::string> answer;   // a fake's call: what it answered (pattern)
 };
 
 struct Scenario {
@@ -75,6 +77,9 @@ struct Scenario {
     std::optional<unsigned> runs;
     bool fast = false;
     std::optional<double> everySeconds;
+    // The [machine] sections as the fake machine takes them (one JSON
+    // document); empty when the scenario fakes nothing of the machine.
+    std::string machine;
 };
 
 // False with "FILE:LINE: what is wrong" in `error`.

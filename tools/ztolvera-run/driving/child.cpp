@@ -9,6 +9,7 @@
 
 #include "agent.h"
 #include "journal.h"
+#include "machine.h"
 #include "script.h"
 #include "scenario.h"
 #include "json.h"
@@ -148,7 +149,7 @@ std::string childWorkText(const ChildWork& work) {
         jobs.push_back(Json{{"job", j.jobno}, {"name", j.name}, {"text", utf8(j.text)}});
     return jsonLine(Json{{"answers", answers}, {"dictionary", dictionary}, {"exports", exports}, {"objects", objects},
                          {"jobs", jobs}, {"runs", work.runs}, {"threads", work.threads}, {"fast", work.fast},
-                         {"every", work.everySeconds}}) +
+                         {"every", work.everySeconds}, {"machine", sc.machine}}) +
            "\n";
 }
 
@@ -198,6 +199,7 @@ bool readChildWork(const std::string& text, ChildWork& work) {
     const Json* fast = member(all, "fast");
     work.fast = fast && fast->is_boolean() && fast->get<bool>();
     work.everySeconds = numberOf(member(all, "every"));
+    sc.machine = textOf(member(all, "machine"));
     each("jobs", [&](const Json& j) {
         work.jobs.push_back(ChildWork::JobText{static_cast<unsigned long>(integerOf(member(j, "job"))),
                                                textOf(member(j, "name")), fromUtf8(textOf(member(j, "text")))});
@@ -235,6 +237,14 @@ int runChild(const Options& options, const ChildSpec& spec) {
     plan.everySeconds = work.everySeconds;
 
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    // Before any worker thread: they inherit the context that fakes the machine.
+    if (!work.scenario.machine.empty()) {
+        std::string why;
+        if (!fakeMachine(work.scenario.machine, why)) {
+            out.fatal("no fake machine: " + why);
+            return 1;
+        }
+    }
     standin_reset();
     // A job's interval is its schedule, as the agent's would be, unless the
     // scenario answers otherwise.

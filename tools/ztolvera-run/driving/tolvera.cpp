@@ -32,11 +32,6 @@ std::wstring moduleFile(HMODULE module) {
     return n && n < MAX_PATH ? std::wstring(path, n) : std::wstring();
 }
 
-std::wstring runnerFolder() {
-    std::wstring path = moduleFile(nullptr);
-    std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
-}
 
 // A whole path without "..", so that the registration written from the
 // loaded DLL names the file as a user would.
@@ -114,6 +109,12 @@ HRESULT fromClassObject(HMODULE module, ComPtr<ITolvera>& host, std::wstring& er
 }
 
 }  // namespace
+
+std::wstring runnerFolder() {
+    std::wstring path = moduleFile(nullptr);
+    std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
+}
 
 std::wstring serverPath() {
     for (const wchar_t* folder : kServerFolders) {

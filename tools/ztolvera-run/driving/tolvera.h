@@ -15,6 +15,9 @@
 // which step failed.
 HRESULT createTolvera(ComPtr<ITolvera>& host, std::wstring& error);
 
+// The folder of the runner's program, with its final backslash.
+std::wstring runnerFolder();
+
 // zTolvera.dll where createTolvera takes it, beside the runner or one folder
 // up; empty when it is in neither.
 std::wstring serverPath();

@@ -78,12 +78,38 @@ std::string refusedLine(const Seen& seen, const RefusedCall& refused) {
            refused.member + " refused (the run was being ended; the core never saw the call)\n";
 }
 
+// A call of the fake machine: what the script handed in, then what the fake
+// answered or the error it raised.
+std::string fakeLine(const Seen& seen) {
+    const jnl::Entry& e = seen.entry;
+    unsigned long jobno = e.job ? e.job : seen.doing.job;
+    std::string out = stamp(seen.at) + (jobno ? "job " + std::to_string(jobno) : std::string("no job"));
+    if (e.run()) out += " run " + std::to_string(e.run());
+    std::string in;
+    for (const Json& a : e.args) {
+        if (!in.empty()) in += ", ";
+        readable(in, a);
+    }
+    out += ": " + e.op + "(" + in + ")";
+    if (!e.failed.empty()) {
+        out += " raised ";
+        quote(out, e.failed);
+    } else if (e.hasGave) {
+        out += " -> ";
+        // True and False as the script sees them.
+        if (e.gave.is_boolean()) out += e.gave.get<bool>() ? "True" : "False";
+        else readable(out, e.gave);
+    }
+    return out + "\n";
+}
+
 }  // namespace
 
 std::string callLine(const Seen& seen) {
     const jnl::Entry& e = seen.entry;
     RefusedCall refused;
     if (e.kind == jnl::Entry::Trace && refusedCall(e.trace, refused)) return refusedLine(seen, refused);
+    if (e.kind == jnl::Entry::Fake) return fakeLine(seen);
     if (e.kind != jnl::Entry::Call && e.kind != jnl::Entry::ScriptError) return {};
 
     unsigned long jobno = e.job ? e.job : seen.doing.job;

@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "fakeops.h"
 #include "operations.h"
 #include "report.h"
 #include "script.h"
@@ -14,7 +15,8 @@
 
 namespace {
 
-// A call the journal recorded with a job's context; run 0 outside a run.
+// A call the journal recorded with a job's context, or a call of the fake
+// machine; run 0 outside a run.
 struct CallSeen {
     unsigned run = 0;
     const jnl::Entry* entry;
@@ -23,6 +25,9 @@ struct CallSeen {
     const Json& arg(const char* name) const {
         static const Json none;
         const Json* a = entry->arg(name);
+        if (entry->kind == jnl::Entry::Fake)
+            if (const fakes::Member* m = findFakeMember(entry->op))
+                if (int i = fakeParameterIndex(*m, name); i >= 0) a = element(&entry->args, static_cast<std::size_t>(i));
         return a ? *a : none;
     }
 };
@@ -31,7 +36,7 @@ std::map<unsigned long, std::vector<CallSeen>> callsByJob(const std::vector<Seen
     std::map<unsigned long, std::vector<CallSeen>> calls;
     for (const Seen& seen : lines) {
         const jnl::Entry& e = seen.entry;
-        if (!e.hasContext || !e.job) continue;
+        if ((!e.hasContext && e.kind != jnl::Entry::Fake) || !e.job) continue;
         calls[e.job].push_back(CallSeen{e.run(), &e});
     }
     return calls;
@@ -85,10 +90,20 @@ bool argMatches(const Expectation& e, const Json& arg, const std::string& patter
     return globMatches(e, pattern, argText(arg));
 }
 
+// A fake's answer as the script sees it: True and False in words.
+std::string answerText(const Json& answer) {
+    if (answer.is_boolean()) return answer.get<bool>() ? "True" : "False";
+    return argText(answer);
+}
+
 std::string callWords(const CallSeen& c) {
     std::string args;
     for (const Json& a : c.entry->args) args += (args.empty() ? "" : ", ") + (a.is_string() ? quoted(a.get<std::string>()) : a.dump());
-    return c.op() + "(" + args + ")";
+    std::string words = c.op() + "(" + args + ")";
+    if (c.entry->kind != jnl::Entry::Fake) return words;
+    if (!c.entry->failed.empty()) return words + " raised " + quoted(c.entry->failed);
+    if (c.entry->hasGave) return words + " answered " + (c.entry->gave.is_string() ? quoted(c.entry->gave.get<std::string>()) : answerText(c.entry->gave));
+    return words;
 }
 
 // Something the expectation counts or passes over: in which run, how it
@@ -130,6 +145,7 @@ std::string subject(const Expectation& e) {
     case Expectation::Calls:
         s = "calls of " + e.op;
         for (const auto& [param, pattern] : e.match) s += (&param == &e.match.front().first ? " with " : ", ") + param + " " + quoted(pattern);
+        if (e.answer) s += " answering " + quoted(*e.answer);
         break;
     }
     if (e.message) s += " with message " + quoted(*e.message);
@@ -195,6 +211,7 @@ std::vector<Item> itemsOf(const Expectation& e, const JobStory& story, const std
             if (c.op() != e.op) continue;
             bool ok = true;
             for (const auto& [param, pattern] : e.match) ok = ok && argMatches(e, c.arg(param.c_str()), pattern);
+            if (e.answer) ok = ok && c.entry->hasGave && globMatches(e, *e.answer, answerText(c.entry->gave));
             items.push_back(Item{c.run, callWords(c), ok});
         }
         break;

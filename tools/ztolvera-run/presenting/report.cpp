@@ -331,6 +331,7 @@ private:
         events(j);
         traces(j);
         callCounts(j);
+        machineCounts(j);
         out_ += "</div>\n</div>\n</section>\n";
     }
 
@@ -491,6 +492,16 @@ private:
                                              : "") +
                     refusedNote(c.second.refused) + "</td></tr>\n";
         }
+        out_ += "</table>\n";
+    }
+
+    // Shown only for a job that met the fake machine.
+    void machineCounts(const JobStory& j) {
+        if (j.machine.empty()) return;
+        out_ += "<h3>Fake machine calls</h3>\n<table>\n<tr><th>member</th><th class=\"num\">calls</th></tr>\n";
+        for (const auto& [member, n] : j.machine)
+            out_ += "<tr class=\"op\"><td class=\"mono\">" + escapeHtml(member) + "</td><td class=\"num\">" +
+                    std::to_string(n) + "</td></tr>\n";
         out_ += "</table>\n";
     }
 

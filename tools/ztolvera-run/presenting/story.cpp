@@ -328,6 +328,10 @@ std::vector<JobStory> tellStories(const Timeline& timeline, const std::vector<st
             traces[{seen.doing.job, seen.doing.step, seen.doing.run}].push_back(e.trace);
             continue;
         }
+        if (e.kind == jnl::Entry::Fake) {
+            if (auto it = index.find(jobno ? jobno : seen.doing.job); it != index.end()) ++stories[it->second].machine[e.op];
+            continue;
+        }
         if (e.kind != jnl::Entry::Call && e.kind != jnl::Entry::ScriptError) continue;
         // Calls without a job context belong to the job of the calling thread.
         bool withContext = jobno != 0;

@@ -107,6 +107,7 @@ struct JobStory {
     std::vector<EventStory> events;
     std::vector<StreamStory> streams;
     std::map<std::string, OpCount> calls;   // by operation, and by script method for refused calls
+    std::map<std::string, unsigned> machine;   // the fake machine's calls, by "Object.Member"
     std::vector<TraceStory> traces;
 };
 
