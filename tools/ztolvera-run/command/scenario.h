@@ -1,6 +1,7 @@
 // Scenarios (--scenario FILE): what the stand-in core answers per operation,
 // by default, by argument and by run; the starting content of its shared
-// stores; and what the scripts are expected to do. A TOML file, read with
+// stores; the machine the fakes answer for; and what the scripts are
+// expected to do. A TOML file, read with
 // toml++; every operation, parameter, answer and key is checked, and a
 // misspelt one is an error naming the nearest valid name.
 #pragma once
