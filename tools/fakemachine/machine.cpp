@@ -301,6 +301,7 @@ const FileEntry* Machine::file(const std::wstring& path, unsigned run) const {
 
 bool Machine::folderExists(const std::wstring& path, unsigned run) const {
     std::wstring key = pathKey(path);
+    if (key.empty()) return false;   // "" is no folder's path
     if (const FileEntry* f = holding(files_, key, run)) return f->folder;
     // A folder also exists where a present entry lies somewhere below it.
     std::wstring below = key.back() == L'\\' ? key : key + L"\\";
@@ -311,8 +312,9 @@ bool Machine::folderExists(const std::wstring& path, unsigned run) const {
 
 std::vector<const FileEntry*> Machine::filesIn(const std::wstring& folder, unsigned run) const {
     std::wstring key = pathKey(folder);
-    std::wstring below = key.back() == L'\\' ? key : key + L"\\";
     std::vector<const FileEntry*> out;
+    if (key.empty()) return out;
+    std::wstring below = key.back() == L'\\' ? key : key + L"\\";
     for (const FileEntry* f : allHolding(files_, run))
         if (!f->folder && f->key.size() > below.size() && f->key.compare(0, below.size(), below) == 0 &&
             f->key.find(L'\\', below.size()) == std::wstring::npos)
