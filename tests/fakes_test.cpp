@@ -432,6 +432,12 @@ TEST_F(FakesTest, AMalformedMachineIsRefusedWithAReason) {
     EXPECT_EQ(fakes_activate("[]", nullptr, small, sizeof small), 0);
     EXPECT_STREQ(small, "the mac");
     EXPECT_EQ(fakes_activate(nullptr, nullptr, nullptr, 0), 0);
+    // A value nested deeper than any stack is refused for its type, never copied.
+    std::string deep = "{\"registry\": [{\"key\": \"HKLM\\\\a\", \"value\": " + std::string(100000, '[') +
+                       std::string(100000, ']') + "}]}";
+    char error[160];
+    EXPECT_EQ(fakes_activate(deep.c_str(), nullptr, error, sizeof error), 0);
+    EXPECT_STREQ(error, "registry[0]: a REG_SZ value must be a string");
 }
 
 // What a script hands the fakes by mistake or on purpose gets an answer or
