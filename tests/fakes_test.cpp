@@ -31,7 +31,8 @@ const char* const kMachine = R"({
     {"path": "C:\\logs\\old.log", "text": "old"},
     {"path": "C:\\logs\\old.log", "runs": [[3, 0]], "absent": true},
     {"path": "C:\\logs\\archive\\2025.log", "text": ""},
-    {"path": "C:\\empty", "folder": true}],
+    {"path": "C:\\empty", "folder": true},
+    {"path": "\\\\srv\\share\\a.log", "text": "x"}],
   "drives": [
     {"letter": "C:", "free": 40000000000, "total": 100000000000},
     {"letter": "d", "runs": [[1, 2]], "free": 5, "total": 10}],
@@ -431,6 +432,40 @@ TEST_F(FakesTest, AMalformedMachineIsRefusedWithAReason) {
     EXPECT_EQ(fakes_activate("[]", nullptr, small, sizeof small), 0);
     EXPECT_STREQ(small, "the mac");
     EXPECT_EQ(fakes_activate(nullptr, nullptr, nullptr, 0), 0);
+    // A value nested deeper than any stack is refused for its type, never copied.
+    std::string deep = "{\"registry\": [{\"key\": \"HKLM\\\\a\", \"value\": " + std::string(100000, '[') +
+                       std::string(100000, ']') + "}]}";
+    char error[160];
+    EXPECT_EQ(fakes_activate(deep.c_str(), nullptr, error, sizeof error), 0);
+    EXPECT_STREQ(error, "registry[0]: a REG_SZ value must be a string");
+}
+
+// What a script hands the fakes by mistake or on purpose gets an answer or
+// an error, never a crash or a hang: queries nested or chained past any
+// stack, patterns that would backtrack for ever, arguments out of range,
+// missing or by reference, and an empty path.
+TEST_F(FakesTest, HostileQueriesAndArgumentsGetAClearAnswer) {
+    Lines seen = reportsWithErr(1,
+        L"Set wmi = GetObject(\"winmgmts:\") : q = \"SELECT Name FROM Win32_Service WHERE \"\n"
+        L"Set r = wmi.ExecQuery(q & String(100000, \"(\") & \"Name = 'RpcSs'\" & String(100000, \")\")) : CVEXT.ZTrace E()\n"
+        L"Set r = wmi.ExecQuery(q & Replace(Space(100000), \" \", \"NOT \") & \"Name = 'RpcSs'\") : CVEXT.ZTrace E()\n"
+        L"Set r = wmi.ExecQuery(q & Replace(Space(100000), \" \", \"Name = 'x' OR \") & \"Name = 'RpcSs'\") : CVEXT.ZTrace E()\n"
+        L"CVEXT.ZTrace wmi.ExecQuery(q & \"(((Name = 'RpcSs'))) OR NOT NOT Name = 'W32Time'\").Count & \" \" & "
+        L"wmi.ExecQuery(q & \"Name LIKE '\" & String(5000, \"%\") & \"x'\").Count & \" \" & "
+        L"wmi.ExecQuery(q & \"Name LIKE '%p%o%o%l%r%' OR Name LIKE '%%3_t%%' OR Name LIKE 'R%S_'\").Count\n"
+        L"Set o = wmi.InstancesOf(\"Win32_Service\").ItemIndex(-5) : CVEXT.ZTrace E()\n"
+        L"Set ts = CreateObject(\"Scripting.FileSystemObject\").OpenTextFile(\"C:\\logs\\app.log\")\n"
+        L"n = 3 : CVEXT.ZTrace ts.Read(n) & E()\n"
+        L"ts.Skip -1 : CVEXT.ZTrace E()\n"
+        L"s = ts.Read(1E10) : CVEXT.ZTrace E()\n"
+        L"s = ts.Read : CVEXT.ZTrace E()\n"
+        L"CVEXT.ZTrace Len(ts.Read(2147483647)) & ts.AtEndOfStream\n"
+        L"Set fso = CreateObject(\"Scripting.FileSystemObject\")\n"
+        L"CVEXT.ZTrace fso.FolderExists(\"\") & fso.FolderExists(\"\\\\srv\\share\") & fso.FileExists(\"\")\n");
+    const std::string quota = "-2147217300 Quota violation (SWbemServicesEx)";
+    const std::string badArgument = "5 Invalid procedure call or argument (Microsoft VBScript runtime error)";
+    EXPECT_EQ(seen, (Lines{quota, quota, quota, "2 0 3", "-2147217406 Not found (SWbemServicesEx)", "lin0  ()", badArgument,
+                           badArgument, badArgument, "13True", "FalseTrueFalse"}));
 }
 
 TEST_F(FakesTest, ThreadsCallTheFakesAtOnce) {

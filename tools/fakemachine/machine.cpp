@@ -219,19 +219,22 @@ bool readRegistry(Reader& r, const Json& e, const std::string& where, RegistryEn
     if (!r.text(e, "type", where, type, false)) return false;
     auto value = e.find("value");
     if (value == e.end() && !out.absent) return r.fail(where, "\"value\" is missing");
-    if (value != e.end()) out.value = *value;
-    if (type.empty()) type = out.value.is_number_integer() ? L"REG_DWORD" : L"REG_SZ";
+    // Checked where it lies: copying a list or object nested deep enough
+    // would recurse past the stack. Only a plain value is kept.
+    const Json none;
+    const Json& v = value == e.end() ? none : *value;
+    if (type.empty()) type = v.is_number_integer() ? L"REG_DWORD" : L"REG_SZ";
     if (type == L"REG_SZ" || type == L"REG_EXPAND_SZ") {
         out.type = type == L"REG_SZ" ? REG_SZ : REG_EXPAND_SZ;
-        if (!out.absent && !out.value.is_string()) return r.fail(where, "a " + utf8(type) + " value must be a string");
+        if (!out.absent && !v.is_string()) return r.fail(where, "a " + utf8(type) + " value must be a string");
     } else if (type == L"REG_DWORD") {
         out.type = REG_DWORD;
-        if (!out.absent && !(out.value.is_number_integer() && out.value.get<long long>() >= 0 &&
-                             out.value.get<long long>() <= 0xFFFFFFFFLL))
+        if (!out.absent && !(v.is_number_integer() && v.get<long long>() >= 0 && v.get<long long>() <= 0xFFFFFFFFLL))
             return r.fail(where, "a REG_DWORD value must be an integer from 0 to 4294967295");
     } else {
         return r.fail(where, "\"type\" must be REG_SZ, REG_EXPAND_SZ or REG_DWORD");
     }
+    if (!v.is_structured()) out.value = v;
     return true;
 }
 
@@ -301,6 +304,7 @@ const FileEntry* Machine::file(const std::wstring& path, unsigned run) const {
 
 bool Machine::folderExists(const std::wstring& path, unsigned run) const {
     std::wstring key = pathKey(path);
+    if (key.empty()) return false;   // "" is no folder's path
     if (const FileEntry* f = holding(files_, key, run)) return f->folder;
     // A folder also exists where a present entry lies somewhere below it.
     std::wstring below = key.back() == L'\\' ? key : key + L"\\";
@@ -311,8 +315,9 @@ bool Machine::folderExists(const std::wstring& path, unsigned run) const {
 
 std::vector<const FileEntry*> Machine::filesIn(const std::wstring& folder, unsigned run) const {
     std::wstring key = pathKey(folder);
-    std::wstring below = key.back() == L'\\' ? key : key + L"\\";
     std::vector<const FileEntry*> out;
+    if (key.empty()) return out;
+    std::wstring below = key.back() == L'\\' ? key : key + L"\\";
     for (const FileEntry* f : allHolding(files_, run))
         if (!f->folder && f->key.size() > below.size() && f->key.compare(0, below.size(), below) == 0 &&
             f->key.find(L'\\', below.size()) == std::wstring::npos)

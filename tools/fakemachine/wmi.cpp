@@ -12,6 +12,7 @@ namespace {
 constexpr HRESULT kNotFound = 0x80041002;        // wbemErrNotFound
 constexpr HRESULT kInvalidQuery = 0x80041017;    // wbemErrInvalidQuery
 constexpr HRESULT kInvalidPath = 0x8004103A;     // wbemErrInvalidObjectPath
+constexpr HRESULT kQuotaViolation = 0x8004106C;  // wbemErrQuotaViolation
 constexpr HRESULT kNoServer = 0x800706BA;        // the RPC server is unavailable
 constexpr HRESULT kNoMember = 0x800A01B6;        // the script runtime's 438
 const wchar_t* const kSource = L"SWbemServicesEx";
@@ -159,7 +160,8 @@ void getObject(const std::wstring& ns, const std::wstring& path, unsigned run, R
     if (dot == std::wstring::npos || eq == std::wstring::npos || eq < dot)
         return reply.fail(wmiError(kInvalidPath, L"Invalid object path: \"" + path + L"\""));
     std::wstring cls = path.substr(0, dot), key = path.substr(dot + 1, eq - dot - 1), value = path.substr(eq + 1);
-    std::unique_ptr<Query> q = parseQuery(L"SELECT * FROM " + cls + L" WHERE " + key + L" = " + value);
+    bool tooComplex = false;
+    std::unique_ptr<Query> q = parseQuery(L"SELECT * FROM " + cls + L" WHERE " + key + L" = " + value, tooComplex);
     if (!q) return reply.fail(wmiError(kInvalidPath, L"Invalid object path: \"" + path + L"\""));
     for (const Json* row : rowsOf(ns, cls, run))
         if (q->selects(*row)) return give(reply, newObject(cls, row, {}));
@@ -175,7 +177,9 @@ protected:
         std::wstring text;
         if (c.member == "ExecQuery" || c.member == "InstancesOf") {
             c.args.text(0, text);
-            std::unique_ptr<Query> q = parseQuery(c.member == "ExecQuery" ? text : L"SELECT * FROM " + text);
+            bool tooComplex = false;
+            std::unique_ptr<Query> q = parseQuery(c.member == "ExecQuery" ? text : L"SELECT * FROM " + text, tooComplex);
+            if (tooComplex) return c.reply.fail(wmiError(kQuotaViolation, L"Quota violation"));
             if (!q) return c.reply.fail(wmiError(kInvalidQuery, L"Invalid query: \"" + text + L"\""));
             std::vector<const Json*> rows;
             for (const Json* row : rowsOf(ns_, q->cls, c.at.run))

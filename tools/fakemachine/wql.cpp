@@ -75,17 +75,20 @@ bool numberOf(const Json& v, double& out) {
     return !s.empty() && end && *end == 0;
 }
 
-// '%' any run of characters, '_' one character; case ignored.
-bool like(const std::wstring& text, std::size_t t, const std::wstring& pattern, std::size_t p) {
-    for (; p < pattern.size(); ++p, ++t) {
-        if (pattern[p] == L'%') {
-            for (std::size_t k = t; k <= text.size(); ++k)
-                if (like(text, k, pattern, p + 1)) return true;
-            return false;
-        }
-        if (t >= text.size() || (pattern[p] != L'_' && pattern[p] != text[t])) return false;
+// '%' any run of characters, '_' one character; case ignored. A mismatch
+// goes back only to the last '%', one character further: time in the product
+// of the lengths, however many '%' the pattern has.
+bool like(const std::wstring& text, const std::wstring& pattern) {
+    const std::size_t none = std::wstring::npos;
+    std::size_t t = 0, p = 0, star = none, from = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && pattern[p] == L'%') star = p++, from = t;
+        else if (p < pattern.size() && (pattern[p] == L'_' || pattern[p] == text[t])) ++p, ++t;
+        else if (star != none) p = star + 1, t = ++from;
+        else return false;
     }
-    return t == text.size();
+    while (p < pattern.size() && pattern[p] == L'%') ++p;
+    return p == pattern.size();
 }
 
 class Comparison : public Condition {
@@ -97,7 +100,7 @@ public:
         if (op_ == L"IS NULL") return !v || v->is_null();
         if (op_ == L"IS NOT NULL") return v && !v->is_null();
         if (!v || v->is_null() || literal_.is_null()) return false;
-        if (op_ == L"LIKE") return like(foldCase(textOf(*v)), 0, foldCase(textOf(literal_)), 0);
+        if (op_ == L"LIKE") return like(foldCase(textOf(*v)), foldCase(textOf(literal_)));
         int order;
         double a, b;
         if ((v->is_string() && literal_.is_string()) || !numberOf(*v, a) || !numberOf(literal_, b)) {
@@ -135,10 +138,17 @@ private:
     std::unique_ptr<Condition> a_, b_;
 };
 
+// The most operands, NOTs and parentheses a query may have. Past it the
+// query is refused as the service refuses one over its quota; below it the
+// recursion of parsing, testing and freeing a condition stays well inside
+// a thread's stack.
+constexpr std::size_t kMostTerms = 1000;
+
 // Recursive descent over the tokens; each function null when the text is no condition.
 class Parser {
 public:
     explicit Parser(std::vector<Token> tokens) : t_(std::move(tokens)) {}
+    bool tooComplex() const { return terms_ > kMostTerms; }
 
     std::unique_ptr<Query> query() {
         auto q = std::make_unique<Query>();
@@ -185,6 +195,7 @@ private:
         return a;
     }
     std::unique_ptr<Condition> notCondition() {
+        if (++terms_ > kMostTerms) return nullptr;
         if (keyword(L"NOT")) {
             auto a = notCondition();
             return a ? std::make_unique<Logic>(Logic::Not, std::move(a), nullptr) : nullptr;
@@ -228,14 +239,19 @@ private:
 
     std::vector<Token> t_;
     std::size_t at_ = 0;
+    std::size_t terms_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<Query> parseQuery(const std::wstring& text) {
+std::unique_ptr<Query> parseQuery(const std::wstring& text, bool& tooComplex) {
+    tooComplex = false;
     std::vector<Token> tokens;
     if (!tokenize(text, tokens)) return nullptr;
-    return Parser(std::move(tokens)).query();
+    Parser parser(std::move(tokens));
+    std::unique_ptr<Query> q = parser.query();
+    tooComplex = parser.tooComplex();
+    return q;
 }
 
 }  // namespace fakes

@@ -26,8 +26,9 @@ struct Query {
     bool selects(const Json& row) const { return !where || where->holds(row); }
 };
 
-// Null when the text is no query this reads.
-std::unique_ptr<Query> parseQuery(const std::wstring& text);
+// Null when the text is no query this reads; `tooComplex` tells whether it
+// was refused for having more conditions than the service takes.
+std::unique_ptr<Query> parseQuery(const std::wstring& text, bool& tooComplex);
 
 // A row's property by name, ignoring case; null when the row lacks it.
 const Json* property(const Json& row, const std::wstring& name);
