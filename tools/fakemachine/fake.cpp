@@ -100,7 +100,8 @@ Json journalValue(const VARIANT& v) {
     Variant number;
     if (FAILED(VariantChangeType(&number, const_cast<VARIANT*>(&v), 0, VT_R8))) return "?";
     double d = V_R8(&number);
-    if (d == double(static_cast<long long>(d)) && d > -9e15 && d < 9e15) return static_cast<long long>(d);
+    // Range first: converting a double out of range to an integer is undefined.
+    if (d > -9e15 && d < 9e15 && d == double(static_cast<long long>(d))) return static_cast<long long>(d);
     return d;
 }
 
@@ -164,7 +165,7 @@ void Reply::text(const std::wstring& value) {
 
 void Reply::number(double value) {
     result_.clear();
-    if (value == double(LONG(value)) && value >= -2147483648.0 && value <= 2147483647.0) {
+    if (value >= -2147483648.0 && value <= 2147483647.0 && value == double(LONG(value))) {
         V_VT(&result_) = VT_I4;
         V_I4(&result_) = LONG(value);
         answer_ = V_I4(&result_);
