@@ -36,7 +36,7 @@ bool fakeMachine(const std::string& machineJson, std::string& error) {
     std::wstring path = runnerFolder() + kFakes;
     HMODULE fakes = LoadLibraryW(path.c_str());
     if (!fakes) {
-        error = "cannot load " + std::string("ztolvera-fakes.dll beside the runner: error ") + std::to_string(GetLastError());
+        error = "cannot load ztolvera-fakes.dll beside the runner: error " + std::to_string(GetLastError());
         return false;
     }
     auto activate = reinterpret_cast<decltype(&fakes_activate)>(GetProcAddress(fakes, "fakes_activate"));
