@@ -52,10 +52,9 @@ const FakeClass kClasses[] = {
 // failure waits in the moniker's object and reaches the script from
 // GetObject's bind, where the engine words it by its number (462 for an
 // unavailable server; the text set here is dropped, the journal keeps it).
-class Refusal : public IUnknown {
+class Refusal : public Counted<IUnknown> {
 public:
     explicit Refusal(ScriptError e) : e_(std::move(e)) {}
-    virtual ~Refusal() = default;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
@@ -73,24 +72,16 @@ public:
         }
         return e_.scode;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return ULONG(left);
-    }
 
 private:
     ScriptError e_;
-    LONG refs_ = 1;
 };
 
 // The class object: makes the class's fake, and for "winmgmts:" names
 // (GetObject) the object the name stands for, behind a pointer moniker.
-class ClassObject : public IClassFactory, public IParseDisplayName {
+class ClassObject : public Counted<IClassFactory>, public IParseDisplayName {
 public:
     explicit ClassObject(const FakeClass& cls) : cls_(cls) {}
-    virtual ~ClassObject() = default;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
@@ -101,12 +92,8 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return ULONG(left);
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return Counted::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return Counted::Release(); }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
@@ -144,7 +131,6 @@ public:
 
 private:
     const FakeClass& cls_;
-    LONG refs_ = 1;
 };
 
 std::wstring xmlEscaped(const std::wstring& text) {

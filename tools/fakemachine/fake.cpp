@@ -269,14 +269,6 @@ HRESULT Fake::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-ULONG Fake::AddRef() { return ULONG(InterlockedIncrement(&refs_)); }
-
-ULONG Fake::Release() {
-    LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return ULONG(left);
-}
-
 HRESULT Fake::GetTypeInfoCount(UINT* count) {
     if (!count) return E_POINTER;
     *count = 0;
@@ -342,10 +334,9 @@ HRESULT Fake::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VA
 
 namespace {
 
-class Enumerator : public IEnumVARIANT {
+class Enumerator : public Counted<IEnumVARIANT> {
 public:
     Enumerator(std::vector<ComPtr<IDispatch>> items, std::size_t at) : items_(std::move(items)), at_(at) {}
-    virtual ~Enumerator() = default;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
@@ -354,12 +345,6 @@ public:
         *out = static_cast<IEnumVARIANT*>(this);
         AddRef();
         return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return ULONG(left);
     }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* out, ULONG* fetched) override {
         if (!out && count) return E_POINTER;
@@ -391,7 +376,6 @@ public:
 private:
     std::vector<ComPtr<IDispatch>> items_;
     std::size_t at_;
-    LONG refs_ = 1;
 };
 
 }  // namespace

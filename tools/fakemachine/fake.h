@@ -85,17 +85,34 @@ struct Call {
     Reply& reply;
 };
 
-class Fake : public IDispatch {
+// The reference count of every object of this DLL, on the COM interface
+// `Base` it derives from: made with one reference, deleted with the last.
+template <class Base>
+class Counted : public Base {
+public:
+    Counted() = default;
+    Counted(const Counted&) = delete;
+    Counted& operator=(const Counted&) = delete;
+    virtual ~Counted() = default;
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        LONG left = InterlockedDecrement(&refs_);
+        if (left == 0) delete this;
+        return ULONG(left);
+    }
+
+private:
+    LONG refs_ = 1;
+};
+
+class Fake : public Counted<IDispatch> {
 public:
     explicit Fake(const char* object) : object_(object) {}
-    virtual ~Fake();
-    Fake(const Fake&) = delete;
-    Fake& operator=(const Fake&) = delete;
+    ~Fake() override;
 
-    // IUnknown
+    // IUnknown (AddRef and Release: Counted)
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     // IDispatch
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
@@ -112,7 +129,6 @@ protected:
 
 private:
     const char* object_;
-    LONG refs_ = 1;
     IUnknown* marshaler_ = nullptr;   // the free-threaded marshaler, made on first use
 };
 
