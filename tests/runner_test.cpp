@@ -1027,6 +1027,7 @@ TEST(RunnerScenarios, MisspeltNamesAreRefusedNamingTheNearest) {
         {"[[machine.file]]\npath = 'C:\\a'\n", "unknown key \"file\" in machine; did you mean \"files\"?"},
         {"[[machine.files]]\npaht = 'C:\\a'\n", "s.toml:2: unknown key \"paht\" in machine.files; did you mean \"path\"?"},
         {"[[machine.files]]\ntext = \"x\"\n", "s.toml:1: each machine.files needs path"},
+        {"[[machine.files]]\npath = 'C:\\a'\ntext = \"x\"\nlines = [\"y\"]\n", "s.toml:4: text and lines say the same"},
         {"[[machine.registry]]\nkey = 'HKLM\\a'\ntype = \"REG_DWROD\"\n", "did you mean \"REG_DWORD\"?"},
         {"[machine]\nreal = [\"shell\"]\n", "unknown fake \"shell\" in machine.real"},
         {"[[expect.calls]]\nop = \"TextStream.ReadLines\"\n", "did you mean \"TextStream.ReadLine\"?"},

@@ -380,6 +380,7 @@ private:
         if (!onlyKeys(t, section.keys, where)) return false;
         const std::string& first = section.keys.front();
         if (!t.get(first)) return fail(t, "each " + where + " needs " + first);
+        if (t.get("text") && t.get("lines")) return fail(*t.get("lines"), "text and lines say the same: give one of them");
         entry = Json::object();
         for (auto&& [key, node] : t) {
             std::string k(key.str());
@@ -449,8 +450,6 @@ private:
                 entry[k] = s;
             }
         }
-        if (entry.contains("text") && t.get("text") && t.get("lines"))
-            return fail(t, "text and lines say the same: give one of them");
         return true;
     }
 
