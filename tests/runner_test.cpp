@@ -313,7 +313,9 @@ TEST(RunnerCore, EveryOperationIsRecordedAsItsRow) {
         EXPECT_EQ(e.hasContext, row->context) << text;
         // Written by the core during the call: as they hold when it returned.
         long written = e.op == "MCAbort" ? 0 : e.op == "SampleLock" ? static_cast<long>(count) : -1;
-        if (written >= 0) EXPECT_EQ(integerOf(e.arg(e.op == "MCAbort" ? "interrupt" : "newCount")), written) << text;
+        if (written >= 0) {
+            EXPECT_EQ(integerOf(e.arg(e.op == "MCAbort" ? "interrupt" : "newCount")), written) << text;
+        }
     }
     std::vector<std::string> rows;
     for (const coreops::Operation& op : coreops::kOperations) rows.push_back(op.name);
